@@ -1,0 +1,64 @@
+#include "Unit1.h"
+
+#include "ControllerGrid.h"
+
+namespace kv::Unit1 {
+
+namespace {
+
+// Operator actions whose procedures are not part of this build yet: the log says so.
+void notAvailable(Context& ctx, const std::string& action) {
+    ctx.log_line(action + ": not available in this build");
+}
+
+}  // namespace
+
+void FormCreate(Context& ctx, const StartFolders& folders) {
+    ctx.state.DebugSwitch = "ON";
+    LogFile::OpenResult opened =
+        ctx.log.open(LogFile::appDataFolder(folders.platformDataFolder), folders.workingFolder);
+    if (opened.message) ctx.message_box(*opened.message);
+    if (opened.error) ctx.error_box(*opened.error);
+    if (!opened.statusText.empty()) ctx.show_status(opened.statusText);
+    if (ctx.detail()) {
+        ctx.log_line("/**********************************************/");
+        ctx.log_line("Timestamp:" + ctx.clock.localTimestamp());
+        ctx.log_line("Korvandel Bootloader");
+        ctx.log_line("/**********************************************/");
+    }
+    ctx.state.TpTransmitterMode = false;
+    StateReset(ctx);
+    ctx.ui.enable(UiElement::Upgrade, false);
+}
+
+void Panel2Click(Context& ctx) { notAvailable(ctx, "FIND"); }
+
+void Image9Click(Context& ctx) { notAvailable(ctx, "UPGRADE"); }
+
+void TreeView1DblClick(Context& ctx, int /*index*/) { notAvailable(ctx, "Network connect"); }
+
+void TreeView2DblClick(Context& ctx, int /*index*/) { notAvailable(ctx, "COM port connect"); }
+
+void PopupMenu1Click(Context& ctx, HandleAs entry, int /*networkIndex*/, int /*comIndex*/) {
+    if (entry == HandleAs::Cancel) return;
+    notAvailable(ctx, "Handle as");
+}
+
+void USBViewDblClick(Context& ctx, int /*row*/) { notAvailable(ctx, "USB connect"); }
+
+void AddIPButton1Click(Context& ctx, const std::string& /*address*/, bool /*usePort*/,
+                       const std::string& /*port*/) {
+    notAvailable(ctx, "Add IP");
+}
+
+bool FormCloseQuery(Context& ctx) {
+    if (ctx.ask("Do you really want to exit?", DialogKind::Confirmation,
+                {MsgButton::Yes, MsgButton::Cancel},
+                static_cast<int>(MsgButton::Cancel)) != MsgButton::Yes) {
+        return false;
+    }
+    ctx.log.close();
+    return true;
+}
+
+}  // namespace kv::Unit1

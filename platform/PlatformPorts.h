@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "ports/Ports.h"
+
+namespace kv {
+
+// Owns the real channel objects of the program and hands them out as Ports.
+// Create and use it on the engine thread: the Qt channel objects belong to the
+// thread that made them.
+class PlatformPorts {
+public:
+    PlatformPorts();
+    ~PlatformPorts();
+    PlatformPorts(const PlatformPorts&) = delete;
+    PlatformPorts& operator=(const PlatformPorts&) = delete;
+
+    Ports& ports() { return ports_; }
+
+private:
+    Ports ports_;
+    struct Owned;
+    std::unique_ptr<Owned> owned_;
+};
+
+}  // namespace kv
