@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Context.h"
+#include "FakeChannels.h"
+#include "LogFile.h"
+#include "ScriptedUi.h"
+#include "SharedState.h"
+#include "VirtualClock.h"
+#include "World.h"
+
+namespace kv::test {
+
+// Everything a procedure test needs: shared state, a log file in a fresh temporary
+// folder, a scripted Ui, virtual time and fake channels routed to a World of simulated
+// devices. The shared state starts as after the program's start (DebugSwitch "ON").
+class FakeRig {
+public:
+    FakeRig();
+    ~FakeRig();
+
+    sim::World world;
+    VirtualClock clock;
+    ScriptedUi ui;
+    SharedState state;
+    LogFile log;
+
+    FakeTcpClient tcp1{world, clock};
+    FakeTcpClient tcp2{world, clock};
+    FakeStreamSocket socket1{world, clock};
+    FakeSerialPort com1{world, clock};
+    FakeUdpSocket udpServer{world, clock};
+    FakeUdpSocket gpioClient{world, clock};
+    FakeUdpSocket tftp{world, clock};
+    FakeSystemInfo system{world};
+    Ports ports;
+    Context ctx{state, log, ui, clock, ports};
+
+    std::filesystem::path folder;  // temporary folder, removed with the rig
+
+    // Lines of the log file as written so far (without CR LF).
+    std::vector<std::string> logLines() const;
+    // Adds a device to DeviceList and makes it the selected one.
+    TMatrixRec& addDevice(const std::string& ip, int port = 10001);
+};
+
+}  // namespace kv::test
