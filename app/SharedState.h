@@ -54,6 +54,13 @@ struct SharedState {
     std::int32_t RxCount = 0;
     std::string DebugSwitch;
 
+    // Upgrade run state. RowOk: the row being upgraded is still healthy (set by the upgrade
+    // procedures when a row starts, cleared by the PIC link and flash operations and the
+    // TFTP upload when they fail). The two totals are printed at the end of the report.
+    bool RowOk = false;
+    std::int32_t RetransmissionCount = 0;
+    std::int32_t RewriteCount = 0;
+
     // Contents of the main window's lists, mirrored here because procedures read them.
     DeviceProperties properties;
     std::vector<std::string> networkTree;  // TreeView1 root entries
