@@ -13,6 +13,8 @@
 
 namespace kv {
 
+struct UsbState;
+
 // What every procedure works with: the shared state, the log, the operator (Ui), the
 // clock and the channel objects; plus the output operations all procedures use.
 // Lives on the engine thread.
@@ -25,6 +27,8 @@ public:
     Ui& ui;
     Clock& clock;
     Ports& ports;
+    // USB device list and HID link (discovery/UsbState.h); set by RegisterHidEvents.
+    UsbState* usb = nullptr;
 
     // DebugSwitch is "ON": detail lines are written.
     bool detail() const { return state.DebugSwitch == "ON"; }
