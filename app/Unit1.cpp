@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "ControllerGrid.h"
+#include "device/ChannelEvents.h"
 
 namespace kv::Unit1 {
 
@@ -28,6 +29,7 @@ void FormCreate(Context& ctx, const StartFolders& folders) {
     }
     ctx.state.TpTransmitterMode = false;
     StateReset(ctx);
+    RegisterChannelEvents(ctx);
     ctx.ui.enable(UiElement::Upgrade, false);
 }
 

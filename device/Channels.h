@@ -26,6 +26,8 @@ bool WaitForData(TcpClient& client, std::chrono::milliseconds wait);
 std::string ReceiveLine(TcpClient& client);
 void SendBytes(TcpClient& client, ByteView bytes);
 std::uint8_t ReceiveByte(TcpClient& client);
+// Up to maxBytes that have already arrived; never waits.
+Bytes ReceiveBytes(TcpClient& client, std::size_t maxBytes);
 
 // ---- Serial port (ComPort1)
 void OpenPort(SerialPort& port, const std::string& name);
@@ -34,6 +36,10 @@ void SetBaud(SerialPort& port, int baud);
 void SetParity(SerialPort& port, Parity parity);
 void WriteText(SerialPort& port, const std::string& text);
 std::optional<char> ReadChar(SerialPort& port);  // waits up to the 4000 ms read time-out
+void WriteBytes(SerialPort& port, ByteView bytes);
+// One raw byte, waiting up to `timeout` (the port's read total time-out by default).
+std::optional<std::uint8_t> ReadByte(
+    SerialPort& port, std::chrono::milliseconds timeout = std::chrono::milliseconds(4000));
 
 struct SerialReply {
     std::string text;
