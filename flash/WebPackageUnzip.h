@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace kv {
+
+// Unpacks the web package `archive` (a ZIP archive: "firmware.bin" and the folder
+// "webcontent") below `destination`, keeping each entry's relative folder path,
+// creating folders as needed and replacing existing files, read-only ones too. Files
+// already there that the archive does not hold are kept.
+//
+// Every entry name is checked before anything is written: a package with an absolute
+// entry path or one that climbs out of `destination` with ".." is refused as a whole.
+// Failures throw KvError with a text for the operator.
+void UnzipWebPackage(const std::string& destination, const std::string& archive);
+
+}  // namespace kv
