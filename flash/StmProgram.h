@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "Context.h"
+#include "firmware/HexReaderState.h"
+
+namespace kv {
+
+// Attempts per block before the run gives up on it.
+inline constexpr int kStmBlockAttempts = 10;
+
+// Programs a HEX file through the STM32 system bootloader on the current transport
+// (ClientSocket1 for ConnectionKind 1, ComPort1 for 2): version check, identification,
+// global erase, then every block written and read back. `reader` is the one CheckHexFile
+// ran on for this file (its HexLineCount drives the progress bar).
+// Never throws: a failure ends the run with its message logged and shown. Returns true
+// only when the whole file was written and verified (up to its end-of-file record or
+// its last line).
+[[nodiscard]] bool StmProgram(Context& ctx, const HexReaderState& reader,
+                              const std::string& fileName);
+
+}  // namespace kv
