@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "Peers.h"
+
+namespace kv::sim {
+
+// The cards' bootloader framing: STX STX, the payload with DLE before any 0F, 05 or
+// 04 byte, ETX. The payload's last byte is the checksum: the two's complement of the
+// sum of the bytes before it.
+namespace card_frame {
+inline constexpr std::uint8_t kStx = 0x0F;
+inline constexpr std::uint8_t kEtx = 0x04;
+inline constexpr std::uint8_t kDle = 0x05;
+inline constexpr std::uint8_t kReadVersion = 0x00;
+
+// A frame around `body` (checksum appended).
+Bytes frame(ByteView body);
+// A card's answer to the identification request: command 00 and the text.
+Bytes identReply(std::string_view text);
+// True for the identification request's payload (00 02 and a good checksum).
+bool isIdentRequest(ByteView payload);
+bool checksumOk(ByteView payload);
+}  // namespace card_frame
+
+// Takes the frames out of a byte stream; bytes outside a frame are skipped.
+class CardFrameReader {
+  public:
+    // Unstuffed payloads (checksum included) of the frames completed by `data`.
+    std::vector<Bytes> feed(ByteView data);
+    // Frames longer than this are noise; the reader starts over.
+    static constexpr std::size_t kMaxPayload = 64;
+
+  private:
+    enum class State { Idle, FirstStx, Payload, Escaped } state_ = State::Idle;
+    Bytes payload_;
+};
+
+}  // namespace kv::sim

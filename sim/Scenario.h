@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CardBus.h"
+#include "IdentCard.h"
+#include "NetworkModule.h"
+#include "TextDevice.h"
+#include "World.h"
+
+namespace kv::sim {
+
+// Device families the demo and the end-to-end tests can put into a world.
+enum class DemoFamily {
+    Matrix,        // matrix frame: cards selected by shift register, bootloader-mode lines
+    DirectMatrix,  // matrix whose module serial channel is set directly
+    Modular,       // modular matrix: one I/O card on the bus
+    Panel,         // control panel: slots selected by select code
+    Serial,        // fibre device on a serial line
+};
+
+std::optional<DemoFamily> ParseDemoFamily(const std::string& name);
+std::string DemoFamilyName(DemoFamily family);
+
+struct DemoOptions {
+    DemoFamily family = DemoFamily::Matrix;
+    // One network module per address (network families).
+    std::vector<std::string> addresses{"127.0.0.2"};
+    // The serial port the device sits on (serial family).
+    std::string serialPort = "COM3";
+};
+
+// The models of a demo world; the world holds pointers into them, so this must outlive
+// the world's use.
+struct DemoDevices {
+    std::vector<std::unique_ptr<NetworkModule>> modules;
+    std::vector<std::unique_ptr<CardBus>> buses;
+    std::vector<std::unique_ptr<TextDevice>> controllers;  // main controller per device
+    std::vector<std::unique_ptr<IdentCard>> cards;
+};
+
+// The shift register value that selects matrix card walk number k (1..7): the fixed
+// pattern of bits 6 and 7 and k in the low three bits.
+std::uint16_t MatrixCardRegister(int k);
+
+DemoDevices buildDemoWorld(World& world, const DemoOptions& options);
+
+}  // namespace kv::sim
