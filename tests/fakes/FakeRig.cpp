@@ -28,6 +28,7 @@ FakeRig::FakeRig() : folder(freshFolder()) {
     ports.XPORT_GPIO_Client = &gpioClient;
     ports.TFTP1 = &tftp;
     ports.System = &system;
+    ports.HidCtl = &hid;
     state.DebugSwitch = "ON";
     log.open(folder.string(), folder.string());
 }

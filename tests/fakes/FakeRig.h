@@ -7,6 +7,7 @@
 
 #include "Context.h"
 #include "FakeChannels.h"
+#include "FakeHidBus.h"
 #include "LogFile.h"
 #include "ScriptedUi.h"
 #include "SharedState.h"
@@ -37,6 +38,7 @@ public:
     FakeUdpSocket gpioClient{world, clock};
     FakeUdpSocket tftp{world, clock};
     FakeSystemInfo system{world};
+    FakeHidBus hid{clock};
     Ports ports;
     Context ctx{state, log, ui, clock, ports};
 

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "HidBootloaderDevice.h"
+#include "VirtualClock.h"
+#include "ports/HidBus.h"
+
+namespace kv::test {
+
+// The HID devices attached to the computer, on virtual time. Devices are plugged and
+// unplugged by the test; a simulated bootloader device answers the reports written to
+// it at once and, when it restarts, leaves the bus for `resetDowntime` and comes back
+// under a new path, as a real re-enumeration does. Handles opened before a device left
+// are dead: writes fail, nothing arrives.
+class FakeHidBus : public HidBus {
+  public:
+    explicit FakeHidBus(VirtualClock& clock) : clock_(clock) {}
+
+    std::chrono::milliseconds resetDowntime{1000};
+    // Paths whose open fails (the device cannot be claimed).
+    std::set<std::string> failOpen;
+    int enumerations = 0;
+    // Every report written to any device, in order.
+    std::vector<Bytes> written;
+
+    // A device without behaviour (any maker): written reports are only recorded.
+    std::string plug(const std::string& manufacturer, const std::string& product,
+                     const std::string& serial);
+    // A simulated bootloader device; the bus follows its restarts.
+    std::string plug(sim::HidBootloaderDevice& device);
+    void unplug(const std::string& path);
+    void unplug(const sim::HidBootloaderDevice& device);
+    // Current path of a plugged device (empty while it is off the bus).
+    std::string pathOf(const sim::HidBootloaderDevice& device) const;
+    // Puts an input report into the device's queue, as if the device had sent it.
+    void inject(const std::string& path, Bytes report);
+
+    std::vector<HidDeviceInfo> enumerate() override;
+    std::unique_ptr<HidDevice> open(const HidDeviceInfo& device) override;
+
+  private:
+    class Handle;
+    struct Slot {
+        HidDeviceInfo info;
+        sim::HidBootloaderDevice* model = nullptr;
+        bool plugged = true;
+        VirtualClock::TimePoint backAt{};
+        int generation = 0;
+        std::deque<Bytes> inbox;
+    };
+
+    bool present(const Slot& slot) const { return slot.plugged && clock_.now() >= slot.backAt; }
+    Slot* findByPath(const std::string& path);
+    std::string newPath() { return "/dev/hidraw" + std::to_string(nextPath_++); }
+    void write(std::size_t slot, int generation, ByteView report);
+
+    VirtualClock& clock_;
+    std::vector<Slot> slots_;
+    int nextPath_ = 0;
+};
+
+}  // namespace kv::test
