@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Peers.h"
+#include "Stm32Bootloader.h"
+#include "ports/Bytes.h"
+
+namespace kv::test {
+
+// Data at an absolute address, as a HEX file describes it.
+struct HexSegment {
+    std::uint32_t address;
+    Bytes data;
+};
+
+inline std::string hexRecord(std::uint8_t type, std::uint16_t address, ByteView data) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    Bytes bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                static_cast<std::uint8_t>(address), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+    bytes.push_back(static_cast<std::uint8_t>(-sum));
+    std::string line = ":";
+    for (std::uint8_t b : bytes) {
+        line += kDigits[b >> 4];
+        line += kDigits[b & 0x0F];
+    }
+    return line + "\r\n";
+}
+
+// Records of `recordLength` bytes, a type 4 record whenever the upper address changes.
+inline std::string makeHex(const std::vector<HexSegment>& segments, std::size_t recordLength = 16,
+                           bool endRecord = true) {
+    std::string text;
+    int upper = -1;
+    for (const auto& segment : segments) {
+        std::size_t offset = 0;
+        while (offset < segment.data.size()) {
+            const std::uint32_t address = segment.address + static_cast<std::uint32_t>(offset);
+            if (static_cast<int>(address >> 16) != upper) {
+                upper = static_cast<int>(address >> 16);
+                text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+            }
+            std::size_t room = 0x10000 - (address & 0xFFFF);
+            std::size_t n = std::min({recordLength, segment.data.size() - offset, room});
+            text += hexRecord(0, static_cast<std::uint16_t>(address),
+                              ByteView(segment.data.data() + offset, n));
+            offset += n;
+        }
+    }
+    if (endRecord) text += hexRecord(1, 0, {});
+    return text;
+}
+
+inline Bytes pattern(std::size_t size, std::uint8_t seed = 1) {
+    Bytes data(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return data;
+}
+
+// The flash of an erased chip with the segments programmed.
+inline Bytes flashImage(const std::vector<HexSegment>& segments, std::size_t size = 128 * 1024) {
+    Bytes flash(size, 0xFF);
+    for (const auto& segment : segments) {
+        for (std::size_t i = 0; i < segment.data.size(); ++i) {
+            flash.at(segment.address - 0x08000000 + i) = segment.data[i];
+        }
+    }
+    return flash;
+}
+
+inline void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Hands a World connection to a model that outlives it.
+class PeerLink : public sim::StreamPeer {
+  public:
+    explicit PeerLink(sim::StreamPeer& peer) : peer_(peer) {}
+    Bytes receive(ByteView data) override { return peer_.receive(data); }
+    void lineChanged(const sim::LineSettings& line) override { peer_.lineChanged(line); }
+
+  private:
+    sim::StreamPeer& peer_;
+};
+
+// Answers each chunk it receives with the next scripted reply.
+class ScriptPeer : public sim::StreamPeer {
+  public:
+    std::deque<Bytes> replies;
+    std::vector<Bytes> received;
+    Bytes receive(ByteView data) override {
+        received.emplace_back(data.begin(), data.end());
+        if (replies.empty()) return {};
+        Bytes reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
+};
+
+}  // namespace kv::test
