@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ports/Ports.h"
@@ -11,15 +13,18 @@ namespace kv {
 // Create and use it on the engine thread: the Qt channel objects belong to the
 // thread that made them.
 class PlatformPorts {
-public:
+  public:
     PlatformPorts();
     ~PlatformPorts();
     PlatformPorts(const PlatformPorts&) = delete;
     PlatformPorts& operator=(const PlatformPorts&) = delete;
 
     Ports& ports() { return ports_; }
+    // Where the channels write what they tolerate but the log should show (a COM port
+    // refusing a parity setting); without a sink it goes to the Qt warning output.
+    void setLogSink(std::function<void(const std::string&)> sink);
 
-private:
+  private:
     Ports ports_;
     struct Owned;
     std::unique_ptr<Owned> owned_;

@@ -1,0 +1,121 @@
+#include "QtSerialPort.h"
+
+#include <chrono>
+
+#include <QDebug>
+
+#include "EventPump.h"
+#include "ports/ChannelError.h"
+
+namespace kv {
+
+namespace {
+constexpr auto kWriteWait = std::chrono::milliseconds(2000);
+
+int ms(std::chrono::milliseconds d) {
+    return static_cast<int>(d.count());
+}
+}  // namespace
+
+QtSerialPort::QtSerialPort() {
+    EnsureEventDispatcher();
+}
+
+void QtSerialPort::warn(const std::string& text) {
+    if (warn_) {
+        warn_(text);
+    } else {
+        qWarning("%s", text.c_str());
+    }
+}
+
+void QtSerialPort::open() {
+    port_.close();
+    port_.setPortName(QString::fromStdString(name_));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        std::string reason = port_.errorString().toStdString();
+        port_.clearError();
+        throw ChannelError("Unable to open com-port " + name_ + ": " + reason);
+    }
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    applyBaud();
+    applyParity();
+    // Some adapters wire DTR/RTS to the device's reset and boot lines.
+    port_.setDataTerminalReady(false);
+    port_.setRequestToSend(false);
+    port_.clearError();
+    port_.clear();
+}
+
+void QtSerialPort::close() {
+    if (port_.isOpen()) port_.close();
+}
+
+void QtSerialPort::applyBaud() {
+    if (port_.isOpen() && !port_.setBaudRate(baud_)) {
+        warn("Com port " + name_ + " refused " + std::to_string(baud_) +
+             " bit/s: " + port_.errorString().toStdString());
+        port_.clearError();
+    }
+}
+
+void QtSerialPort::applyParity() {
+    if (!port_.isOpen()) return;
+    const auto wanted = parity_ == Parity::Even ? QSerialPort::EvenParity : QSerialPort::NoParity;
+    if (!port_.setParity(wanted) || port_.parity() != wanted) {
+        warn("Com port " + name_ + " refused " +
+             (parity_ == Parity::Even ? "even parity" : "no parity") + ": " +
+             port_.errorString().toStdString());
+        port_.clearError();
+    }
+}
+
+void QtSerialPort::setBaud(int baud) {
+    baud_ = baud;
+    applyBaud();
+}
+
+void QtSerialPort::setParity(Parity parity) {
+    parity_ = parity;
+    applyParity();
+}
+
+void QtSerialPort::write(ByteView bytes) {
+    if (!port_.isOpen()) throw ChannelError("Com port " + name_ + " is not open");
+    const char* data = reinterpret_cast<const char*>(bytes.data());
+    if (port_.write(data, static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        throw ChannelError(port_.errorString().toStdString());
+    }
+    while (port_.bytesToWrite() > 0) {
+        if (!port_.waitForBytesWritten(ms(kWriteWait))) {
+            throw ChannelError("Write to " + name_ + " timed out");
+        }
+    }
+}
+
+Bytes QtSerialPort::read(std::size_t maxBytes, std::chrono::milliseconds totalTimeout) {
+    Bytes out;
+    if (!port_.isOpen()) return out;
+    const auto deadline = std::chrono::steady_clock::now() + totalTimeout;
+    for (;;) {
+        QByteArray data = port_.read(static_cast<qint64>(maxBytes - out.size()));
+        out.insert(out.end(), data.begin(), data.end());
+        if (out.size() >= maxBytes) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        if (!port_.waitForReadyRead(ms(left)) && port_.bytesAvailable() == 0) break;
+    }
+    return out;
+}
+
+Bytes QtSerialPort::poll() {
+    if (!port_.isOpen()) return {};
+    PumpEvents();
+    QByteArray data = port_.readAll();
+    return Bytes(data.begin(), data.end());
+}
+
+}  // namespace kv
