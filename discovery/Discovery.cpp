@@ -1,0 +1,227 @@
+#include "discovery/Discovery.h"
+
+#include <exception>
+#include <memory>
+
+#include "ControllerGrid.h"
+#include "device/Channels.h"
+#include "discovery/ComPorts.h"
+#include "discovery/DiscoveryMessages.h"
+#include "module/Xport_Unit.h"
+#include "ports/ChannelError.h"
+
+namespace kv {
+
+namespace {
+
+// Below this firmware number the device is returned to normal operation with the card
+// select lines and the 9600 set-up; from it on, with the module's bootloader-mode commands.
+constexpr int kBootloaderModeFirmware = 300;
+const std::string kNoDevice = "0.0.0.0";
+const std::string kFindErrorPrefix = "Error while finding:\r";
+
+UdpSocket& listener(Context& ctx) {
+    if (!ctx.ports.IdUDPServer1) throw ChannelError("The discovery listener is not available");
+    return *ctx.ports.IdUDPServer1;
+}
+
+// One question through the tunnel; an unanswered one gives an empty text.
+std::string askTunnel(TcpClient& client, const std::string& command) {
+    SendLine(client, command);
+    if (!WaitForData(client, kTunnelAnswerWait)) return {};
+    return ReceiveLine(client);
+}
+
+void handleModuleAnswer(Context& ctx, const std::string& sender, const ModuleAnswer& answer) {
+    auto& devices = ctx.state.DeviceList;
+    bool known = false;
+    for (const auto& device : devices) known = known || device.IP == sender;
+    if (!known) {
+        TMatrixRec device;
+        device.IP = sender;
+        device.MAC = answer.MAC;
+        device.ModuleVersion = answer.ModuleVersion;
+        devices.push_back(std::move(device));
+        SendSetupRecordQuery(ctx, sender);
+    }
+    if (ctx.detail()) {
+        const std::string count = std::to_string(devices.size());
+        ctx.log_line("devicelist length: " + count);
+        ctx.ui.memoLine("Devicelist length: " + count);
+    }
+}
+
+void handleSetupRecordAnswer(Context& ctx, const std::string& sender, int port) {
+    auto& tree = ctx.state.networkTree;
+    tree.push_back(sender);
+    const std::size_t entry = tree.size() - 1;
+    ctx.showNetworkTree();
+    // The busy overlay goes away 2.5 s after the last module answered.
+    ctx.ui.restartBusyTimer();
+
+    // The port is known now: keep it even if the tunnel fails below, so the device can
+    // still be connected later.
+    for (auto& device : ctx.state.DeviceList)
+        if (device.IP == sender) device.Port = port;
+
+    std::string ident;
+    std::string serial;
+    std::string failure;
+    TcpClient* client = ctx.ports.TcpClient1;
+    try {
+        if (!client) throw ChannelError("The tunnel client is not available");
+        if (client->connected()) Disconnect(*client);
+        client->setHost(sender);
+        client->setPort(port);
+        if (!client->connect(kTunnelConnectWait)) {
+            throw ChannelError("Could not connect to " + sender + ":" + std::to_string(port));
+        }
+        ident = askTunnel(*client, "{I}");
+        serial = askTunnel(*client, "{S}");
+        for (auto& device : ctx.state.DeviceList) {
+            if (device.IP != sender) continue;
+            device.Serial = serial;
+            device.Ident = ident;
+            device.Port = port;
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (entry < tree.size()) tree[entry] += " " + ident + " " + serial;
+    ctx.showNetworkTree();
+    if (client) {
+        try {
+            Disconnect(*client);
+        } catch (const std::exception& e) {
+            if (failure.empty()) failure = e.what();
+        }
+    }
+    if (!failure.empty()) ctx.error_box(kFindErrorPrefix + failure);
+}
+
+// FIND's queries: for each interface, its subnet broadcast and the broadcast one level up.
+void queryInterfaces(Context& ctx) {
+    if (!ctx.ports.System) return;
+    for (const std::string& address : ctx.ports.System->localIPv4Addresses()) {
+        ctx.state.LocalIP = address;
+        const std::vector<std::string> broadcasts = InterfaceBroadcasts(address);
+        if (broadcasts.empty()) continue;
+        // Another program holds UDP 30718: no answer could reach us, so nothing is sent.
+        if (!StartDiscoveryListener(ctx)) return;
+        try {
+            for (const std::string& broadcast : broadcasts) SendModuleQuery(ctx, broadcast);
+        } catch (const std::exception&) {
+            // An interface without a route for its broadcast; the others may still work.
+        }
+    }
+}
+
+}  // namespace
+
+bool StartDiscoveryListener(Context& ctx) {
+    UdpSocket* udp = ctx.ports.IdUDPServer1;
+    if (!udp) return false;
+    return udp->isBound() || udp->bind(kDiscoveryPort, true);
+}
+
+void StopDiscoveryListener(Context& ctx) {
+    if (ctx.ports.IdUDPServer1) ctx.ports.IdUDPServer1->close();
+}
+
+void SendModuleQuery(Context& ctx, const std::string& address) {
+    listener(ctx).sendTo(address, kDiscoveryPort, ModuleQueryMessage());
+}
+
+void SendSetupRecordQuery(Context& ctx, const std::string& address) {
+    listener(ctx).sendTo(address, kDiscoveryPort, SetupRecordQueryMessage());
+}
+
+void ReleaseNetworkDevice(Context& ctx) {
+    SharedState& s = ctx.state;
+    ctx.ui.enable(UiElement::Upgrade, false);
+    ctx.setBusyText("Closing connections ...");
+    // Lets the overlay's new text reach the window before the long pause.
+    ctx.ProcessMessages();
+
+    const std::string address = s.CurrentIP;
+    try {
+        if (s.DeviceFwNumber < kBootloaderModeFirmware) {
+            // Code 0 first, so the lines never pass through another card's code.
+            select_GPIO(ctx, 0, address);
+            select_GPIO(ctx, 7, address);
+            setup_9600_none(ctx, address);
+        } else if (s.DirectSetupMatrix || s.DirectSetupModular) {
+            setup_57600_none(ctx, address);
+        } else {
+            exit_BL_mode(ctx, address);
+        }
+    } catch (const std::exception& e) {
+        // A module that cannot be reached must not keep FIND from ever searching again.
+        ctx.error_box(kFindErrorPrefix + e.what());
+    }
+
+    // The device restarts its controllers after the change; no window messages meanwhile.
+    for (int i = 0; i < kReleasePauseCount; ++i) ctx.sleep(kReleasePause);
+
+    ctx.hideBusy();
+    StopDiscoveryListener(ctx);
+    if (ctx.ports.TcpClient1) Disconnect(*ctx.ports.TcpClient1);
+    if (ctx.ports.XPORT_GPIO_Client) ctx.ports.XPORT_GPIO_Client->close();
+    s.CurrentIP = kNoDevice;
+    ClearDeviceProperties(ctx);
+}
+
+void FindDevices(Context& ctx) {
+    ctx.showBusy("Searching...");
+    if (ctx.state.CurrentIP != kNoDevice) ReleaseNetworkDevice(ctx);
+
+    GridReset(ctx);
+    ctx.state.DeviceList.clear();
+    ctx.state.networkTree.clear();
+    ctx.state.comTree.clear();
+    ctx.showNetworkTree();
+    ctx.showComTree();
+
+    queryInterfaces(ctx);
+    ScanComPorts(ctx);
+}
+
+void IdUDPServer1UDPRead(Context& ctx, const Datagram& datagram) {
+    // The tool's own broadcast comes back on the interface it went out of.
+    if (datagram.address == ctx.state.LocalIP) return;
+    try {
+        if (auto module = DecodeModuleAnswer(datagram.data)) {
+            handleModuleAnswer(ctx, datagram.address, *module);
+        } else if (auto port = DecodeSetupRecordAnswer(datagram.data)) {
+            handleSetupRecordAnswer(ctx, datagram.address, *port);
+        }
+    } catch (const std::exception& e) {
+        ctx.error_box(kFindErrorPrefix + e.what());
+    }
+}
+
+void RegisterDiscoveryEvents(Context& ctx) {
+    // A handler that pumps must not take the next datagram before it is done.
+    auto handling = std::make_shared<bool>(false);
+    ctx.addEventSource([&ctx, handling] {
+        UdpSocket* udp = ctx.ports.IdUDPServer1;
+        if (*handling || !udp || !udp->isBound()) return;
+        *handling = true;
+        struct Done {
+            bool& flag;
+            ~Done() { flag = false; }
+        } done{*handling};
+        for (int i = 0; i < kDatagramsPerPump && udp->isBound(); ++i) {
+            std::optional<Datagram> datagram;
+            try {
+                datagram = udp->receive(std::chrono::milliseconds(0));
+            } catch (const std::exception&) {
+                return;
+            }
+            if (!datagram) return;
+            IdUDPServer1UDPRead(ctx, *datagram);
+        }
+    });
+}
+
+}  // namespace kv
