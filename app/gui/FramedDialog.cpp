@@ -10,7 +10,9 @@ void centreOnScreen(QWidget* window) {
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect area = screen->availableGeometry();
-    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+    // Placed by its client area; the window system's frame, if any, goes around it.
+    window->setGeometry(
+        QRect(area.center() - QPoint(window->width() / 2, window->height() / 2), window->size()));
 }
 
 FramedDialog::FramedDialog(int width, int height, QWidget* parent)

@@ -11,12 +11,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <array>
 
+#include "FramedDialog.h"
 #include "GridGeometry.h"
 #include "GuiText.h"
 #include "Pictures.h"
@@ -180,9 +180,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
     buildBusyOverlay();
     buildPopupMenu();
 
-    if (QScreen* screen = this->screen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    centreOnScreen(this);
 }
 
 void TForm1::buildTitleArea() {
@@ -462,10 +460,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     } else if (watched == StringGrid1->viewport()) {
-        if (type == QEvent::MouseButtonRelease) emit checkCellReleased(StringGrid1->rowAt(pos.y()));
+        // Event filters see the mouse even on a disabled grid, which must ignore it.
+        if (type == QEvent::MouseButtonRelease && StringGrid1->isEnabled()) {
+            emit checkCellReleased(StringGrid1->rowAt(pos.y()));
+        }
         return true;
     } else if (watched == StringGrid2->viewport()) {
-        if (type == QEvent::MouseButtonRelease) {
+        if (type == QEvent::MouseButtonRelease && StringGrid2->isEnabled()) {
             emit fileCellReleased(StringGrid2->columnAt(pos.x()), StringGrid2->rowAt(pos.y()));
         }
         return true;
