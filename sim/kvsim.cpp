@@ -1,10 +1,118 @@
 // kvsim: serves simulated devices over real sockets and ptys, so the tool can be run
 // against them end to end.
+//
+//   kvsim [--family matrix|direct-matrix|modular|panel|serial] [--address 127.0.0.x]...
+//         [--pty PATH]
+//
+// Network families put one network module per --address (default 127.0.0.2). --pty
+// adds a serial device on a pty reachable at PATH (with --family serial it is the only
+// device). One line is printed per served endpoint, then "ready".
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
 #include <QCoreApplication>
-#include <QTextStream>
+#include <QTimer>
+
+#include "Scenario.h"
+#include "World.h"
+#include "server/WorldServer.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int) {
+    stopRequested = true;
+}
+
+struct Options {
+    kv::sim::DemoFamily family = kv::sim::DemoFamily::Matrix;
+    std::vector<std::string> addresses;
+    std::string pty;
+};
+
+int usage(const std::string& problem) {
+    std::cerr << "kvsim: " << problem << "\n"
+              << "usage: kvsim [--family matrix|direct-matrix|modular|panel|serial]"
+                 " [--address 127.0.0.x]... [--pty PATH]\n";
+    return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTextStream(stdout) << "kvsim: no devices configured\n";
-    return 0;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
+            return argv[++i];
+        };
+        try {
+            if (arg == "--family") {
+                auto family = kv::sim::ParseDemoFamily(value());
+                if (!family) return usage("unknown family " + std::string(argv[i]));
+                options.family = *family;
+            } else if (arg == "--address") {
+                std::string address = value();
+                if (address.rfind("127.", 0) != 0) {
+                    return usage("only loopback addresses (127.x.x.x) are served: " + address);
+                }
+                options.addresses.push_back(address);
+            } else if (arg == "--pty") {
+                options.pty = value();
+            } else {
+                return usage("unknown option " + arg);
+            }
+        } catch (const std::invalid_argument& e) {
+            return usage(e.what());
+        }
+    }
+    if (options.addresses.empty()) options.addresses.push_back("127.0.0.2");
+    if (options.family == kv::sim::DemoFamily::Serial && options.pty.empty()) {
+        return usage("the serial family needs --pty PATH");
+    }
+
+    kv::sim::World world;
+    std::vector<kv::sim::DemoDevices> devices;
+    if (options.family != kv::sim::DemoFamily::Serial) {
+        kv::sim::DemoOptions network;
+        network.family = options.family;
+        network.addresses = options.addresses;
+        devices.push_back(kv::sim::buildDemoWorld(world, network));
+    }
+    if (!options.pty.empty()) {
+        kv::sim::DemoOptions serial;
+        serial.family = kv::sim::DemoFamily::Serial;
+        serial.serialPort = options.pty;
+        devices.push_back(kv::sim::buildDemoWorld(world, serial));
+    }
+
+    kv::sim::WorldServer server(world);
+    std::cout << "kvsim: family " << kv::sim::DemoFamilyName(options.family) << std::endl;
+    try {
+        for (const std::string& line : server.serveAll()) std::cout << line << std::endl;
+        if (!options.pty.empty()) {
+            std::string slave = server.servePty(options.pty, options.pty);
+            std::cout << "pty " << options.pty << " -> " << slave << std::endl;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kvsim: " << e.what() << std::endl;
+        return 1;
+    }
+    std::cout << "ready" << std::endl;
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [] {
+        if (stopRequested) QCoreApplication::quit();
+    });
+    watch.start(100);
+    return app.exec();
 }
