@@ -1,5 +1,6 @@
 #include "PlatformPorts.h"
 
+#include "HidapiBus.h"
 #include "PocoFtpClient.h"
 #include "QtSerialPort.h"
 #include "QtStreamSocket.h"
@@ -18,6 +19,7 @@ struct PlatformPorts::Owned {
     QtUdpSocket udpServer;
     QtUdpSocket gpioClient;
     QtUdpSocket tftp;
+    HidapiBus hid;
 };
 
 PlatformPorts::PlatformPorts() : owned_(std::make_unique<Owned>()) {
@@ -29,6 +31,7 @@ PlatformPorts::PlatformPorts() : owned_(std::make_unique<Owned>()) {
     ports_.IdUDPServer1 = &owned_->udpServer;
     ports_.XPORT_GPIO_Client = &owned_->gpioClient;
     ports_.TFTP1 = &owned_->tftp;
+    ports_.HidCtl = &owned_->hid;
 }
 
 PlatformPorts::~PlatformPorts() = default;
