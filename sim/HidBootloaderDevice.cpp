@@ -85,7 +85,7 @@ std::vector<Bytes> HidBootloaderDevice::codedCommand(ByteView payload) {
     const std::uint8_t code = payload[0];
     if (code == kInformation) {
         ++counters.infoRequests;
-        if (silent()) return {};
+        if (faults.noInformation || silent()) return {};
         return {reply(kInformation, toBytes(infoText))};
     }
     if (mode_ != Mode::Bootloader) {
@@ -112,6 +112,7 @@ std::vector<Bytes> HidBootloaderDevice::codedCommand(ByteView payload) {
             if (faults.corruptBlock && *faults.corruptBlock == number) {
                 memory_[address + kBlockSize - 1] ^= 0x5A;
             }
+            if (faults.echoWrites && !silent()) return {reply(kWriteBlock, payload.subspan(1, 5))};
             return {};
         }
         case kVerifyBlock: {

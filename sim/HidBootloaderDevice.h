@@ -45,6 +45,10 @@ class HidBootloaderDevice {
         std::optional<int> silentAfterVerifies;
         // Never answers the upgrade request.
         bool neverReady = false;
+        // Never answers the information request.
+        bool noInformation = false;
+        // Answers every write block with an extra report (a chatty firmware revision).
+        bool echoWrites = false;
     };
 
     HidBootloaderDevice(std::string product, std::string serial,

@@ -1,5 +1,7 @@
 #include "FakeHidBus.h"
 
+#include <algorithm>
+
 #include "ports/ChannelError.h"
 
 namespace kv::test {
@@ -31,7 +33,8 @@ class FakeHidBus::Handle : public HidDevice {
 std::string FakeHidBus::plug(const std::string& manufacturer, const std::string& product,
                              const std::string& serial) {
     Slot slot;
-    slot.info = {newPath(), manufacturer, product, serial};
+    slot.info = {"", manufacturer, product, serial};
+    newNode(slot);
     slots_.push_back(std::move(slot));
     return slots_.back().info.path;
 }
@@ -76,10 +79,13 @@ FakeHidBus::Slot* FakeHidBus::findByPath(const std::string& path) {
 
 std::vector<HidDeviceInfo> FakeHidBus::enumerate() {
     ++enumerations;
-    std::vector<HidDeviceInfo> out;
+    std::vector<const Slot*> nodes;
     for (const auto& s : slots_) {
-        if (present(s)) out.push_back(s.info);
+        if (present(s)) nodes.push_back(&s);
     }
+    std::sort(nodes.begin(), nodes.end(), [](auto* a, auto* b) { return a->node < b->node; });
+    std::vector<HidDeviceInfo> out;
+    for (const Slot* s : nodes) out.push_back(s->info);
     return out;
 }
 
@@ -105,7 +111,7 @@ void FakeHidBus::write(std::size_t index, int generation, ByteView report) {
         ++s.generation;
         s.inbox.clear();
         s.backAt = clock_.now() + resetDowntime;
-        s.info.path = newPath();
+        newNode(s);
     }
 }
 

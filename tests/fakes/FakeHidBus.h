@@ -17,7 +17,8 @@ namespace kv::test {
 // unplugged by the test; a simulated bootloader device answers the reports written to
 // it at once and, when it restarts, leaves the bus for `resetDowntime` and comes back
 // under a new path, as a real re-enumeration does. Handles opened before a device left
-// are dead: writes fail, nothing arrives.
+// are dead: writes fail, nothing arrives. Enumeration lists devices in the order of their
+// device nodes, so a device that came back is listed after the others.
 class FakeHidBus : public HidBus {
   public:
     explicit FakeHidBus(VirtualClock& clock) : clock_(clock) {}
@@ -48,6 +49,7 @@ class FakeHidBus : public HidBus {
     class Handle;
     struct Slot {
         HidDeviceInfo info;
+        int node = 0;  // number of the device node in info.path
         sim::HidBootloaderDevice* model = nullptr;
         bool plugged = true;
         VirtualClock::TimePoint backAt{};
@@ -57,12 +59,15 @@ class FakeHidBus : public HidBus {
 
     bool present(const Slot& slot) const { return slot.plugged && clock_.now() >= slot.backAt; }
     Slot* findByPath(const std::string& path);
-    std::string newPath() { return "/dev/hidraw" + std::to_string(nextPath_++); }
+    void newNode(Slot& slot) {
+        slot.node = nextNode_++;
+        slot.info.path = "/dev/hidraw" + std::to_string(slot.node);
+    }
     void write(std::size_t slot, int generation, ByteView report);
 
     VirtualClock& clock_;
     std::vector<Slot> slots_;
-    int nextPath_ = 0;
+    int nextNode_ = 0;
 };
 
 }  // namespace kv::test
