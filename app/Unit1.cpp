@@ -2,6 +2,7 @@
 
 #include "ControllerGrid.h"
 #include "device/ChannelEvents.h"
+#include "flash/HidBootloader.h"
 
 namespace kv::Unit1 {
 
@@ -30,6 +31,7 @@ void FormCreate(Context& ctx, const StartFolders& folders) {
     ctx.state.TpTransmitterMode = false;
     StateReset(ctx);
     RegisterChannelEvents(ctx);
+    RegisterHidEvents(ctx);
     ctx.ui.enable(UiElement::Upgrade, false);
 }
 
@@ -46,7 +48,7 @@ void PopupMenu1Click(Context& ctx, HandleAs entry, int /*networkIndex*/, int /*c
     notAvailable(ctx, "Handle as");
 }
 
-void USBViewDblClick(Context& ctx, int /*row*/) { notAvailable(ctx, "USB connect"); }
+void USBViewDblClick(Context& ctx, int row) { kv::USBViewDblClick(ctx, row); }
 
 void AddIPButton1Click(Context& ctx, const std::string& /*address*/, bool /*usePort*/,
                        const std::string& /*port*/) {
