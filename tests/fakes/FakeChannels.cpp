@@ -129,11 +129,22 @@ bool FakeUdpSocket::bind(std::uint16_t localPort, bool) {
 }
 
 void FakeUdpSocket::sendTo(const std::string& address, std::uint16_t port, ByteView data) {
+    if (std::find(unreachable.begin(), unreachable.end(), address) != unreachable.end()) {
+        throw ChannelError("Socket Error # 10051\nNetwork is unreachable.");
+    }
     Datagram out{address, port, Bytes(data.begin(), data.end())};
     sent.push_back(out);
     Datagram fromTool{ownAddress_, localPort_, out.data};
     for (sim::DatagramPeer* peer : world_.udpPeers(address, port)) {
-        for (Datagram& answer : peer->receive(fromTool)) inbox.push_back(std::move(answer));
+        // What the tool receives names the peer as its sender, as a real socket would.
+        std::string peerAddress = address;
+        for (const auto& [key, bound] : world_.udpBindings())
+            if (bound == peer && key.second == port) peerAddress = key.first;
+        for (Datagram& answer : peer->receive(fromTool)) {
+            answer.address = peerAddress;
+            answer.port = port;
+            inbox.push_back(std::move(answer));
+        }
     }
 }
 

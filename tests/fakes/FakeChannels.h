@@ -110,7 +110,8 @@ public:
 
     std::vector<Datagram> sent;
     bool failBind = false;
-    std::deque<Datagram> inbox;  // tests may also inject datagrams here
+    std::vector<std::string> unreachable;  // destinations whose sendTo throws
+    std::deque<Datagram> inbox;  // tests may also inject datagrams here; senders as received
 
 private:
     sim::World& world_;
