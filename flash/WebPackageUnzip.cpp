@@ -120,7 +120,17 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
     std::ifstream in(archive, std::ios::binary);
     if (!in) throw KvError("Cannot open web package \"" + archive + "\"");
     try {
+        char magic[4] = {};
+        in.read(magic, sizeof magic);
+        if (in.gcount() != 4 || std::string(magic, 4) != std::string("PK\x03\x04", 4)) {
+            throw KvError("Cannot unpack web package \"" + archive +
+                          "\": not a ZIP archive or no entries");
+        }
+        in.seekg(0);
         Poco::Zip::ZipArchive zip(in);
+        if (zip.headerBegin() == zip.headerEnd()) {
+            throw KvError("Cannot unpack web package \"" + archive + "\": no entries");
+        }
 
         fs::create_directories(destination);
         const fs::path root = fs::weakly_canonical(fs::absolute(destination));
