@@ -2,6 +2,8 @@
 
 #include "ControllerGrid.h"
 #include "device/ChannelEvents.h"
+#include "discovery/AddIp.h"
+#include "discovery/Discovery.h"
 #include "flash/HidBootloader.h"
 
 namespace kv::Unit1 {
@@ -31,11 +33,12 @@ void FormCreate(Context& ctx, const StartFolders& folders) {
     ctx.state.TpTransmitterMode = false;
     StateReset(ctx);
     RegisterChannelEvents(ctx);
+    RegisterDiscoveryEvents(ctx);
     RegisterHidEvents(ctx);
     ctx.ui.enable(UiElement::Upgrade, false);
 }
 
-void Panel2Click(Context& ctx) { notAvailable(ctx, "FIND"); }
+void Panel2Click(Context& ctx) { FindDevices(ctx); }
 
 void Image9Click(Context& ctx) { notAvailable(ctx, "UPGRADE"); }
 
@@ -50,9 +53,9 @@ void PopupMenu1Click(Context& ctx, HandleAs entry, int /*networkIndex*/, int /*c
 
 void USBViewDblClick(Context& ctx, int row) { kv::USBViewDblClick(ctx, row); }
 
-void AddIPButton1Click(Context& ctx, const std::string& /*address*/, bool /*usePort*/,
-                       const std::string& /*port*/) {
-    notAvailable(ctx, "Add IP");
+void AddIPButton1Click(Context& ctx, const std::string& address, bool usePort,
+                       const std::string& port) {
+    AddIP(ctx, address, usePort, port);
 }
 
 bool FormCloseQuery(Context& ctx) {
