@@ -4,6 +4,7 @@
 
 #include "ControllerGrid.h"
 #include "discovery/UsbState.h"
+#include "firmware/Util.h"
 #include "flash/HidBootloader.h"
 #include "ports/ChannelError.h"
 
@@ -18,24 +19,9 @@ constexpr char kUpgradeModeQuestion[] =
     "Do you want to establish connenction with the device?";
 constexpr char kUsbAddressText[] = "USB connection";
 
-std::vector<std::string> splitWords(const std::string& text) {
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) <= ' ') {
-            if (!word.empty()) words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word.push_back(c);
-        }
-    }
-    if (!word.empty()) words.push_back(std::move(word));
-    return words;
-}
-
 // A card-style reply: type words, the last word holding "HW:", firmware, bootloader.
 TControllerRec controllerFromReply(const std::string& text) {
-    std::vector<std::string> words = splitWords(text);
+    std::vector<std::string> words = SplitDelimited(' ', text);
     std::size_t k = 1;
     for (std::size_t i = 0; i < words.size(); ++i)
         if (words[i].find("HW:") != std::string::npos) k = i;

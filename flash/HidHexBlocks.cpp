@@ -1,31 +1,17 @@
 #include "flash/HidHexBlocks.h"
 
+#include <algorithm>
+
+#include "firmware/HexRecord.h"
 #include "ports/ChannelError.h"
 
 namespace kv {
 
 namespace {
 
-constexpr std::size_t kDataLineLength = 43;  // ":" 10 aaaa 00, 16 data bytes, checksum
-constexpr int kDataRecord = 0x00;
-constexpr int kEndRecord = 0x01;
+constexpr int kDataLineBytes = 16;
 constexpr char kDescriptorLine[] = ":101830";
 constexpr int kDescriptorLines = 4;
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Byte at 0-based character position `pos`, or -1 when missing or not hexadecimal.
-int hexByte(std::string_view line, std::size_t pos) {
-    if (pos + 1 >= line.size()) return -1;
-    int hi = hexDigit(line[pos]);
-    int lo = hexDigit(line[pos + 1]);
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
 
 std::string_view trimmed(std::string_view line) {
     while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.remove_suffix(1);
@@ -34,19 +20,6 @@ std::string_view trimmed(std::string_view line) {
 
 [[noreturn]] void fileError(const std::string& what) {
     throw KvError("Invalid firmware file: " + what);
-}
-
-// The record's bytes (count, address, type, data, checksum), or none when the line is not
-// a well-formed record.
-std::optional<std::vector<std::uint8_t>> recordBytes(std::string_view line) {
-    if (line.size() < 11 || line[0] != ':' || line.size() % 2 != 1) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t pos = 1; pos < line.size(); pos += 2) {
-        int b = hexByte(line, pos);
-        if (b < 0) return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(b));
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -64,6 +37,7 @@ std::vector<HidBlock> HidBlocksFromHex(const std::vector<std::string>& lines,
 
     const std::size_t needed = static_cast<std::size_t>(blockCount) * 2;
     std::vector<HidBlock> blocks(static_cast<std::size_t>(blockCount));
+    HexRecord record;
     for (std::size_t n = 0; n < needed; ++n, ++i) {
         const std::string lineNumber = std::to_string(i + 1);
         if (i >= lines.size()) {
@@ -71,25 +45,24 @@ std::vector<HidBlock> HidBlocksFromHex(const std::vector<std::string>& lines,
                       " data lines");
         }
         std::string_view line = trimmed(lines[i]);
-        auto record = recordBytes(line);
-        if (record && record->size() >= 4 && (*record)[3] == kEndRecord) {
+        if (!DecodeHexRecord(line, record)) {
+            std::string fault = HexLineFault(line);
+            fileError("line " + lineNumber + ": " + (fault.empty() ? "Illegal record" : fault));
+        }
+        if (record.type == kHexEndOfFile) {
             fileError("it ends after " + std::to_string(n) + " of " + std::to_string(needed) +
                       " data lines");
         }
-        if (!record || line.size() != kDataLineLength || (*record)[0] != 16 ||
-            (*record)[3] != kDataRecord) {
+        if (record.count != kDataLineBytes || record.type != kHexData) {
             fileError("line " + lineNumber + " is not a 16-byte data record");
         }
-        std::uint8_t sum = 0;
-        for (std::uint8_t b : *record) sum = static_cast<std::uint8_t>(sum + b);
-        if (sum != 0) fileError("line " + lineNumber + " has a wrong checksum");
 
         HidBlock& block = blocks[n / 2];
         if (n % 2 == 0) {
-            block.addressHigh = (*record)[1];
-            block.addressLow = (*record)[2];
+            block.addressHigh = static_cast<std::uint8_t>(record.address >> 8);
+            block.addressLow = static_cast<std::uint8_t>(record.address & 0xFF);
         }
-        for (std::size_t d = 0; d < 16; ++d) block.data[(n % 2) * 16 + d] = (*record)[4 + d];
+        std::copy(record.data.begin(), record.data.end(), block.data.begin() + (n % 2) * 16);
     }
     return blocks;
 }
@@ -101,7 +74,8 @@ std::array<std::uint8_t, 64> HidDescriptorBytes(const std::vector<std::string>& 
     if (i < lines.size()) ++i;
     for (int n = 0; n < kDescriptorLines && i < lines.size(); ++n, ++i) {
         for (std::size_t d = 0; d < 16; ++d) {
-            int b = hexByte(lines[i], 9 + 2 * d);
+            const int first = 9 + 2 * static_cast<int>(d);
+            int b = HexFieldValue(lines[i], first, first + 2);
             bytes[static_cast<std::size_t>(n) * 16 + d] = static_cast<std::uint8_t>(b < 0 ? 0 : b);
         }
     }

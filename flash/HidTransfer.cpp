@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "discovery/UsbState.h"
+#include "firmware/HexRecord.h"
 #include "flash/HidBootloader.h"
 #include "flash/HidHexBlocks.h"
 #include "ports/ChannelError.h"
@@ -16,10 +17,7 @@ std::vector<std::string> readLines(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw KvError("Cannot open file " + file);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-    }
+    for (std::string line; ReadHexLine(in, line);) lines.push_back(line);
     return lines;
 }
 

@@ -56,11 +56,11 @@ TEST(HidHexBlocks, UnfitFilesAreNamedPrecisely) {
     EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 5 is not a 16-byte data record");
     lines = twoBlocks();
     lines[2][12] = 'G';
-    EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 3 is not a 16-byte data record");
+    EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 3: No Hex-Number");
 
     lines = twoBlocks();
     lines[5][10] = lines[5][10] == '0' ? '1' : '0';
-    EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 6 has a wrong checksum");
+    EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 6: Checksum error");
 }
 
 TEST(HidHexBlocks, DescriptorNameIsTheLowBytesOfTheStringDescriptor) {
