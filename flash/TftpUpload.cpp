@@ -79,9 +79,12 @@ bool TftpUpload(Context& ctx, const std::string& host, const std::string& file, 
         if (kind != kTftpKindFirmwareImage) return true;
         // The device answers its own text when the image does not match; any reply but
         // this exact line (line feed included) fails the row without a box.
-        return VerifyFlashImage(ctx, file, host) == kFlashImageConfirmed;
+        if (VerifyFlashImage(ctx, file, host) == kFlashImageConfirmed) return true;
+        ctx.state.RowOk = false;
+        return false;
     } catch (const std::exception& e) {
         if (bindHere) udp.close();
+        ctx.state.RowOk = false;
         ctx.error_box(std::string("Error while processing:\r") + e.what());
         return false;
     }

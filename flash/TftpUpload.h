@@ -14,9 +14,10 @@ constexpr int kTftpSendCount = 3;
 // remote name of `kind` (flash/TftpPackets.h). Kind 3 (a web package's firmware.bin)
 // then has the device check and flash the image (VerifyFlashImage).
 //
-// Returns true when the image went through (and, for kind 3, the device confirmed it);
-// the caller clears RowOk on false. A failed transfer has already shown the error box
-// "Error while processing:\r" + the failure's text; a refused flash check shows nothing.
+// Returns true when the image went through (and, for kind 3, the device confirmed it).
+// On failure RowOk is cleared (the caller sets it before the call); a failed transfer has
+// shown the error box "Error while processing:\r" + the failure's text, a refused flash
+// check shows nothing.
 //
 // TFTP1 is used as the caller left it; when it is not bound, it is bound to a free local
 // port for the transfer and closed again afterwards.

@@ -31,6 +31,7 @@ class TftpUploadTest : public ::testing::Test {
     TftpUploadTest() {
         rig.world.bindUdp(kModule, 69, &receiver);
         rig.state.CurrentIP = kModule;
+        rig.state.RowOk = true;
     }
 
     std::string writeFile(const std::string& name, const Bytes& content) {
@@ -109,6 +110,7 @@ TEST_F(TftpUploadTest, FullLastBlockIsFollowedByAnEmptyOne) {
     EXPECT_EQ(receiver.blockNumbers, (std::vector<std::uint16_t>{1, 2, 3}));
     EXPECT_TRUE(rig.ui.dialogs.empty());
     EXPECT_FALSE(rig.tftp.isBound()) << "bound for the transfer only";
+    EXPECT_TRUE(rig.state.RowOk);
 }
 
 TEST_F(TftpUploadTest, ShortLastBlockEndsTheTransfer) {
@@ -166,6 +168,7 @@ TEST_F(TftpUploadTest, LossInTheMiddleNamesTheBlock) {
     EXPECT_TRUE(logHas("Connecion lost at block: 2"));
     EXPECT_EQ(errorTexts().size(), 1u);
     EXPECT_FALSE(receiver.image("X5"));
+    EXPECT_FALSE(rig.state.RowOk);
 }
 
 TEST_F(TftpUploadTest, MissingFileShowsTheErrorAndSendsNothing) {
@@ -173,6 +176,7 @@ TEST_F(TftpUploadTest, MissingFileShowsTheErrorAndSendsNothing) {
     EXPECT_TRUE(rig.tftp.sent.empty());
     ASSERT_EQ(errorTexts().size(), 1u);
     EXPECT_EQ(errorTexts()[0].rfind("Error while processing:\rCannot open file", 0), 0u);
+    EXPECT_FALSE(rig.state.RowOk);
 }
 
 TEST_F(TftpUploadTest, BlockCounterWrapsOnLargeImages) {
@@ -230,6 +234,7 @@ TEST_F(FlashImageTest, ConfirmedImageIsFlashed) {
     EXPECT_EQ(rig.gpioClient.sent.back().port, 30704);
     EXPECT_TRUE(rig.tcp1.connected()) << "the tunnel stays open";
     EXPECT_TRUE(rig.ui.dialogs.empty());
+    EXPECT_TRUE(rig.state.RowOk);
 }
 
 TEST_F(FlashImageTest, ReplyMustEndInItsLineFeed) {
@@ -237,6 +242,7 @@ TEST_F(FlashImageTest, ReplyMustEndInItsLineFeed) {
     const auto file = writeFile("firmware.bin", pattern(600));
     EXPECT_FALSE(TftpUpload(rig.ctx, kModule, file, 3));
     EXPECT_TRUE(rig.ui.dialogs.empty()) << "a refused check shows no box";
+    EXPECT_FALSE(rig.state.RowOk);
     EXPECT_EQ(VerifyFlashImage(rig.ctx, file, kModule), "UPGRADE WAS SUCCESFUL");
 }
 
@@ -264,6 +270,7 @@ TEST_F(FlashImageTest, TunnelThatNeverComesBackFailsTheRowInBoundedTime) {
     EXPECT_LT(rig.clock.elapsed(), 120000ms);
     EXPECT_TRUE(rig.ui.dialogs.empty());
     EXPECT_TRUE(logHas("Flash image check: Connection Lost Error"));
+    EXPECT_FALSE(rig.state.RowOk);
 }
 
 TEST_F(FlashImageTest, FailedTransferSkipsTheCheck) {
