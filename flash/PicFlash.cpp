@@ -187,7 +187,9 @@ void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload,
     if (!ctx.state.RowOk) throw KvError("Connection Lost Error");
     const std::int64_t start = (static_cast<std::int64_t>(record.upper) << 16) + record.address;
     const std::size_t size = record.data.size();
-    if (record.memoryClass == kHexClassProgram) {
+    // Before any extended linear address record the file addresses the first 64 KiB
+    // linearly, which is program memory; dropping such records would leave an erased card.
+    if (record.memoryClass == kHexClassProgram || record.memoryClass == kHexClassNone) {
         // An empty record still stands for one (erased) block.
         std::size_t offset = 0;
         do {

@@ -42,8 +42,10 @@ void PicWriteFlash(Context& ctx, PicState& pic, bool quickBootload, int command,
 void PicErase(Context& ctx, PicState& pic, std::int64_t step, std::int64_t first,
               std::int64_t last);
 
-// One data record of the programming pass. Records longer than a block are written as
-// consecutive 16-byte writes. Raises "Connection Lost Error" once the link is gone.
+// One data record of the programming pass: program memory (also when no memory class is
+// known yet) and data EEPROM are written, configuration is not. Records longer than a block
+// are written as consecutive 16-byte writes. Raises "Connection Lost Error" once the link is
+// gone.
 void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload, const HexDataRecord& record);
 
 // The programming pass: ProcessHexFile pass 1 over the file, every record to PicProgramRecord.

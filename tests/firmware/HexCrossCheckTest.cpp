@@ -215,8 +215,13 @@ TEST_F(HexCrossCheck, SameVerdictOnDamagedFiles) {
         EXPECT_FALSE(
             run(std::string(kPython) + " " + (dir() / "dump.py").string() + " " + f.string()))
             << i;
-        EXPECT_FALSE(run(std::string(kSrecCat) + " " + f.string() + " -intel -o /dev/null -intel"))
-            << i;
+        // srec_cat skips a line without its colon as junk between records and drops its data
+        // without a word; the reader refuses such a file, as python3-intelhex does.
+        if (i != 4) {
+            EXPECT_FALSE(
+                run(std::string(kSrecCat) + " " + f.string() + " -intel -o /dev/null -intel"))
+                << i;
+        }
         int result = 0;
         readBack(f, &result);
         EXPECT_EQ(result, 1) << i;
