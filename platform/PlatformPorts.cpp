@@ -4,6 +4,7 @@
 #include "PocoFtpClient.h"
 #include "QtSerialPort.h"
 #include "QtStreamSocket.h"
+#include "QtSystemInfo.h"
 #include "QtTcpClient.h"
 #include "QtUdpSocket.h"
 
@@ -20,6 +21,7 @@ struct PlatformPorts::Owned {
     QtUdpSocket gpioClient;
     QtUdpSocket tftp;
     HidapiBus hid;
+    QtSystemInfo system;
 };
 
 PlatformPorts::PlatformPorts() : owned_(std::make_unique<Owned>()) {
@@ -32,6 +34,7 @@ PlatformPorts::PlatformPorts() : owned_(std::make_unique<Owned>()) {
     ports_.XPORT_GPIO_Client = &owned_->gpioClient;
     ports_.TFTP1 = &owned_->tftp;
     ports_.HidCtl = &owned_->hid;
+    ports_.System = &owned_->system;
 }
 
 PlatformPorts::~PlatformPorts() = default;
