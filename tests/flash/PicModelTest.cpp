@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "PicBootloader.h"
+#include "flash/PicFrame.h"
+
+namespace kv {
+namespace {
+
+using sim::PicBootloader;
+
+Bytes frame(std::initializer_list<std::uint8_t> header, const Bytes& data = {}) {
+    Bytes payload(header);
+    payload.insert(payload.end(), data.begin(), data.end());
+    payload.push_back(PicChecksum(payload));
+    return PicEncodeFrame(payload);
+}
+
+const Bytes kWriteAck{0x0F, 0x0F, 0x02, 0xFE, 0x04};
+
+TEST(PicModel, AnswersEveryCommandAsTheLinkExpects) {
+    PicBootloader pic;
+    Bytes block(16, 0x05);
+    EXPECT_EQ(pic.receive(frame({2, 2, 0x00, 0x08, 0x00}, block)), kWriteAck);
+    Bytes read = pic.receive(frame({1, 0x10, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(read.size(), 2u + 5 + 32 + 1 + 1);  // every data byte 0x05 travels stuffed
+    EXPECT_EQ(pic.receive(frame({3, 1, 0x00, 0x08, 0x00})), (Bytes{0x0F, 0x0F, 0x03, 0xFD, 0x04}));
+    EXPECT_EQ(pic.receive(frame({5, 0x10, 0xFF, 0x03, 0x00}, {7})),
+              (Bytes{0x0F, 0x0F, 0x05, 0x05, 0xFB, 0x04}));
+    EXPECT_EQ(pic.eeprom()[0x3FF], 7);
+    // The card firmware's version request is not a bootloader command.
+    EXPECT_TRUE(pic.receive(Bytes{0x0F, 0x0F, 0x00, 0x02, 0xFE, 0x04}).empty());
+    EXPECT_EQ(pic.counters.unknownCommands, 1);
+}
+
+TEST(PicModel, FrameSplitAtEveryByteGivesTheSameReply) {
+    Bytes write = frame({2, 2, 0x40, 0x08, 0x00},
+                        Bytes{0x0F, 0x04, 0x05, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+    for (std::size_t cut = 0; cut <= write.size(); ++cut) {
+        PicBootloader pic;
+        Bytes out = pic.receive(ByteView(write).first(cut));
+        Bytes rest = pic.receive(ByteView(write).subspan(cut));
+        out.insert(out.end(), rest.begin(), rest.end());
+        EXPECT_EQ(out, kWriteAck) << cut;
+        EXPECT_EQ(pic.programMemory()[0x0840], 0x0F) << cut;
+        EXPECT_EQ(pic.programMemory()[0x0842], 0x05) << cut;
+    }
+}
+
+TEST(PicModel, FlashRulesRowsAndBadFrames) {
+    PicBootloader::Config config;
+    config.initialFill = 0x00;
+    PicBootloader pic(config);
+    // Writing cannot set bits: without an erase the cells stay 0.
+    pic.receive(frame({2, 2, 0x00, 0x08, 0x00}, Bytes(16, 0xAA)));
+    EXPECT_EQ(pic.programMemory()[0x0800], 0x00);
+    // An erase clears the whole 64-byte row the address falls in.
+    pic.receive(frame({3, 1, 0x10, 0x08, 0x00}));
+    EXPECT_EQ(pic.programMemory()[0x07FF], 0x00);
+    EXPECT_EQ(pic.programMemory()[0x0800], 0xFF);
+    EXPECT_EQ(pic.programMemory()[0x083F], 0xFF);
+    EXPECT_EQ(pic.programMemory()[0x0840], 0x00);
+
+    Bytes bad = frame({3, 1, 0x00, 0x0C, 0x00});
+    bad[bad.size() - 2] ^= 1;
+    EXPECT_TRUE(pic.receive(bad).empty());
+    EXPECT_TRUE(pic.receive(frame({1, 0x10, 0xF8, 0xFF, 0x01})).empty());  // past the end
+    EXPECT_EQ(pic.counters.badFrames, 2);
+}
+
+TEST(PicModel, SilentAtAnyOtherLineSetting) {
+    PicBootloader pic;
+    pic.lineChanged({19200, Parity::Even});
+    EXPECT_TRUE(pic.receive(frame({3, 1, 0x00, 0x08, 0x00})).empty());
+    pic.lineChanged({9600, Parity::None});
+    EXPECT_TRUE(pic.receive(frame({3, 1, 0x00, 0x08, 0x00})).empty());
+    EXPECT_EQ(pic.counters.erases, 0);
+    EXPECT_EQ(pic.counters.ignoredBytes, 18u);
+    pic.lineChanged({19200, Parity::None});
+    EXPECT_FALSE(pic.receive(frame({3, 1, 0x00, 0x08, 0x00})).empty());
+}
+
+TEST(PicModel, FailureModesAndTheirCounters) {
+    PicBootloader pic;
+    pic.faults.dropFirstReply = true;
+    pic.faults.corruptReadBacks = 1;
+    pic.faults.closeAfterFrames = 3;
+    auto world = sim::World();
+    world.listenTcp("127.0.0.2", 10001, pic.connectionFactory());
+    auto connection = world.connectTcp("127.0.0.2", 10001);
+
+    EXPECT_TRUE(connection->receive(frame({3, 1, 0, 8, 0})).empty());
+    EXPECT_EQ(connection->receive(frame({3, 1, 0, 8, 0})).size(), 5u);
+    Bytes read = connection->receive(frame({1, 0x10, 0, 8, 0}));
+    EXPECT_EQ(read[7], 0xFE);  // erased 0xFF with a flipped bit
+    EXPECT_TRUE(connection->closed());
+    EXPECT_TRUE(connection->receive(frame({3, 1, 0, 8, 0})).empty());
+
+    auto again = world.connectTcp("127.0.0.2", 10001);
+    EXPECT_FALSE(again->closed());
+    Bytes clean = again->receive(frame({1, 0x10, 0, 8, 0}));
+    EXPECT_EQ(clean[7], 0xFF);
+    EXPECT_EQ(pic.counters.droppedReplies, 1);
+    EXPECT_EQ(pic.counters.corruptedReadBacks, 1);
+    EXPECT_EQ(pic.counters.closedConnections, 1);
+
+    pic.faults.dropEveryReply = true;
+    EXPECT_TRUE(again->receive(frame({3, 1, 0, 8, 0})).empty());
+    EXPECT_EQ(pic.counters.droppedReplies, 2);
+}
+
+}  // namespace
+}  // namespace kv
