@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "Context.h"
+#include "LogFile.h"
+#include "PlatformPorts.h"
+#include "ScriptedUi.h"
+#include "SharedState.h"
+
+namespace kv::test {
+
+// The program's real channels and real time, with a scripted operator and a log file in
+// a fresh temporary folder.
+class RealRig {
+  public:
+    RealRig();
+    ~RealRig();
+
+    SharedState state;
+    LogFile log;
+    ScriptedUi ui;
+    SteadyClock clock;
+    PlatformPorts platform;
+    Context ctx{state, log, ui, clock, platform.ports()};
+    std::filesystem::path folder;
+    std::vector<std::string> warnings;  // what the channels tolerated
+};
+
+}  // namespace kv::test
