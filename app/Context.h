@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 namespace kv {
 
 struct UsbState;
+struct UpgradeState;
 
 // What every procedure works with: the shared state, the log, the operator (Ui), the
 // clock and the channel objects; plus the output operations all procedures use.
@@ -29,6 +31,10 @@ public:
     Ports& ports;
     // USB device list and HID link (discovery/UsbState.h); set by RegisterHidEvents.
     UsbState* usb = nullptr;
+    // PIC link and HEX reader state of upgrade runs (upgrade/UpgradeState.h).
+    UpgradeState* upgrade = nullptr;
+    // Keeps a subsystem's state alive as long as the context.
+    void own(std::shared_ptr<void> object) { owned_.push_back(std::move(object)); }
 
     // DebugSwitch is "ON": detail lines are written.
     bool detail() const { return state.DebugSwitch == "ON"; }
@@ -67,6 +73,7 @@ public:
 
 private:
     std::vector<std::function<void()>> sources_;
+    std::vector<std::shared_ptr<void>> owned_;
     int progress_ = 0;
     int progressMax_ = 100;
 };

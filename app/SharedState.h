@@ -53,6 +53,8 @@ struct SharedState {
     std::array<std::uint8_t, kRxBufferSize> RxBuffer{};
     std::int32_t RxCount = 0;
     std::string DebugSwitch;
+    // Per-user application data folder of the program (Korvandel/KV_bootloader_v3_3_2).
+    std::string AppDataFolder;
 
     // Upgrade run state. RowOk: the row being upgraded is still healthy (set by the upgrade
     // procedures when a row starts, cleared by the PIC link and flash operations and the

@@ -74,6 +74,8 @@ public:
                             bool success) = 0;
     // Ends the program's window (after the close query allowed it).
     virtual void closeMainWindow() = 0;
+    // State of the "Quick Bootload (checksum verification only)" check box (CheckBox1).
+    virtual bool quickBootload() const { return false; }
 };
 
 }  // namespace kv

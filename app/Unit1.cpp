@@ -19,8 +19,8 @@ void notAvailable(Context& ctx, const std::string& action) {
 
 void FormCreate(Context& ctx, const StartFolders& folders) {
     ctx.state.DebugSwitch = "ON";
-    LogFile::OpenResult opened =
-        ctx.log.open(LogFile::appDataFolder(folders.platformDataFolder), folders.workingFolder);
+    ctx.state.AppDataFolder = LogFile::appDataFolder(folders.platformDataFolder);
+    LogFile::OpenResult opened = ctx.log.open(ctx.state.AppDataFolder, folders.workingFolder);
     if (opened.message) ctx.message_box(*opened.message);
     if (opened.error) ctx.error_box(*opened.error);
     if (!opened.statusText.empty()) ctx.show_status(opened.statusText);

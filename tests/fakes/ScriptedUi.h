@@ -92,6 +92,8 @@ public:
                            MsgButton::OK});
     }
     void closeMainWindow() override { closed = true; }
+    bool quickBootload() const override { return quickBootloadChecked; }
+    bool quickBootloadChecked = false;
 
     // Dialogs of one type, in order.
     std::vector<Dialog> dialogsOf(Dialog::Type type) const {
