@@ -201,7 +201,9 @@ void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload,
             }
             offset += kPicBlockSize;
         } while (offset < size);
-        ctx.set_progress(static_cast<int>(start / PicProgressDivisor(firstControllerType(ctx))));
+        // ID locations (upper byte 0x20) lie far above the card's memory: the bar stays full.
+        ctx.set_progress(static_cast<int>(std::min<std::int64_t>(
+            start / PicProgressDivisor(firstControllerType(ctx)), kProgressMax)));
     } else if (record.memoryClass == kHexClassEeprom) {
         for (std::size_t offset = 0; offset < size; offset += kPicBlockSize) {
             ByteView chunk = record.data.subspan(offset, std::min(kPicBlockSize, size - offset));
