@@ -5,6 +5,8 @@
 #include "discovery/AddIp.h"
 #include "discovery/Discovery.h"
 #include "flash/HidBootloader.h"
+#include "upgrade/RestoreDevice.h"
+#include "upgrade/UpgradeProcedures.h"
 
 namespace kv::Unit1 {
 
@@ -40,7 +42,7 @@ void FormCreate(Context& ctx, const StartFolders& folders) {
 
 void Panel2Click(Context& ctx) { FindDevices(ctx); }
 
-void Image9Click(Context& ctx) { notAvailable(ctx, "UPGRADE"); }
+void Image9Click(Context& ctx) { RunUpgrade(ctx); }
 
 void TreeView1DblClick(Context& ctx, int /*index*/) { notAvailable(ctx, "Network connect"); }
 
@@ -58,14 +60,6 @@ void AddIPButton1Click(Context& ctx, const std::string& address, bool usePort,
     AddIP(ctx, address, usePort, port);
 }
 
-bool FormCloseQuery(Context& ctx) {
-    if (ctx.ask("Do you really want to exit?", DialogKind::Confirmation,
-                {MsgButton::Yes, MsgButton::Cancel},
-                static_cast<int>(MsgButton::Cancel)) != MsgButton::Yes) {
-        return false;
-    }
-    ctx.log.close();
-    return true;
-}
+bool FormCloseQuery(Context& ctx) { return kv::FormCloseQuery(ctx); }
 
 }  // namespace kv::Unit1

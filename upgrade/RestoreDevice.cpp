@@ -1,0 +1,183 @@
+#include "RestoreDevice.h"
+
+#include "UpgradeRows.h"
+#include "UpgradeState.h"
+#include "device/Channels.h"
+#include "flash/PicFlash.h"
+#include "module/Xport_Unit.h"
+
+namespace kv {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr auto kSelectPause = milliseconds(100);
+constexpr auto kShiftPause = milliseconds(100);
+constexpr auto kCloseSettle = milliseconds(150);
+constexpr auto kCardReleaseRound = milliseconds(1000);
+constexpr int kCardReleaseRounds = 11;
+constexpr int kEepromCommand = 5;
+constexpr std::int64_t kFibreFlagAddress = 1023;
+constexpr int kLineEn = 1;
+
+const char* const kUnreachable =
+    "The selected device is unreachable!\n\rDo you want to continue?\n\rIf you click YES, the baud "
+    "rate and timing settings might be configured wrong.\n\rYou must set them later for porper "
+    "operation!\n\r(By reconnecting to the device with the bootloader, and then closing it "
+    "properly\n\rIf you click CANCEL, you must replug the network cable and try again!";
+
+std::string FirstRowType(Context& ctx) {
+    const auto* rows = ctx.state.selectedControllers();
+    return rows && !rows->empty() ? rows->front().ControllerType : std::string();
+}
+
+bool DirectSetup(const SharedState& s) { return s.DirectSetupMatrix || s.DirectSetupModular; }
+
+MsgButton AskUnreachable(Context& ctx) {
+    return ctx.ask(kUnreachable, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
+                   static_cast<int>(MsgButton::Cancel));
+}
+
+// The CPU of an "RV-CTL2" device leaves its bootloader and starts its firmware.
+void ReleaseSequence(Context& ctx) {
+    const std::string& ip = ctx.state.CurrentIP;
+    ctx.ports.ClientSocket1->close();
+    Connect(*ctx.ports.TcpClient1);
+    ctx.log_and_show("Recovering from bootload mode and starting firmware");
+    exit_BL_mode(ctx, ip);
+    set_GPIO_directions(ctx, "OUTPUT", ip);
+    set_shift_register(ctx, {0, 0, 0, 0, 0, 1, 1, 0}, 0, ip);
+    ctx.ProcessMessages();
+    ctx.sleep(kShiftPause);
+    ctx.ProcessMessages();
+    set_shift_register(ctx, {0, 0, 0, 0, 1, 1, 1, 1}, 1, ip);
+    update_GPIO(ctx, kLineEn, 1, ip);
+}
+
+// Devices without a CPU row: the main controller selected again at 9600 baud.
+void CardRelease(Context& ctx) {
+    const std::string& ip = ctx.state.CurrentIP;
+    select_GPIO(ctx, 0, ip);
+    ctx.sleep(kSelectPause);
+    select_GPIO(ctx, 7, ip);
+    setup_9600_none(ctx, ip);
+}
+
+void CardReleaseAndWait(Context& ctx) {
+    CardRelease(ctx);
+    for (int i = 0; i < kCardReleaseRounds; ++i) {
+        ctx.sleep(kCardReleaseRound);
+        ctx.ProcessMessages();
+    }
+}
+
+// The fibre link card keeps a flag in its data EEPROM that must be cleared on the way out.
+void EepromByteClear(Context& ctx) {
+    SharedState& s = ctx.state;
+    if (s.DeviceList.empty() || s.SelectedDevice < 0) return;
+    if (FirstRowType(ctx) != "QB2LNK-MAX") return;
+    const std::uint8_t zero = 0x00;
+    PicWriteVerify(ctx, upgradeState(ctx).pic, false, kEepromCommand, ByteView(&zero, 1), 1,
+                   kFibreFlagAddress);
+}
+
+void CloseConnections(Context& ctx) {
+    ctx.ports.IdUDPServer1->close();
+    Disconnect(*ctx.ports.TcpClient1);
+    ctx.ports.XPORT_GPIO_Client->close();
+}
+
+}  // namespace
+
+void RestoreDeviceAfterUpgrade(Context& ctx) {
+    SharedState& s = ctx.state;
+    EepromByteClear(ctx);
+    const std::string first = FirstRowType(ctx);
+    const bool belowDirect = s.DeviceFwNumber < 300 && first != kCpuModular;
+    if (s.CurrentIP != "0.0.0.0") {
+        TcpClient& tunnel = *ctx.ports.TcpClient1;
+        if (tunnel.connected()) Disconnect(tunnel);
+        ctx.showBusy("Closing connections ...");
+        ctx.sleep(kCloseSettle);
+        tunnel.setHost(s.CurrentIP);
+        if (!tunnel.connected()) Connect(tunnel);
+        if (!tunnel.connected()) Connect(tunnel);
+        if (tunnel.connected()) {
+            ctx.ProcessMessages();
+            if (belowDirect) {
+                CardReleaseAndWait(ctx);
+            } else if (DirectSetup(s) || first == kCpuModular) {
+                setup_57600_none(ctx, s.CurrentIP);
+            } else {
+                ReleaseSequence(ctx);
+            }
+            if (belowDirect) {
+                select_GPIO(ctx, 0, s.CurrentIP);
+                ctx.sleep(kSelectPause);
+                select_GPIO(ctx, 7, s.CurrentIP);
+            }
+        } else {
+            AskUnreachable(ctx);  // the answer does not change what follows
+            if (s.DeviceFwNumber < 300) {
+                CardRelease(ctx);
+            } else if (DirectSetup(s) || first == kCpuModular) {
+                setup_57600_none(ctx, s.CurrentIP);
+            } else {
+                exit_BL_mode(ctx, s.CurrentIP);
+            }
+        }
+    }
+    if (first == kCpuModular && s.CurrentIP != "0.0.0.0") reset_GPIO_lines(ctx, s.CurrentIP);
+    ctx.hideBusy();
+    CloseConnections(ctx);
+    ctx.ui.enable(UiElement::ComTree, true);
+}
+
+bool FormCloseQuery(Context& ctx) {
+    SharedState& s = ctx.state;
+    if (ctx.ask("Do you really want to exit?", DialogKind::Confirmation,
+                {MsgButton::Yes, MsgButton::Cancel},
+                static_cast<int>(MsgButton::Cancel)) != MsgButton::Yes) {
+        return false;
+    }
+    if (!s.HexFileOpened) {
+        EepromByteClear(ctx);
+        if (s.CurrentIP != "0.0.0.0") {
+            const std::string first = FirstRowType(ctx);
+            const bool noCpu = first != kCpuMatrix && first != kCpuModular;
+            TcpClient& tunnel = *ctx.ports.TcpClient1;
+            if (tunnel.connected()) Disconnect(tunnel);
+            ctx.showBusy("Closing connections ...");
+            Connect(tunnel);
+            if (tunnel.connected()) {
+                ctx.ProcessMessages();
+                if (noCpu) {
+                    CardReleaseAndWait(ctx);
+                } else if (DirectSetup(s) || first == kCpuModular) {
+                    setup_57600_none(ctx, s.CurrentIP);
+                } else {
+                    ReleaseSequence(ctx);
+                }
+            } else {
+                if (AskUnreachable(ctx) != MsgButton::Yes) {
+                    ctx.hideBusy();
+                    return false;  // connections are left as they are
+                }
+                if (noCpu) {
+                    CardRelease(ctx);
+                } else if (DirectSetup(s) || first == kCpuModular) {
+                    setup_57600_none(ctx, s.CurrentIP);
+                } else {
+                    ReleaseSequence(ctx);
+                }
+            }
+            ctx.hideBusy();
+            CloseConnections(ctx);
+        }
+    }
+    ctx.log.close();
+    return true;
+}
+
+}  // namespace kv

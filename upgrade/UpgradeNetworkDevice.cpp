@@ -1,0 +1,370 @@
+#include <array>
+#include <fstream>
+
+#include "UpgradeProcedures.h"
+#include "RestoreDevice.h"
+#include "UpgradeReport.h"
+#include "UpgradeRows.h"
+#include "UpgradeState.h"
+#include "device/Channels.h"
+#include "firmware/HexFile.h"
+#include "flash/PicDeviceRules.h"
+#include "flash/PicFlash.h"
+#include "flash/StmUpgrade.h"
+#include "flash/TftpPackets.h"
+#include "flash/TftpUpload.h"
+#include "flash/WebPackageUnzip.h"
+#include "flash/WebPackageUpload.h"
+#include "module/Xport_Unit.h"
+#include "ports/ChannelError.h"
+#include "ControllerGrid.h"
+
+namespace kv {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr auto kCardSelectSettle = milliseconds(500);
+constexpr auto kDirectSetupSettle = milliseconds(500);
+constexpr int kDirectSetupSettleRounds = 8;
+constexpr auto kShiftSettle = milliseconds(100);
+constexpr auto kClockPulse = milliseconds(3);
+constexpr auto kSelectSettle = milliseconds(500);
+constexpr auto kRowPause = milliseconds(1500);
+constexpr auto kAfterImageFirst = milliseconds(2000);
+constexpr auto kAfterImageSecond = milliseconds(2500);
+constexpr auto kBeforeWebContent = milliseconds(2000);
+constexpr int kBeforeWebContentRounds = 3;
+constexpr auto kRestartReconnectPause = milliseconds(300);
+constexpr auto kRestartRetryPause = milliseconds(2000);
+constexpr int kRestartRetries = 3;
+// Bytes that start a fibre card's firmware after a successful run.
+constexpr std::array<std::uint8_t, 6> kFibreStart{0x0F, 0x0F, 0x02, 0x00, 0xFE, 0x04};
+
+constexpr int kLineEn = 1, kLineClk = 2, kLineData = 3;
+
+// Card select bits clocked into the shift register for a PIC row of a device with a CPU
+// row; row 0 (the CPU) and rows beyond 6 keep the previous last bit.
+struct ShiftSelect {
+    std::array<int, 8> bits{};
+    int last = -1;  // -1: unchanged
+};
+
+ShiftSelect ShiftSelectFor(std::size_t row, const std::string& rowType) {
+    auto with = [](std::initializer_list<int> ones, int last) {
+        ShiftSelect s;
+        for (int i : ones) s.bits[static_cast<std::size_t>(i)] = 1;
+        s.last = last;
+        return s;
+    };
+    switch (row) {
+        case 1: return with({5, 6}, 1);
+        case 2: return with({0, 5, 6}, 0);
+        case 3: return rowType == "PSV-AGG" ? with({0, 5, 6}, 1) : with({0, 1, 5, 6}, 0);
+        case 4: return with({1, 5, 6}, 0);
+        case 5: return with({1, 5, 6}, 1);
+        case 6: return with({0, 1, 5, 6}, 0);
+        default: return ShiftSelect{};
+    }
+}
+
+void detailShown(Context& ctx, const std::string& text) {
+    if (ctx.detail()) ctx.log_and_show(text);
+}
+
+void detailLogged(Context& ctx, const std::string& text) {
+    if (ctx.detail()) ctx.log_line(text);
+}
+
+void waitPumping(Context& ctx, milliseconds first, milliseconds second) {
+    ctx.sleep(first);
+    ctx.ProcessMessages();
+    ctx.sleep(second);
+}
+
+// Points TcpClient1 at the device's tunnel and brings it up. The tunnel may take a while
+// to accept after a set-up change; a bounded wait turns a device that never accepts into
+// a failed row instead of a hang.
+bool TunnelUp(Context& ctx, const TMatrixRec& device, bool pump) {
+    TcpClient& tunnel = *ctx.ports.TcpClient1;
+    tunnel.setHost(ctx.state.CurrentIP);
+    tunnel.setPort(device.Port);
+    if (pump) ctx.ProcessMessages();
+    try {
+        ConnectUntilUp(ctx, tunnel, ctx.state.CurrentIP);
+        return true;
+    } catch (const KvError& e) {
+        ctx.log_and_show(e.what());
+        return false;
+    }
+}
+
+// Brings the card of a PIC row to its bootloader and opens the tunnel to it. False when
+// the tunnel never came up.
+bool PreparePicTarget(Context& ctx, const TMatrixRec& device, std::size_t row, int& shiftLast) {
+    SharedState& s = ctx.state;
+    const auto& rows = device.Controllers;
+    const std::string& first = rows.front().ControllerType;
+    const std::string& ip = s.CurrentIP;
+    const bool direct = s.DirectSetupMatrix || s.DirectSetupModular;
+
+    if (first != kCpuMatrix && first != kCpuModular) {
+        // Devices without a CPU row route the serial line by the card select code.
+        select_GPIO(ctx, 0, ip);
+        select_GPIO(ctx, rows[row].CardAddress & 0xFF, ip);
+        waitPumping(ctx, kCardSelectSettle, kCardSelectSettle);
+        ctx.ProcessMessages();
+        ctx.sleep(kCardSelectSettle);
+        return TunnelUp(ctx, device, true);
+    }
+
+    if (direct) {
+        setup_19200_none(ctx, ip);
+        for (int i = 0; i < kDirectSetupSettleRounds; ++i) {
+            ctx.sleep(kDirectSetupSettle);
+            ctx.ProcessMessages();
+        }
+    } else {
+        enter_BL_mode(ctx, ip, 19200, 0);
+    }
+    if (!TunnelUp(ctx, device, false)) return false;
+    Disconnect(*ctx.ports.TcpClient1);
+
+    set_GPIO_directions(ctx, "OUTPUT", ip);
+    ShiftSelect select;
+    if (first != kCpuModular) {
+        select = ShiftSelectFor(row, rows[row].ControllerType);
+        if (select.last >= 0) shiftLast = select.last;
+    }
+    detailShown(ctx, "Select control panel");
+    if (first != kCpuModular) {
+        set_shift_register(ctx, select.bits, shiftLast, ip);
+        ctx.sleep(kShiftSettle);
+        update_GPIO(ctx, kLineData, 0, ip);
+        update_GPIO(ctx, kLineClk, 0, ip);
+        ctx.sleep(kClockPulse);
+        update_GPIO(ctx, kLineClk, 1, ip);
+        ctx.sleep(kSelectSettle);
+    } else {
+        update_GPIO(ctx, kLineClk, 1, ip);
+        update_GPIO(ctx, kLineData, 0, ip);
+        ctx.sleep(kSelectSettle);
+        update_GPIO(ctx, kLineData, 1, ip);
+    }
+    return TunnelUp(ctx, device, true);
+}
+
+void ProgramPicRow(Context& ctx, const TControllerRec& row) {
+    UpgradeState& up = upgradeState(ctx);
+    const std::string& type = row.ControllerType;
+    ctx.log_line("New hex file: " + FileNameOf(row.FirmwareFile));
+    ctx.show_status("Erasing " + type + "...");
+    detailShown(ctx, "Erasing " + type + "...");
+    PicEraseRange range = PicEraseRangeFor(type);
+    PicErase(ctx, up.pic, range.step, range.first, range.last);
+    ctx.show_status("Programming & Verifying " + type + "...");
+    detailShown(ctx, "Programming & Verifying " + type + "...");
+    if (ctx.state.RowOk) {
+        std::ifstream in(row.FirmwareFile, std::ios::binary);
+        PicProgramHexFile(ctx, up.pic, up.hex, ctx.ui.quickBootload(), in);
+    }
+}
+
+// Validation of every chosen row; an empty result means every file is fit.
+std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
+                         std::size_t imageStart) {
+    HexReaderState& reader = upgradeState(ctx).hex;
+    std::string errors;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TControllerRec& row = rows[i];
+        if (!row.Selected) continue;
+        if (row.FirmwareFile.empty()) {
+            errors += " Please select file for " + row.ControllerType + "\n\r";
+            continue;
+        }
+        if (i >= imageStart) continue;
+        const std::string& type = row.ControllerType;
+        if (type == kCpuMatrix || type == kCpuModular) {
+            if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
+                errors += "Upgrade failed: Invalid checksum\n\r";
+            }
+            continue;
+        }
+        if (ScanHexFileAt(ctx, reader, row.FirmwareFile)) {
+            errors += "Upgrade failed: Invalid checksum\n\r";
+        }
+        const std::string& fileType = ctx.state.HexControllerType;
+        if (fileType != type && fileType != type.substr(0, type.size() - 1)) {
+            errors += " Invalid controller type info for " + type + " (" + fileType + ")\n\r";
+        }
+        const std::string& fileHw = ctx.state.HexHardwareInfo;
+        if (fileHw != row.HardwareVersion &&
+            fileHw.substr(0, 5) != row.HardwareVersion.substr(0, 5)) {
+            errors += " Invalid hardware info for " + type + " (" + fileHw + ")\n\r";
+        }
+    }
+    return errors;
+}
+
+void UploadWebPackage(Context& ctx, TMatrixRec& device, std::size_t index) {
+    const TControllerRec row = device.Controllers[index];
+    const std::string& ip = ctx.state.CurrentIP;
+    const std::string folder = ctx.state.AppDataFolder + "/webpackage";
+    detailLogged(ctx, "Unzipping Web Package to " + ctx.state.AppDataFolder + " ...");
+    ctx.show_status("Unzipping ...");
+    UnzipWebPackage(folder, row.FirmwareFile);
+    ctx.show_status("Uploading firmware.bin");
+    detailLogged(ctx, "Upgrading firmware.bin");
+    TftpUpload(ctx, ip, folder + "/firmware.bin", kTftpKindFirmwareImage);
+    ClearRow(ctx, index);
+    ctx.ports.TFTP1->close();
+
+    detailLogged(ctx, "Restarting matrix and reconnecting");
+    ctx.show_status("Restarting matrix and reconnecting");
+    waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
+
+    TcpClient& tunnel = *ctx.ports.TcpClient1;
+    Disconnect(tunnel);
+    ctx.sleep(kRestartReconnectPause);
+    tunnel.setHost(ip);
+    Connect(tunnel);
+    ctx.ProcessMessages();
+    for (int i = 0; i < kRestartRetries && !tunnel.connected(); ++i) {
+        ctx.sleep(kRestartRetryPause);
+        ctx.ProcessMessages();
+        tunnel.setHost(ip);
+        Connect(tunnel);
+    }
+    if (!tunnel.connected()) {
+        ctx.error_box("Can not reconnect to matrix");
+        return;
+    }
+    Disconnect(tunnel);
+    detailLogged(ctx, "Uploading Web Content ...");
+    FtpUploadWebContent(ctx, ip, ctx.state.AppDataFolder);
+}
+
+}  // namespace
+
+void UpgradeNetworkDevice(Context& ctx) {
+    SharedState& s = ctx.state;
+    TMatrixRec* device = s.selectedDevice();
+    if (!device || device->Controllers.empty()) {
+        ctx.message_box(kNoControllerSelected);
+        return;
+    }
+    auto& rows = device->Controllers;
+    const std::string first = rows.front().ControllerType;
+    const bool direct = s.DirectSetupMatrix || s.DirectSetupModular;
+
+    s.TrailingRowCount = 2;
+    if (first == "RV-PNL16" || first == "RV-PNL32" || first == kCpuMatrix) s.TrailingRowCount = 1;
+    if (direct) s.TrailingRowCount = 2;
+    s.HexFileOpened = false;
+    if (!AnySelected(rows)) {
+        ctx.message_box(kNoControllerSelected);
+        return;
+    }
+    if (!ConfirmUpgrade(ctx)) return;
+
+    const auto count = static_cast<std::int64_t>(rows.size());
+    auto imageStart = static_cast<std::size_t>(std::max<std::int64_t>(0, count - s.TrailingRowCount));
+    if (std::string errors = ValidateRows(ctx, rows, imageStart); !errors.empty()) {
+        ctx.message_box(kWarningStart + errors);
+        return;
+    }
+
+    UpgradeReport report;
+    report.start(ctx);
+
+    // Microcontroller rows.
+    std::int64_t cpuRows = count - s.TrailingRowCount;
+    if (s.ConnectionKind == 2) {
+        s.TrailingRowCount = 2;
+        cpuRows = 4 - 2;
+    }
+    int shiftLast = 0;
+    for (std::int64_t r = 0; r < cpuRows; ++r) {
+        auto index = static_cast<std::size_t>(r);
+        if (index >= rows.size()) continue;
+        const TControllerRec row = rows[index];
+        if (row.FirmwareFile.empty() || !row.Selected) continue;
+        s.RowOk = true;
+        const std::string& type = row.ControllerType;
+        bool programPic = type != kCpuMatrix && type != kCpuModular;
+        if (s.ConnectionKind == 1) {
+            if (type == kCpuMatrix) {
+                s.RowOk = StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP,
+                                           rows.front().FirmwareFile) && s.RowOk;
+            } else if (type == kCpuModular) {
+                s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
+                                            rows.front().FirmwareFile) && s.RowOk;
+            } else if (!PreparePicTarget(ctx, *device, index, shiftLast)) {
+                s.RowOk = false;
+                programPic = false;
+            }
+        }
+        if (programPic) ProgramPicRow(ctx, row);
+
+        ctx.set_progress(100);
+        ctx.show_status("Done!");
+        ctx.set_progress(0);
+        detailShown(ctx, "Done!");
+        ctx.sleep(kRowPause);
+        report.addRow(type, s.RowOk);
+        ClearRow(ctx, index);
+    }
+
+    // First image row: the web server image, or the web package of a matrix CPU.
+    if (count - s.TrailingRowCount >= 0 && count - s.TrailingRowCount < count) {
+        auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
+        const TControllerRec row = rows[index];
+        if (row.Selected && !row.FirmwareFile.empty()) {
+            s.RowOk = true;
+            ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+            if (first != kCpuMatrix || direct) {
+                detailLogged(ctx, "Upgrading Web Server ...");
+                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(device->MAC));
+                ClearRow(ctx, index);
+                ctx.ports.TFTP1->close();
+                waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
+            } else {
+                UploadWebPackage(ctx, *device, index);
+            }
+            report.addRow(row.ControllerType, s.RowOk);
+        }
+    }
+
+    // Second image row: the web content image.
+    if (s.TrailingRowCount == 2 && count >= 1) {
+        auto index = static_cast<std::size_t>(count - 1);
+        const TControllerRec row = rows[index];
+        if (row.Selected && !row.FirmwareFile.empty()) {
+            s.RowOk = true;
+            for (int i = 0; i < kBeforeWebContentRounds; ++i) {
+                if (i) ctx.ProcessMessages();
+                ctx.sleep(kBeforeWebContent);
+            }
+            ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+            detailLogged(ctx, "Upgrading Web Content ...");
+            TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, kTftpKindWebContent);
+            ClearRow(ctx, index);
+            ctx.ports.TFTP1->close();
+            report.addRow(row.ControllerType, s.RowOk);
+        }
+    }
+
+    ctx.show_status("Done!");
+    ctx.set_progress(0);
+    report.finish(ctx);
+    if (report.allOk() && (first == "LNK-FBR-RC330-MAX" || first == "LNK-FBR-SN330-MAX") &&
+        ctx.ports.ComPort1->isOpen()) {
+        ctx.ports.ComPort1->write(kFibreStart);
+    }
+    RestoreDeviceAfterUpgrade(ctx);
+    GridReset(ctx);
+    report.show(ctx);
+}
+
+}  // namespace kv

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "Context.h"
+#include "firmware/HexReaderState.h"
+
+namespace kv {
+
+// CPU card types: an STM32 programmed through the chip's own bootloader.
+inline constexpr const char* kCpuMatrix = "RV-CTL2";
+inline constexpr const char* kCpuModular = "NRV-CTL";
+
+inline constexpr const char* kNoControllerSelected = "No controller selected to upgrade!";
+inline constexpr const char* kWarningStart = "WARNING!\n\r";
+
+bool AnySelected(const std::vector<TControllerRec>& rows);
+// "Do you really want to upgrade?" with Cancel as the default; true on Yes.
+bool ConfirmUpgrade(Context& ctx);
+// An attempted row: not selected, no file, its check cell and file cell emptied.
+void ClearRow(Context& ctx, std::size_t row);
+std::string FileNameOf(const std::string& path);
+
+// The HEX integrity check / information scan of a file by its path.
+bool CheckHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path);
+// True when the scan found a bad record.
+bool ScanHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path);
+
+}  // namespace kv

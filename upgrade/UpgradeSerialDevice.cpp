@@ -1,0 +1,88 @@
+#include "ControllerGrid.h"
+#include "UpgradeProcedures.h"
+#include "UpgradeReport.h"
+#include "UpgradeRows.h"
+#include "UpgradeState.h"
+#include "device/Channels.h"
+#include "flash/StmLink.h"
+#include "flash/StmProgram.h"
+#include "ports/ChannelError.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int kBootloaderBaud = 115200;
+constexpr auto kReopenSettle = std::chrono::milliseconds(300);
+constexpr std::uint8_t kStmSync = 0x7F;
+constexpr std::uint8_t kStmAck = 0x79;
+constexpr std::size_t kSyncBytesExamined = 6;
+const char* const kNoBootloader = "There is no response from the bootloader.";
+
+// The chip answers the synchronisation byte with an ACK, possibly after line noise read
+// as zero bytes.
+bool SyncAcknowledged(const SharedState& s) {
+    ByteView rx = s.rxBytes();
+    for (std::size_t i = 0; i < kSyncBytesExamined && i < rx.size(); ++i) {
+        if (rx[i] == 0x00) continue;
+        return rx[i] == kStmAck;
+    }
+    return false;
+}
+
+}  // namespace
+
+void UpgradeSerialDevice(Context& ctx) {
+    SharedState& s = ctx.state;
+    s.HexFileOpened = false;
+    TMatrixRec* device = s.selectedDevice();
+    if (!device || device->Controllers.empty() || !device->Controllers.front().Selected) {
+        ctx.message_box(kNoControllerSelected);
+        return;
+    }
+    if (!ConfirmUpgrade(ctx)) return;
+    SerialPort& port = *ctx.ports.ComPort1;
+    if (!s.TpTransmitterMode) {
+        ctx.log_and_show("-> {P_PRGRQST}");
+        WriteText(port, "{P_PRGRQST}");
+        ReadReply(ctx, port, '}');
+    }
+
+    const TControllerRec row = device->Controllers.front();
+    HexReaderState& reader = upgradeState(ctx).hex;
+    std::string errors;
+    if (row.FirmwareFile.empty()) {
+        errors += " Please select file for " + row.ControllerType + "\n\r";
+    } else if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
+        errors += "Upgrade failed: Invalid checksum\n\r";
+    }
+    if (!errors.empty()) {
+        ctx.message_box(kWarningStart + errors);
+        return;
+    }
+
+    UpgradeReport report;
+    report.start(ctx);
+    s.RowOk = true;
+    ClosePort(port);
+    SetBaud(port, kBootloaderBaud);
+    SetParity(port, Parity::Even);
+    port.open();
+    ctx.sleep(kReopenSettle);
+    if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) throw KvError(kNoBootloader);
+
+    ctx.log_and_show("Starting bootloader...");
+    bool programmed = StmProgram(ctx, reader, row.FirmwareFile);
+    ctx.log_and_show("Finished!");
+    // A failed programming run must not read as a successful upgrade.
+    if (!programmed) report.fail();
+
+    ctx.show_status("Done!");
+    ctx.set_progress(0);
+    report.finish(ctx);
+    ClearRow(ctx, 0);
+    GridReset(ctx);
+    report.show(ctx);
+}
+
+}  // namespace kv

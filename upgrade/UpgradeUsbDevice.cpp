@@ -1,0 +1,63 @@
+#include <array>
+
+#include "ControllerGrid.h"
+#include "UpgradeProcedures.h"
+#include "UpgradeReport.h"
+#include "UpgradeRows.h"
+#include "UpgradeState.h"
+#include "flash/HidBootloader.h"
+
+namespace kv {
+
+void UpgradeUsbDevice(Context& ctx) {
+    SharedState& s = ctx.state;
+    s.TrailingRowCount = 2;
+    s.HexFileOpened = false;
+    TMatrixRec* device = s.selectedDevice();
+    if (!device || !AnySelected(device->Controllers)) {
+        ctx.message_box(kNoControllerSelected);
+        return;
+    }
+    if (!ConfirmUpgrade(ctx)) return;
+
+    auto& rows = device->Controllers;
+    HexReaderState& reader = upgradeState(ctx).hex;
+    std::string errors;
+    const auto imageStart = static_cast<std::int64_t>(rows.size()) - s.TrailingRowCount;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].Selected) continue;
+        if (rows[i].FirmwareFile.empty()) {
+            errors += " Please select file for " + rows[i].ControllerType + "\n\r";
+        } else if (static_cast<std::int64_t>(i) < imageStart &&
+                   ScanHexFileAt(ctx, reader, rows[i].FirmwareFile)) {
+            errors += "Upgrade failed: Invalid checksum\n\r";
+        }
+    }
+    const TControllerRec row = rows.front();
+    if (!row.FirmwareFile.empty() && CheckHidDeviceType(ctx, row.FirmwareFile)) {
+        errors += "Upgrade failed: Device type missmatch\n\r";
+    }
+    if (!errors.empty()) {
+        ctx.message_box(kWarningStart + errors);
+        return;
+    }
+
+    UpgradeReport report;
+    report.start(ctx);
+    if (!row.FirmwareFile.empty() && row.Selected) {
+        s.RowOk = true;
+        StartHidTransfer(ctx, row.FirmwareFile);
+        WaitHidTransfer(ctx);
+        report.addRow(row.ControllerType, HidTransferSucceeded(ctx));
+        ClearRow(ctx, 0);
+    }
+    ctx.show_status("Done!");
+    ctx.set_progress(0);
+    report.finish(ctx);
+    const std::array<std::uint8_t, 1> finish{kHidFinish};
+    SendHidReport(ctx, finish, 1, 0x00);
+    GridReset(ctx);
+    report.show(ctx);
+}
+
+}  // namespace kv
