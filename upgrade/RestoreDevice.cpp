@@ -32,7 +32,9 @@ std::string FirstRowType(Context& ctx) {
     return rows && !rows->empty() ? rows->front().ControllerType : std::string();
 }
 
-bool DirectSetup(const SharedState& s) { return s.DirectSetupMatrix || s.DirectSetupModular; }
+bool DirectSetup(const SharedState& s) {
+    return s.DirectSetupMatrix || s.DirectSetupModular;
+}
 
 MsgButton AskUnreachable(Context& ctx) {
     return ctx.ask(kUnreachable, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},

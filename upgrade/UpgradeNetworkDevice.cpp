@@ -1,8 +1,9 @@
 #include <array>
 #include <fstream>
 
-#include "UpgradeProcedures.h"
+#include "ControllerGrid.h"
 #include "RestoreDevice.h"
+#include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
@@ -17,7 +18,6 @@
 #include "flash/WebPackageUpload.h"
 #include "module/Xport_Unit.h"
 #include "ports/ChannelError.h"
-#include "ControllerGrid.h"
 
 namespace kv {
 
@@ -59,13 +59,20 @@ ShiftSelect ShiftSelectFor(std::size_t row, const std::string& rowType) {
         return s;
     };
     switch (row) {
-        case 1: return with({5, 6}, 1);
-        case 2: return with({0, 5, 6}, 0);
-        case 3: return rowType == "PSV-AGG" ? with({0, 5, 6}, 1) : with({0, 1, 5, 6}, 0);
-        case 4: return with({1, 5, 6}, 0);
-        case 5: return with({1, 5, 6}, 1);
-        case 6: return with({0, 1, 5, 6}, 0);
-        default: return ShiftSelect{};
+        case 1:
+            return with({5, 6}, 1);
+        case 2:
+            return with({0, 5, 6}, 0);
+        case 3:
+            return rowType == "PSV-AGG" ? with({0, 5, 6}, 1) : with({0, 1, 5, 6}, 0);
+        case 4:
+            return with({1, 5, 6}, 0);
+        case 5:
+            return with({1, 5, 6}, 1);
+        case 6:
+            return with({0, 1, 5, 6}, 0);
+        default:
+            return ShiftSelect{};
     }
 }
 
@@ -269,7 +276,8 @@ void UpgradeNetworkDevice(Context& ctx) {
     if (!ConfirmUpgrade(ctx)) return;
 
     const auto count = static_cast<std::int64_t>(rows.size());
-    auto imageStart = static_cast<std::size_t>(std::max<std::int64_t>(0, count - s.TrailingRowCount));
+    auto imageStart =
+        static_cast<std::size_t>(std::max<std::int64_t>(0, count - s.TrailingRowCount));
     if (std::string errors = ValidateRows(ctx, rows, imageStart); !errors.empty()) {
         ctx.message_box(kWarningStart + errors);
         return;
@@ -296,10 +304,12 @@ void UpgradeNetworkDevice(Context& ctx) {
         if (s.ConnectionKind == 1) {
             if (type == kCpuMatrix) {
                 s.RowOk = StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                           rows.front().FirmwareFile) && s.RowOk;
+                                           rows.front().FirmwareFile) &&
+                          s.RowOk;
             } else if (type == kCpuModular) {
                 s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                            rows.front().FirmwareFile) && s.RowOk;
+                                            rows.front().FirmwareFile) &&
+                          s.RowOk;
             } else if (!PreparePicTarget(ctx, *device, index, shiftLast)) {
                 s.RowOk = false;
                 programPic = false;

@@ -9,7 +9,7 @@ namespace kv {
 
 // The upgrade report shown in the report window (Memo1 and its verdict label Label3).
 class UpgradeReport {
-public:
+  public:
     static constexpr const char* kDashes = "-------------------------------";  // 31
     static constexpr const char* kSuccess = "Upgrade successful";
     static constexpr const char* kFailed = "Upgrade FAILED";
@@ -28,7 +28,7 @@ public:
     const std::vector<std::string>& lines() const { return lines_; }
     std::string text() const;  // lines joined by CR LF
 
-private:
+  private:
     std::vector<std::string> lines_;
     bool allOk_ = true;
 };

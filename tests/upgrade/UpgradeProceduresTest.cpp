@@ -1,0 +1,235 @@
+#include <fstream>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "FakeRig.h"
+#include "NetworkModule.h"
+#include "Stm32Bootloader.h"
+#include "StmTestSupport.h"
+#include "TftpReceiver.h"
+#include "device/ChannelEvents.h"
+#include "flash/TftpPackets.h"
+#include "ports/ChannelError.h"
+#include "upgrade/RestoreDevice.h"
+#include "upgrade/UpgradeProcedures.h"
+
+namespace kv::test {
+namespace {
+
+using Dialog = ScriptedUi::Dialog;
+using namespace std::chrono_literals;
+
+TControllerRec row(const std::string& type, bool selected = false, const std::string& file = "") {
+    TControllerRec c;
+    c.ControllerType = type;
+    c.Selected = selected;
+    c.FirmwareFile = file;
+    return c;
+}
+
+std::string writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+}
+
+// A network device behind a simulated module at 127.0.0.2, with its TFTP receiver.
+class NetworkUpgrade : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterChannelEvents(rig.ctx);
+        sim::NetworkModule::Config config;
+        config.address = "127.0.0.2";
+        module = std::make_unique<sim::NetworkModule>(config);
+        module->attach(rig.world);
+        rig.world.bindUdp("127.0.0.2", 69, &tftp);
+        TMatrixRec& device = rig.addDevice("127.0.0.2", 10001);
+        device.MAC = "00-20-4A-01-02-03";
+        rig.state.CurrentIP = "127.0.0.2";
+        rig.state.ConnectionKind = 1;
+        rig.ports.TcpClient1->setHost("127.0.0.2");
+        rig.ports.TcpClient1->setPort(10001);
+    }
+    std::vector<TControllerRec>& rows() { return rig.state.DeviceList.back().Controllers; }
+    std::vector<Dialog> reports() const { return rig.ui.dialogsOf(Dialog::Report); }
+
+    FakeRig rig;
+    std::unique_ptr<sim::NetworkModule> module;
+    sim::TftpReceiver tftp;
+};
+
+TEST_F(NetworkUpgrade, NothingSelectedOnlyTellsTheOperator) {
+    rows() = {row("CARD-A"), row("Web Server")};
+    UpgradeNetworkDevice(rig.ctx);
+    auto messages = rig.ui.dialogsOf(Dialog::Message);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "No controller selected to upgrade!");
+    EXPECT_TRUE(rig.ui.dialogsOf(Dialog::Ask).empty());
+}
+
+TEST_F(NetworkUpgrade, CancelAtTheQuestionSendsNothing) {
+    rows() = {row("RV-PNL16"), row("Web Server", true, writeFile(rig.folder / "a.rom", "x"))};
+    rig.ui.answers.push_back(MsgButton::Cancel);
+    UpgradeNetworkDevice(rig.ctx);
+    auto asks = rig.ui.dialogsOf(Dialog::Ask);
+    ASSERT_EQ(asks.size(), 1u);
+    EXPECT_EQ(asks[0].text, "Do you really want to upgrade?");
+    EXPECT_EQ(asks[0].focused, MsgButton::Cancel);
+    EXPECT_EQ(tftp.requests, 0);
+}
+
+TEST_F(NetworkUpgrade, ValidationCollectsEveryProblemIntoOneBoxAndSendsNothing) {
+    std::string bad = writeFile(rig.folder / "b.hex", ":0400000001020304F1\r\n:00000001FF\r\n");
+    rows() = {row("CARD-A", true), row("CARD-B", true, bad), row("Web Server"), row("Web Content")};
+    rig.ui.answers.push_back(MsgButton::Yes);
+    UpgradeNetworkDevice(rig.ctx);
+    auto messages = rig.ui.dialogsOf(Dialog::Message);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text.rfind("WARNING!\n\r Please select file for CARD-A\n\r"
+                                         "Upgrade failed: Invalid checksum\n\r",
+                                         0),
+              0u)
+        << messages.back().text;
+    EXPECT_TRUE(rig.gpioClient.sent.empty());
+    EXPECT_TRUE(rig.tcp1.sent.empty());
+    EXPECT_TRUE(rows()[1].Selected);  // selections and files stay for the next attempt
+    EXPECT_EQ(rows()[1].FirmwareFile, bad);
+    EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(NetworkUpgrade, PanelWebServerImageGoesByTftpAndTheRowIsReportedAndCleared) {
+    std::string image(1000, 'w');
+    rig.state.DeviceList.back().MAC =
+        "00-80-A3-01-02-03";  // second octet 8x: the second image kind
+    rows() = {row("RV-PNL16"), row("Web Server", true, writeFile(rig.folder / "a.ro5", image))};
+    rig.state.gridCells = {{"RV-PNL16"}, {"Web Server", "", "", "", "a.ro5"}};
+    rig.ui.answers.push_back(MsgButton::Yes);
+    UpgradeNetworkDevice(rig.ctx);
+
+    ASSERT_TRUE(tftp.image(TftpRemoteName(kTftpKindWebServerSecond)));
+    EXPECT_EQ(*tftp.image(TftpRemoteName(kTftpKindWebServerSecond)),
+              Bytes(image.begin(), image.end()));
+    auto shown = reports();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text,
+              "UPGRADE PROCEDURE REPORT\r\n-------------------------------\r\n\r\n"
+              "Web Server...OK\r\n-------------------------------\r\n"
+              "Total retransmissions:0\r\nTotal rewrites:0\r\nUpgrade successful");
+    EXPECT_FALSE(rows()[1].Selected);
+    EXPECT_EQ(rows()[1].FirmwareFile, "");
+    // The report reaches the log in one piece; the device went back to 9600 baud with the
+    // main controller selected.
+    auto log = rig.logLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Web Server...OK"), log.end());
+    EXPECT_EQ(module->gpio().selectCode(), 7);
+    EXPECT_EQ(rig.ui.grid.size(), 1u);
+}
+
+TEST_F(NetworkUpgrade, SilentTftpServerFailsTheRowAndTheVerdict) {
+    tftp.mode = sim::TftpReceiver::Mode::Silent;
+    rows() = {row("RV-PNL16"), row("Web Server", true, writeFile(rig.folder / "a.rom", "abc"))};
+    rig.ui.answers.push_back(MsgButton::Yes);
+    UpgradeNetworkDevice(rig.ctx);
+    auto shown = reports();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find("Web Server...FAILED"), std::string::npos);
+    EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
+    EXPECT_FALSE(rows()[1].Selected);  // attempted rows are cleared even when they failed
+}
+
+TEST_F(NetworkUpgrade, CloseQueryAsksWithCancelAsDefaultAndKeepsTheWindowOnCancel) {
+    rig.ui.answers.push_back(MsgButton::Cancel);
+    EXPECT_FALSE(FormCloseQuery(rig.ctx));
+    EXPECT_TRUE(rig.log.isOpen());
+    rig.state.CurrentIP = "0.0.0.0";
+    rig.ui.answers.push_back(MsgButton::Yes);
+    EXPECT_TRUE(FormCloseQuery(rig.ctx));
+    EXPECT_FALSE(rig.log.isOpen());
+}
+
+TEST_F(NetworkUpgrade, CloseQueryWithAnUnreachableDeviceAndCancelStaysOpen) {
+    rig.world.stopListening("127.0.0.2", 10001);
+    rows() = {row("CARD-A")};
+    rig.ui.answers = {MsgButton::Yes, MsgButton::Cancel};
+    EXPECT_FALSE(FormCloseQuery(rig.ctx));
+    auto asks = rig.ui.dialogsOf(Dialog::Ask);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_EQ(
+        asks[1].text.rfind("The selected device is unreachable!\n\rDo you want to continue?", 0),
+        0u);
+    EXPECT_TRUE(rig.log.isOpen());
+}
+
+// A twisted-pair transmitter on COM3: STM32 bootloader on the serial line.
+class SerialUpgrade : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterChannelEvents(rig.ctx);
+        config.line = {115200, Parity::Even};
+        chip = std::make_unique<sim::Stm32Bootloader>(config);
+        rig.world.attachSerial("COM3", chip.get());
+        rig.com1.setName("COM3");
+        rig.com1.open();
+        TMatrixRec& device = rig.addDevice("COM3", 0);
+        device.Controllers = {row("NRV-TW-SN500S", true)};
+        rig.state.ConnectionKind = 2;
+        rig.state.TpTransmitterMode = true;
+    }
+    FakeRig rig;
+    sim::Stm32Bootloader::Config config;
+    std::unique_ptr<sim::Stm32Bootloader> chip;
+};
+
+TEST_F(SerialUpgrade, ProgramsTheChipOverTheLineAndLeavesItsFlashEqualToTheFile) {
+    std::vector<HexSegment> segments{{0x08000000, pattern(1000, 3)}};
+    rig.state.DeviceList.back().Controllers[0].FirmwareFile =
+        writeFile(rig.folder / "tx.hex", makeHex(segments));
+    rig.ui.answers.push_back(MsgButton::Yes);
+    RunUpgrade(rig.ctx);
+
+    auto flash = chip->memory().read(0x08000000, 128 * 1024);
+    ASSERT_TRUE(flash);
+    EXPECT_EQ(*flash, flashImage(segments));
+    EXPECT_EQ(rig.com1.baud(), 115200);
+    EXPECT_EQ(rig.com1.parity(), Parity::Even);
+    auto shown = rig.ui.dialogsOf(Dialog::Report);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find("Upgrade successful"), std::string::npos);
+    EXPECT_TRUE(rig.ui.enabled(UiElement::Upgrade));
+    EXPECT_TRUE(rig.com1.sent.size() > 3);
+    EXPECT_EQ(toText(rig.com1.sent.front()), std::string(1, '\x7F'));  // no {P_PRGRQST}
+}
+
+TEST_F(SerialUpgrade, AFailedProgrammingRunIsNotReportedAsSuccess) {
+    chip->faults.nackWriteFrom = 1;
+    chip->faults.nackWriteCount = 1000;
+    rig.state.DeviceList.back().Controllers[0].FirmwareFile =
+        writeFile(rig.folder / "tx.hex", makeHex({{0x08000000, pattern(64)}}));
+    rig.ui.answers.push_back(MsgButton::Yes);
+    RunUpgrade(rig.ctx);
+    auto shown = rig.ui.dialogsOf(Dialog::Report);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
+}
+
+TEST_F(SerialUpgrade, SilentBootloaderEndsTheRunWithTheErrorAndReenablesTheControls) {
+    rig.world.detachSerial("COM3");
+    struct Refuser : sim::StreamPeer {
+        Bytes receive(ByteView) override { return {0x1F}; }
+    } refuser;
+    rig.world.attachSerial("COM3", &refuser);
+    rig.state.DeviceList.back().Controllers[0].FirmwareFile =
+        writeFile(rig.folder / "tx.hex", makeHex({{0x08000000, pattern(16)}}));
+    rig.ui.answers.push_back(MsgButton::Yes);
+    try {
+        RunUpgrade(rig.ctx);
+        FAIL() << "expected the bootloader error";
+    } catch (const KvError& e) {
+        EXPECT_STREQ(e.what(), "There is no response from the bootloader.");
+    }
+    EXPECT_TRUE(rig.ui.enabled(UiElement::Upgrade));
+    EXPECT_TRUE(rig.state.DeviceList.back().Controllers[0].Selected);
+}
+
+}  // namespace
+}  // namespace kv::test
