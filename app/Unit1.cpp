@@ -2,6 +2,7 @@
 
 #include "ControllerGrid.h"
 #include "device/ChannelEvents.h"
+#include "device/Connect.h"
 #include "discovery/AddIp.h"
 #include "discovery/Discovery.h"
 #include "flash/HidBootloader.h"
@@ -9,15 +10,6 @@
 #include "upgrade/UpgradeProcedures.h"
 
 namespace kv::Unit1 {
-
-namespace {
-
-// Operator actions whose procedures are not part of this build yet: the log says so.
-void notAvailable(Context& ctx, const std::string& action) {
-    ctx.log_line(action + ": not available in this build");
-}
-
-}  // namespace
 
 void FormCreate(Context& ctx, const StartFolders& folders) {
     ctx.state.DebugSwitch = "ON";
@@ -44,13 +36,14 @@ void Panel2Click(Context& ctx) { FindDevices(ctx); }
 
 void Image9Click(Context& ctx) { RunUpgrade(ctx); }
 
-void TreeView1DblClick(Context& ctx, int /*index*/) { notAvailable(ctx, "Network connect"); }
+void TreeView1DblClick(Context& ctx, int index) { ConnectNetworkDevice(ctx, index); }
 
-void TreeView2DblClick(Context& ctx, int /*index*/) { notAvailable(ctx, "COM port connect"); }
+void TreeView2DblClick(Context& ctx, int index) { ConnectSerialDevice(ctx, index); }
 
-void PopupMenu1Click(Context& ctx, HandleAs entry, int /*networkIndex*/, int /*comIndex*/) {
-    if (entry == HandleAs::Cancel) return;
-    notAvailable(ctx, "Handle as");
+void PopupMenu1Click(Context& ctx, HandleAs entry, int networkIndex, int comIndex) {
+    // Both enums list the menu's entries in menu order.
+    PopupMenu1Entry(ctx, static_cast<HandleAsEntry>(static_cast<int>(entry)), networkIndex,
+                    comIndex);
 }
 
 void USBViewDblClick(Context& ctx, int row) { kv::USBViewDblClick(ctx, row); }

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "Context.h"
+
+namespace kv {
+
+// Opening a device from the main window's lists: identification (or an assumed type),
+// the module's serial set-up the family needs, and the family's controller inventory.
+// `entry` is the selected root entry of the list (networkTree / comTree), -1 for none.
+
+// Double click on the network list (TreeView1).
+void ConnectNetworkDevice(Context& ctx, int entry);
+// Double click on the COM port list (TreeView2).
+void ConnectSerialDevice(Context& ctx, int entry);
+
+// What a network "Handle as" entry takes the device for; nothing is asked of it.
+enum class AssumedType {
+    MatrixFrame,    // "Handle as RV-CTL2"
+    DirectMatrix,   // "Handle as RV6x6-2WQRI-Max"
+    DirectModular,  // "Handle as NRV5x5"
+};
+void ConnectAsType(Context& ctx, int entry, AssumedType type);
+
+// Entries of the Handle-as pop-up menu (PopupMenu1), in menu order.
+enum class HandleAsEntry {
+    RvCtl2,        // network list
+    HqlxFbr,       // COM list
+    NrvFkTwSn500,  // COM list
+    NrvTwSn500s,   // COM list
+    Rv6x6Max,      // network list
+    Nrv5x5,        // network list
+    LnkFbrRc330,   // COM list
+    Cancel,
+};
+// Runs the entry on the selected entry of the list it belongs to.
+void PopupMenu1Entry(Context& ctx, HandleAsEntry entry, int networkEntry, int comEntry);
+
+// Message box text for a failure that ends a network connect:
+// "<class> error raised, with message : <text>".
+std::string RaisedErrorText(const std::exception& e);
+
+// Firmware number from a "{F}" reply line of a network device ("(FW:a.b.c)" or
+// "(FW: a.b.c)"); 0 without "(FW:".
+int NetworkFirmwareNumber(const std::string& reply);
+
+}  // namespace kv
