@@ -5,10 +5,22 @@ namespace kv::sim {
 namespace {
 
 constexpr LineSettings kCardLine{19200, Parity::None};
+constexpr LineSettings kTextLine{9600, Parity::None};
+constexpr LineSettings kTransmitterLine{57600, Parity::None};
+// Select code 7 is the main controller in normal operation.
+constexpr int kMainControllerCode = 7;
+
+// How the device's hardware puts one card on the module's serial side.
+enum class CardRouting {
+    ShiftRegister,  // matrix frames: the latched register value names the walk number
+    SelectCode,     // panels and other slot devices: the 3-bit select code
+    ModularPulse,   // modular frames: the I/O card after a DATA pulse
+    SerialBus,      // serial devices: every card hears the line
+};
 
 struct CardSpec {
-    int slot;  // walk number (matrix), select code (panel); 0: on the bus itself
-    const char* text;
+    int slot;  // walk number (matrix), select code (panel, modular card number)
+    CardWords words;
 };
 
 struct FamilySpec {
@@ -17,35 +29,101 @@ struct FamilySpec {
     const char* ident;
     const char* firmware;
     std::vector<CardSpec> cards;
+    CardRouting routing;
+    const char* protocol = "(Current protocol#1)";
+    LineSettings controllerLine = kTextLine;
+    bool silentController = false;
+    bool silentCards = false;
+    // Already in firmware upgrade mode: "{P_PRGRQST}" goes unanswered.
+    bool inUpgradeMode = false;
 };
 
 const std::vector<FamilySpec>& families() {
     static const std::vector<FamilySpec> specs{
-        {DemoFamily::Matrix,
-         "matrix",
-         "(I:RV-FS64S)",
-         "(FW:3.1.2)",
-         {{2, "RV-IN4 HW:1.0 FW:2.1.3 BL:1.0"}, {5, "RV-OUT4 HW:1.1 FW:2.0.7 BL:1.0"}}},
-        {DemoFamily::DirectMatrix,
-         "direct-matrix",
-         "(I:RV6x6-2WQRI-Max)",
-         "(FW:1.2.3)",
-         {{1, "RV-IN6 HW:1.0 FW:1.0.9 BL:1.0"}, {7, "PSV_AGG HW:1.0 FW:1.0.2 BL:1.0"}}},
-        {DemoFamily::Modular,
-         "modular",
-         "(I:NRV5x5)",
-         "(FW:2.0.1)",
-         {{0, "NRV-IO8 HW:2.0 FW:1.3.0 BL:1.1"}}},
-        {DemoFamily::Panel,
-         "panel",
-         "(I:RV-PNL16)",
-         "(FW:1.4.0)",
-         {{1, "RV-PNL16 HW:1.0 FW:1.4.0 BL:1.0"}}},
-        {DemoFamily::Serial,
-         "serial",
-         "(I:LNK-FBR-SN330-MAX)",
-         "(FW:1.0.4)",
-         {{0, "LNK-FBR-SN330-MAX HW:1.0 FW:1.0.4 BL:1.0"}}},
+        {.family = DemoFamily::Matrix,
+         .name = "matrix",
+         .ident = "(I:RV-FS64S)",
+         .firmware = "(FW:3.1.2)",
+         .cards = {{2, {"RV-IN4", "HW:1.0", "FW:2.1.3", "BL:1.0"}},
+                   {5, {"RV-OUT4", "HW:1.1", "FW:2.0.7", "BL:1.0"}},
+                   // Listed only at walk number 7: here it is skipped.
+                   {3, {"PSV_AGG", "HW:1.0", "FW:1.0.2", "BL:1.0"}}},
+         .routing = CardRouting::ShiftRegister},
+        {.family = DemoFamily::DirectMatrix,
+         .name = "direct-matrix",
+         .ident = "(I:RV6x6-2WQRI-Max)",
+         .firmware = "(FW:1.2.3)",
+         .cards = {{1, {"RV-IN6", "HW:1.0", "FW:1.0.9", "BL:1.0"}},
+                   {7, {"PSV_AGG", "HW:1.0", "FW:1.0.2", "BL:1.0"}}},
+         .routing = CardRouting::ShiftRegister},
+        {.family = DemoFamily::Modular,
+         .name = "modular",
+         .ident = "(I:NRV5x5)",
+         .firmware = "(FW:2.0.1)",
+         .cards = {{2, {"NRV-IO8", "HW:2.0", "FW:1.3.0", "BL:1.1"}}},
+         .routing = CardRouting::ModularPulse},
+        {.family = DemoFamily::Panel,
+         .name = "panel",
+         .ident = "(I:RV-PNL16)",
+         .firmware = "(FW:1.4.0)",
+         .cards = {{1, {"RV-PNL16", "HW:1.0", "FW:1.4.0", "BL:1.0"}},
+                   {3, {"RV-BTN16", "HW:1.2", "FW:1.0.5", "BL:1.0"}}},
+         .routing = CardRouting::SelectCode},
+        {.family = DemoFamily::Serial,
+         .name = "serial",
+         .ident = "(I:LNK-FBR-SN330-MAX)",
+         .firmware = "(FW:1.0.4)",
+         .cards = {{0, {"LNK-FBR-SN330-MAX", "HW:1.0", "FW:1.0.4", "BL:1.0"}}},
+         .routing = CardRouting::SerialBus},
+        {.family = DemoFamily::DirectMatrixClassic,
+         .name = "direct-matrix-classic",
+         .ident = "(I:RV-6X6-2WQRI)",
+         .firmware = "(FW:1.1.0)",
+         .cards = {{2, {"RV-IN6", "HW:1.0", "FW:1.0.8", "BL:1.0"}},
+                   {6, {"RV-OUT6", "HW:1.0", "FW:1.0.8", "BL:1.0"}}},
+         .routing = CardRouting::ShiftRegister},
+        {.family = DemoFamily::Panel32,
+         .name = "panel32",
+         .ident = "(I:RV-PNL32)",
+         .firmware = "(FW:2.0.1)",
+         .cards = {{1, {"RV-PNL32", "HW:2.0", "FW:2.0.1", "BL:1.1"}}},
+         .routing = CardRouting::SelectCode},
+        {.family = DemoFamily::Protocol2,
+         .name = "protocol2",
+         .ident = "(I:RV-FS64S)",
+         .firmware = "(FW:3.1.2)",
+         .cards = {{2, {"RV-IN4", "HW:1.0", "FW:2.1.3", "BL:1.0"}}},
+         .routing = CardRouting::ShiftRegister,
+         .protocol = "(Current protocol#2)"},
+        {.family = DemoFamily::Silent,
+         .name = "silent",
+         .ident = "(I:RV-PNL16)",
+         .firmware = "(FW:1.4.0)",
+         .cards = {{1, {"RV-PNL16", "HW:1.0", "FW:1.4.0", "BL:1.0"}}},
+         .routing = CardRouting::SelectCode,
+         .silentController = true,
+         .silentCards = true},
+        {.family = DemoFamily::SerialTransmitter,
+         .name = "serial-tp",
+         .ident = "(I:NRV-TW-SN500S)",
+         .firmware = "(FW:1.0.3)",
+         .cards = {},
+         .routing = CardRouting::SerialBus,
+         .controllerLine = kTransmitterLine},
+        {.family = DemoFamily::SerialUpgradeMode,
+         .name = "serial-upgrade",
+         .ident = "(I:LNK-FBR-SN330-MAX)",
+         .firmware = "(FW:1.0.4)",
+         .cards = {{0, {"LNK-FBR-SN330-MAX", "HW:1.0", "FW:1.0.4", "BL:1.0"}}},
+         .routing = CardRouting::SerialBus,
+         .silentController = true,
+         .inUpgradeMode = true},
+        {.family = DemoFamily::SerialFibreLink,
+         .name = "serial-hqlx",
+         .ident = "(I:HQLX-FBR)",
+         .firmware = "(FW:2.0.0)",
+         .cards = {},
+         .routing = CardRouting::SerialBus},
     };
     return specs;
 }
@@ -61,12 +139,17 @@ TextDevice& addController(DemoDevices& devices, const FamilySpec& spec, std::siz
     config.ident = spec.ident;
     config.firmware = spec.firmware;
     config.serial = "(S:KV" + std::to_string(1000 + index) + ")";
+    config.protocol = spec.protocol;
+    config.expectedLine = spec.controllerLine;
+    if (spec.inUpgradeMode) config.programRequestReply.reset();
     devices.controllers.push_back(std::make_unique<TextDevice>(config));
+    devices.controllers.back()->silent = spec.silentController;
     return *devices.controllers.back();
 }
 
-IdentCard& addCard(DemoDevices& devices, const char* text) {
-    devices.cards.push_back(std::make_unique<IdentCard>(IdentCard::Config{text, kCardLine}));
+IdentCard& addCard(DemoDevices& devices, const FamilySpec& spec, const CardWords& words) {
+    devices.cards.push_back(std::make_unique<IdentCard>(IdentCard::configFor(words, kCardLine)));
+    devices.cards.back()->silent = spec.silentCards;
     return *devices.cards.back();
 }
 
@@ -82,6 +165,16 @@ std::string DemoFamilyName(DemoFamily family) {
     return specOf(family).name;
 }
 
+std::vector<std::string> DemoFamilyNames() {
+    std::vector<std::string> names;
+    for (const auto& spec : families()) names.emplace_back(spec.name);
+    return names;
+}
+
+bool IsSerialFamily(DemoFamily family) {
+    return specOf(family).routing == CardRouting::SerialBus;
+}
+
 std::uint16_t MatrixCardRegister(int k) {
     return static_cast<std::uint16_t>(0xC0 | (k & 0x07));
 }
@@ -90,11 +183,11 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
     DemoDevices devices;
     const FamilySpec& spec = specOf(options.family);
 
-    if (options.family == DemoFamily::Serial) {
+    if (spec.routing == CardRouting::SerialBus) {
         devices.buses.push_back(std::make_unique<CardBus>());
         CardBus& bus = *devices.buses.back();
         bus.attachAlways(&addController(devices, spec, 0));
-        for (const auto& card : spec.cards) bus.attachAlways(&addCard(devices, card.text));
+        for (const auto& card : spec.cards) bus.attachAlways(&addCard(devices, spec, card.words));
         world.attachSerial(options.serialPort, &bus);
         return devices;
     }
@@ -110,24 +203,39 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
         TextDevice& controller = addController(devices, spec, i);
         bus.setDefault(&controller);
         for (const auto& card : spec.cards) {
-            IdentCard& model = addCard(devices, card.text);
-            switch (options.family) {
-                case DemoFamily::Matrix:
-                case DemoFamily::DirectMatrix:
+            IdentCard& model = addCard(devices, spec, card.words);
+            switch (spec.routing) {
+                case CardRouting::ShiftRegister:
                     bus.attachByShiftRegister(MatrixCardRegister(card.slot), &model);
                     break;
-                case DemoFamily::Panel:
+                case CardRouting::SelectCode:
                     bus.attach(card.slot, &model);
                     break;
-                default:
+                case CardRouting::ModularPulse: {
+                    devices.cardSelects.push_back(
+                        std::make_unique<ModularCardSelect>(module.gpio()));
+                    const ModularCardSelect* select = devices.cardSelects.back().get();
+                    // Attached by its card number so that it hears the line setting.
+                    bus.attach(card.slot, &model);
+                    bus.setRouter([select, &model, &controller](const CardBus::Selection&) {
+                        return select->cardSelected() ? static_cast<StreamPeer*>(&model)
+                                                      : &controller;
+                    });
+                    break;
+                }
+                case CardRouting::SerialBus:
                     bus.attachAlways(&model);
                     break;
             }
         }
-        // Select code 7 is the main controller in normal operation.
-        if (options.family == DemoFamily::Panel) bus.attach(7, &controller);
+        if (spec.routing == CardRouting::SelectCode) bus.attach(kMainControllerCode, &controller);
         module.setSerialDevice(&bus);
         module.attach(world);
+        if (options.webServer) {
+            devices.webServers.push_back(
+                std::make_unique<WebServer>(WebServer::Config{config.address, "1.0.4"}));
+            devices.webServers.back()->attach(world);
+        }
     }
     return devices;
 }

@@ -7,23 +7,35 @@
 
 #include "CardBus.h"
 #include "IdentCard.h"
+#include "ModularCardSelect.h"
 #include "NetworkModule.h"
 #include "TextDevice.h"
+#include "WebServer.h"
 #include "World.h"
 
 namespace kv::sim {
 
 // Device families the demo and the end-to-end tests can put into a world.
 enum class DemoFamily {
-    Matrix,        // matrix frame: cards selected by shift register, bootloader-mode lines
-    DirectMatrix,  // matrix whose module serial channel is set directly
-    Modular,       // modular matrix: one I/O card on the bus
-    Panel,         // control panel: slots selected by select code
-    Serial,        // fibre device on a serial line
+    Matrix,               // matrix frame: cards selected by shift register, bootloader-mode lines
+    DirectMatrix,         // matrix whose module serial channel is set directly
+    Modular,              // modular matrix: one I/O card on the bus
+    Panel,                // control panel: slots selected by select code
+    Serial,               // fibre device on a serial line
+    DirectMatrixClassic,  // the older direct set-up matrix type
+    Panel32,              // the larger control panel
+    Protocol2,            // a matrix whose controller runs the second protocol
+    Silent,               // module answers, the device and its cards never do
+    SerialTransmitter,    // twisted-pair transmitter, answering only at 57600 bit/s
+    SerialUpgradeMode,    // fibre device left in firmware upgrade mode: only its card answers
+    SerialFibreLink,      // fibre link whose cards cannot be asked
 };
 
 std::optional<DemoFamily> ParseDemoFamily(const std::string& name);
 std::string DemoFamilyName(DemoFamily family);
+std::vector<std::string> DemoFamilyNames();
+// Families that sit on a serial line instead of behind a network module.
+bool IsSerialFamily(DemoFamily family);
 
 struct DemoOptions {
     DemoFamily family = DemoFamily::Matrix;
@@ -31,6 +43,8 @@ struct DemoOptions {
     std::vector<std::string> addresses{"127.0.0.2"};
     // The serial port the device sits on (serial family).
     std::string serialPort = "COM3";
+    // Each network module also serves its web server's version page on TCP 80.
+    bool webServer = true;
 };
 
 // The models of a demo world; the world holds pointers into them, so this must outlive
@@ -40,6 +54,8 @@ struct DemoDevices {
     std::vector<std::unique_ptr<CardBus>> buses;
     std::vector<std::unique_ptr<TextDevice>> controllers;  // main controller per device
     std::vector<std::unique_ptr<IdentCard>> cards;
+    std::vector<std::unique_ptr<WebServer>> webServers;           // one per module
+    std::vector<std::unique_ptr<ModularCardSelect>> cardSelects;  // modular frames
 };
 
 // The shift register value that selects matrix card walk number k (1..7): the fixed

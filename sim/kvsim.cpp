@@ -1,12 +1,14 @@
 // kvsim: serves simulated devices over real sockets and ptys, so the tool can be run
 // against them end to end.
 //
-//   kvsim [--family matrix|direct-matrix|modular|panel|serial] [--address 127.0.0.x]...
-//         [--pty PATH]
+//   kvsim [--family NAME] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]
 //
 // Network families put one network module per --address (default 127.0.0.2). --pty
-// adds a serial device on a pty reachable at PATH (with --family serial it is the only
-// device). One line is printed per served endpoint, then "ready".
+// adds a serial device on a pty reachable at PATH, of --serial-family (default serial);
+// with a serial --family it is the only device. One line is printed per served endpoint,
+// then "ready". Families: matrix, direct-matrix, direct-matrix-classic, modular, panel,
+// panel32, protocol2, silent (network); serial, serial-tp, serial-upgrade, serial-hqlx
+// (serial).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -31,14 +33,22 @@ void onSignal(int) {
 
 struct Options {
     kv::sim::DemoFamily family = kv::sim::DemoFamily::Matrix;
+    kv::sim::DemoFamily serialFamily = kv::sim::DemoFamily::Serial;
     std::vector<std::string> addresses;
     std::string pty;
 };
 
+std::string familyList() {
+    std::string names;
+    for (const std::string& name : kv::sim::DemoFamilyNames())
+        names += (names.empty() ? "" : "|") + name;
+    return names;
+}
+
 int usage(const std::string& problem) {
     std::cerr << "kvsim: " << problem << "\n"
-              << "usage: kvsim [--family matrix|direct-matrix|modular|panel|serial]"
-                 " [--address 127.0.0.x]... [--pty PATH]\n";
+              << "usage: kvsim [--family " << familyList()
+              << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]\n";
     return 2;
 }
 
@@ -66,6 +76,12 @@ int main(int argc, char** argv) {
                 options.addresses.push_back(address);
             } else if (arg == "--pty") {
                 options.pty = value();
+            } else if (arg == "--serial-family") {
+                auto family = kv::sim::ParseDemoFamily(value());
+                if (!family || !kv::sim::IsSerialFamily(*family)) {
+                    return usage("not a serial family: " + std::string(argv[i]));
+                }
+                options.serialFamily = *family;
             } else {
                 return usage("unknown option " + arg);
             }
@@ -74,13 +90,15 @@ int main(int argc, char** argv) {
         }
     }
     if (options.addresses.empty()) options.addresses.push_back("127.0.0.2");
-    if (options.family == kv::sim::DemoFamily::Serial && options.pty.empty()) {
+    const bool serialOnly = kv::sim::IsSerialFamily(options.family);
+    if (serialOnly && options.pty.empty()) {
         return usage("the serial family needs --pty PATH");
     }
+    if (serialOnly) options.serialFamily = options.family;
 
     kv::sim::World world;
     std::vector<kv::sim::DemoDevices> devices;
-    if (options.family != kv::sim::DemoFamily::Serial) {
+    if (!serialOnly) {
         kv::sim::DemoOptions network;
         network.family = options.family;
         network.addresses = options.addresses;
@@ -88,7 +106,7 @@ int main(int argc, char** argv) {
     }
     if (!options.pty.empty()) {
         kv::sim::DemoOptions serial;
-        serial.family = kv::sim::DemoFamily::Serial;
+        serial.family = options.serialFamily;
         serial.serialPort = options.pty;
         devices.push_back(kv::sim::buildDemoWorld(world, serial));
     }
