@@ -36,6 +36,15 @@ bool QtUdpSocket::bind(std::uint16_t localPort, bool /*broadcast*/) {
 
 void QtUdpSocket::sendTo(const std::string& address, std::uint16_t port, ByteView data) {
     QHostAddress host = resolve(address);
+    // A send the network refuses (no route, e.g. a broadcast one level above the subnet)
+    // leaves QUdpSocket with an error that makes its next timed-out wait close the socket,
+    // dropping what it would still receive. A UDP connect only looks up the route, so a
+    // throw-away socket finds out first and sends nothing.
+    QUdpSocket probe;
+    probe.connectToHost(host, port);
+    if (probe.state() != QAbstractSocket::ConnectedState) {
+        throw ChannelError(probe.errorString().toStdString());
+    }
     qint64 sent = socket_.writeDatagram(reinterpret_cast<const char*>(data.data()),
                                         static_cast<qint64>(data.size()), host, port);
     if (sent != static_cast<qint64>(data.size())) {
