@@ -218,7 +218,13 @@ void RegisterDiscoveryEvents(Context& ctx) {
             } catch (const std::exception&) {
                 return;
             }
-            if (!datagram) return;
+            if (!datagram) {
+                // A socket layer may give up a socket on an error while it waits; the
+                // answers to queries already sent still have to come in, so the listener
+                // is opened again on its port.
+                if (!udp->isBound()) udp->bind(kDiscoveryPort, true);
+                return;
+            }
             IdUDPServer1UDPRead(ctx, *datagram);
         }
     });
