@@ -8,6 +8,8 @@
 #include <QString>
 #include <algorithm>
 
+#include "EventPump.h"
+
 namespace kv {
 
 namespace {
@@ -85,6 +87,7 @@ std::vector<std::string> QtSystemInfo::serialPortCandidates() {
 bool QtSystemInfo::trySerialPort(const std::string& name) {
     // Exclusive open: a port another program holds (or that has no hardware behind it)
     // fails here and is left out of the list.
+    EnsureEventDispatcher();
     QSerialPort port;
     port.setPortName(QString::fromStdString(name));
     if (!port.open(QIODevice::ReadWrite)) return false;
