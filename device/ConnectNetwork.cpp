@@ -105,15 +105,16 @@ bool beginConnect(Context& ctx, int entry, bool sendReleaseCommands,
     // The open device stays as it is, flags and all.
     if (s.DeviceList[*index].IP == s.CurrentIP) return false;
     if (!askConnect(ctx)) return false;
+    if (!releasePreviousDevice(ctx, sendReleaseCommands)) return false;
 
+    // Only now the choice is taken: an operator who declined or cancelled keeps the open
+    // device's record, flags and selection.
     s.HexFileOpened = false;
     s.ConnectionKind = kNetworkConnection;
     // A serial connect before may have left a walk of one slot.
     s.CardQueryCount = kNetworkSlotCount;
     s.SelectedDevice = static_cast<std::int32_t>(*index);
     takeChoice(s);
-
-    if (!releasePreviousDevice(ctx, sendReleaseCommands)) return false;
     return openSelectedDevice(ctx);
 }
 

@@ -57,12 +57,12 @@ void beginSerial(SharedState& s) {
 
 void connectSerial(Context& ctx, int entry) {
     SharedState& s = ctx.state;
+    // Without a port nothing is changed, so an open network device stays as it is.
+    const std::string name = comPortName(ctx, entry);
     beginSerial(s);
     SerialPort& port = comPort(ctx);
     ClosePort(port);
     if (ctx.ports.TcpClient1) Disconnect(*ctx.ports.TcpClient1);
-
-    const std::string name = comPortName(ctx, entry);
     OpenPort(port, name);
     ctx.log_and_show(name + " opened");
 
