@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ControllerGrid.h"
+#include "device/InventoryWords.h"
 #include "discovery/UsbState.h"
 #include "firmware/Util.h"
 #include "flash/HidBootloader.h"
@@ -18,23 +19,6 @@ constexpr char kUpgradeModeQuestion[] =
     "Make sure your connection is stable, and you have the proper binary file!\r\n"
     "Do you want to establish connenction with the device?";
 constexpr char kUsbAddressText[] = "USB connection";
-
-// A card-style reply: type words, the last word holding "HW:", firmware, bootloader.
-TControllerRec controllerFromReply(const std::string& text) {
-    std::vector<std::string> words = SplitDelimited(' ', text);
-    std::size_t k = 1;
-    for (std::size_t i = 0; i < words.size(); ++i)
-        if (words[i].find("HW:") != std::string::npos) k = i;
-    if (k == 0 || words.size() < k + 3) {
-        throw KvError("Incomplete controller information: " + text);
-    }
-    TControllerRec rec;
-    for (std::size_t i = 0; i < k; ++i) rec.ControllerType += (i ? " " : "") + words[i];
-    rec.HardwareVersion = words[k];
-    rec.FirmwareVersion = words[k + 1];
-    rec.BootloaderVersion = words[k + 2];
-    return rec;
-}
 
 // The claimed entry behind a USB list row (its hidden index).
 ClaimedHid& claimedForRow(Context& ctx, int row) {
@@ -152,7 +136,7 @@ void QueryHidDeviceInfo(Context& ctx, const std::string& productName,
         const std::string text = h.HidVersionReply;
 
         if (text != "No card found") {
-            TControllerRec rec = controllerFromReply(text);
+            TControllerRec rec = ControllerFromHwAnchoredWords(text);
             rec.CardAddress = ctx.state.CardAddresses[0];
             // The pumps may have shifted the list (removals): look the entry up again.
             TMatrixRec* device = ctx.state.selectedDevice();
