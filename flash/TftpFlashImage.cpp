@@ -28,8 +28,4 @@ std::string FileMd5Hex(const std::string& file) {
     return hex;
 }
 
-std::string FlashImageCommand(const std::string& md5Hex) {
-    return "(FLASH_IMAGE=" + md5Hex + ")";
-}
-
 }  // namespace kv

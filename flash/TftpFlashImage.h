@@ -18,9 +18,6 @@ constexpr auto kFlashImageReplyWait = std::chrono::milliseconds(35000);
 // KvError when the file cannot be read.
 std::string FileMd5Hex(const std::string& file);
 
-// "(FLASH_IMAGE=<digest>)" for the check command.
-std::string FlashImageCommand(const std::string& md5Hex);
-
 // Takes the module out of bootloader mode, connects TcpClient1 to the tunnel of the
 // selected device and sends the check command. Returns the device's reply line (without
 // its CR LF), or "UNSUCCESFUL" when no reply came within 35 s or the tunnel did not

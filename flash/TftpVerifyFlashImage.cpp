@@ -1,6 +1,7 @@
 #include "flash/TftpFlashImage.h"
 
 #include "device/Channels.h"
+#include "device/TextCommands.h"
 #include "module/Xport_Unit.h"
 #include "ports/ChannelError.h"
 
