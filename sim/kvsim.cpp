@@ -2,8 +2,12 @@
 // against them end to end.
 //
 //   kvsim [--family NAME] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]
+//         [--device NAME@127.0.0.x]...
 //
-// Network families put one network module per --address (default 127.0.0.2). --pty
+// Network families put one network module per --address (default 127.0.0.2); each
+// --device adds one module of its own family at its own address (then --family and
+// --address serve nothing unless given too). One process serves them all, so a single
+// listener answers the discovery broadcasts for every module. --pty
 // adds a serial device on a pty reachable at PATH, of --serial-family (default serial);
 // with a serial --family it is the only device. One line is printed per served endpoint,
 // then "ready". Families: matrix, direct-matrix, direct-matrix-classic, modular, panel,
@@ -34,9 +38,15 @@ void onSignal(int) {
 struct Options {
     kv::sim::DemoFamily family = kv::sim::DemoFamily::Matrix;
     kv::sim::DemoFamily serialFamily = kv::sim::DemoFamily::Serial;
+    bool familyGiven = false;
     std::vector<std::string> addresses;
+    std::vector<std::pair<kv::sim::DemoFamily, std::string>> devices;
     std::string pty;
 };
+
+bool loopback(const std::string& address) {
+    return address.rfind("127.", 0) == 0;
+}
 
 std::string familyList() {
     std::string names;
@@ -48,7 +58,8 @@ std::string familyList() {
 int usage(const std::string& problem) {
     std::cerr << "kvsim: " << problem << "\n"
               << "usage: kvsim [--family " << familyList()
-              << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]\n";
+              << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
+                 " [--device NAME@127.0.0.x]...\n";
     return 2;
 }
 
@@ -68,9 +79,22 @@ int main(int argc, char** argv) {
                 auto family = kv::sim::ParseDemoFamily(value());
                 if (!family) return usage("unknown family " + std::string(argv[i]));
                 options.family = *family;
+                options.familyGiven = true;
+            } else if (arg == "--device") {
+                const std::string device = value();
+                const auto at = device.find('@');
+                auto family = kv::sim::ParseDemoFamily(device.substr(0, at));
+                if (at == std::string::npos || !family || kv::sim::IsSerialFamily(*family)) {
+                    return usage("not a network family at an address: " + device);
+                }
+                const std::string address = device.substr(at + 1);
+                if (!loopback(address)) {
+                    return usage("only loopback addresses (127.x.x.x) are served: " + address);
+                }
+                options.devices.emplace_back(*family, address);
             } else if (arg == "--address") {
                 std::string address = value();
-                if (address.rfind("127.", 0) != 0) {
+                if (!loopback(address)) {
                     return usage("only loopback addresses (127.x.x.x) are served: " + address);
                 }
                 options.addresses.push_back(address);
@@ -89,7 +113,8 @@ int main(int argc, char** argv) {
             return usage(e.what());
         }
     }
-    if (options.addresses.empty()) options.addresses.push_back("127.0.0.2");
+    const bool defaultNetwork = options.devices.empty() || options.familyGiven;
+    if (options.addresses.empty() && defaultNetwork) options.addresses.push_back("127.0.0.2");
     const bool serialOnly = kv::sim::IsSerialFamily(options.family);
     if (serialOnly && options.pty.empty()) {
         return usage("the serial family needs --pty PATH");
@@ -98,11 +123,18 @@ int main(int argc, char** argv) {
 
     kv::sim::World world;
     std::vector<kv::sim::DemoDevices> devices;
-    if (!serialOnly) {
+    if (!serialOnly && !options.addresses.empty()) {
         kv::sim::DemoOptions network;
         network.family = options.family;
         network.addresses = options.addresses;
         devices.push_back(kv::sim::buildDemoWorld(world, network));
+    }
+    for (const auto& [family, address] : options.devices) {
+        kv::sim::DemoOptions network;
+        network.family = family;
+        network.addresses = {address};
+        devices.push_back(kv::sim::buildDemoWorld(world, network));
+        std::cout << "kvsim: " << kv::sim::DemoFamilyName(family) << " at " << address << std::endl;
     }
     if (!options.pty.empty()) {
         kv::sim::DemoOptions serial;
