@@ -48,18 +48,22 @@ void enableInventory(Context& ctx) {
     ctx.ui.enable(UiElement::Upgrade, true);
 }
 
-void beginSerial(SharedState& s) {
+void beginSerial(SharedState& s, const std::string& portName) {
     s.ConnectionKind = kSerialConnection;
     s.CardQueryCount = 1;
     // Flags of a "Handle as" entry used on another port must not follow to this one.
     clearSerialFlags(s);
+    // The port's own entry takes the inventory, so that the record of a network device
+    // opened before keeps its controllers.
+    for (std::size_t i = 0; i < s.DeviceList.size(); ++i)
+        if (s.DeviceList[i].IP == portName) s.SelectedDevice = static_cast<std::int32_t>(i);
 }
 
 void connectSerial(Context& ctx, int entry) {
     SharedState& s = ctx.state;
     // Without a port nothing is changed, so an open network device stays as it is.
     const std::string name = comPortName(ctx, entry);
-    beginSerial(s);
+    beginSerial(s, name);
     SerialPort& port = comPort(ctx);
     ClosePort(port);
     if (ctx.ports.TcpClient1) Disconnect(*ctx.ports.TcpClient1);
@@ -136,7 +140,7 @@ namespace connect {
 void HandleAsFibre(Context& ctx, int entry, bool receiver) {
     onSelectedPort(ctx, entry, [&](const std::string& name) {
         SharedState& s = ctx.state;
-        beginSerial(s);
+        beginSerial(s, name);
         if (receiver) {
             s.HandleAsFibreRx = true;
         } else {
@@ -151,7 +155,7 @@ void HandleAsFibre(Context& ctx, int entry, bool receiver) {
 void HandleAsTransmitter(Context& ctx, int entry, const std::string& type) {
     onSelectedPort(ctx, entry, [&](const std::string& name) {
         SharedState& s = ctx.state;
-        beginSerial(s);
+        beginSerial(s, name);
         s.TpTransmitterMode = true;
         if (ctx.ports.TcpClient1) Disconnect(*ctx.ports.TcpClient1);
         reopen(comPort(ctx), name, kTransmitterBaud);

@@ -164,6 +164,13 @@ TEST(ConnectSerial, NetworkInventoryAfterASerialOneWalksEverySlotAgain) {
     EXPECT_EQ(t.rig.state.CardQueryCount, 6);
     ASSERT_EQ(t.grid().size(), 3u);
     EXPECT_EQ(t.grid()[1][0], "RV-BTN16");  // slot 3
+
+    // The serial inventory goes to the port's own entry; the panel's record stays.
+    t.yes();
+    ConnectSerialDevice(t.rig.ctx, 0);
+    EXPECT_EQ(t.rig.state.SelectedDevice, 0);
+    EXPECT_EQ(t.device(0).Controllers.size(), 1u);
+    EXPECT_EQ(t.device(1).Controllers.size(), 3u);
 }
 
 }  // namespace
