@@ -39,6 +39,8 @@ void QtStreamSocket::send(ByteView bytes) {
 
 Bytes QtStreamSocket::poll() {
     PumpEvents();
+    // Reading a closed socket only makes Qt complain; there is nothing to take then.
+    if (!socket_.isOpen()) return {};
     QByteArray data = socket_.readAll();
     return Bytes(data.begin(), data.end());
 }
