@@ -1,5 +1,8 @@
 #include "Scenario.h"
 
+#include "PicCard.h"
+#include "TftpReceiver.h"
+
 namespace kv::sim {
 
 namespace {
@@ -9,6 +12,7 @@ constexpr LineSettings kTextLine{9600, Parity::None};
 constexpr LineSettings kTransmitterLine{57600, Parity::None};
 // Select code 7 is the main controller in normal operation.
 constexpr int kMainControllerCode = 7;
+constexpr std::uint16_t kTftpPort = 69;
 
 // How the device's hardware puts one card on the module's serial side.
 enum class CardRouting {
@@ -36,6 +40,8 @@ struct FamilySpec {
     bool silentCards = false;
     // Already in firmware upgrade mode: "{P_PRGRQST}" goes unanswered.
     bool inUpgradeMode = false;
+    // The cards run a bootloader that takes firmware; the module takes TFTP images.
+    bool upgradable = false;
 };
 
 const std::vector<FamilySpec>& families() {
@@ -124,6 +130,14 @@ const std::vector<FamilySpec>& families() {
          .firmware = "(FW:2.0.0)",
          .cards = {},
          .routing = CardRouting::SerialBus},
+        {.family = DemoFamily::UpgradablePanel,
+         .name = "panel-upgrade",
+         .ident = "(I:RV-PNL16)",
+         .firmware = "(FW:1.4.0)",
+         .cards = {{1, {"RV-PNL16", "HW:1.0", "FW:1.4.0", "BL:1.0"}},
+                   {3, {"RV-BTN16", "HW:1.2", "FW:1.0.5", "BL:1.0"}}},
+         .routing = CardRouting::SelectCode,
+         .upgradable = true},
     };
     return specs;
 }
@@ -147,6 +161,16 @@ TextDevice& addController(DemoDevices& devices, const FamilySpec& spec, std::siz
     return *devices.controllers.back();
 }
 
+PicCard& addPicCard(DemoDevices& devices, const CardWords& words) {
+    PicBootloader::Config bootloader;
+    bootloader.expectedLine = kCardLine;
+    bootloader.initialLine = kCardLine;
+    bootloader.initialFill = kOldFirmwareFill;
+    devices.picCards.push_back(
+        std::make_unique<PicCard>(IdentCard::configFor(words, kCardLine), bootloader));
+    return *devices.picCards.back();
+}
+
 IdentCard& addCard(DemoDevices& devices, const FamilySpec& spec, const CardWords& words) {
     devices.cards.push_back(std::make_unique<IdentCard>(IdentCard::configFor(words, kCardLine)));
     devices.cards.back()->silent = spec.silentCards;
@@ -154,6 +178,11 @@ IdentCard& addCard(DemoDevices& devices, const FamilySpec& spec, const CardWords
 }
 
 }  // namespace
+
+DemoDevices::DemoDevices() = default;
+DemoDevices::~DemoDevices() = default;
+DemoDevices::DemoDevices(DemoDevices&&) noexcept = default;
+DemoDevices& DemoDevices::operator=(DemoDevices&&) noexcept = default;
 
 std::optional<DemoFamily> ParseDemoFamily(const std::string& name) {
     for (const auto& spec : families())
@@ -173,6 +202,16 @@ std::vector<std::string> DemoFamilyNames() {
 
 bool IsSerialFamily(DemoFamily family) {
     return specOf(family).routing == CardRouting::SerialBus;
+}
+
+bool IsUpgradableFamily(DemoFamily family) {
+    return specOf(family).upgradable;
+}
+
+std::vector<CardWords> DemoFamilyCards(DemoFamily family) {
+    std::vector<CardWords> words;
+    for (const auto& card : specOf(family).cards) words.push_back(card.words);
+    return words;
 }
 
 std::uint16_t MatrixCardRegister(int k) {
@@ -203,6 +242,10 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
         TextDevice& controller = addController(devices, spec, i);
         bus.setDefault(&controller);
         for (const auto& card : spec.cards) {
+            if (spec.upgradable && spec.routing == CardRouting::SelectCode) {
+                bus.attach(card.slot, &addPicCard(devices, card.words));
+                continue;
+            }
             IdentCard& model = addCard(devices, spec, card.words);
             switch (spec.routing) {
                 case CardRouting::ShiftRegister:
@@ -231,6 +274,10 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
         if (spec.routing == CardRouting::SelectCode) bus.attach(kMainControllerCode, &controller);
         module.setSerialDevice(&bus);
         module.attach(world);
+        if (spec.upgradable) {
+            devices.tftpReceivers.push_back(std::make_unique<TftpReceiver>());
+            world.bindUdp(config.address, kTftpPort, devices.tftpReceivers.back().get());
+        }
         if (options.webServer) {
             devices.webServers.push_back(
                 std::make_unique<WebServer>(WebServer::Config{config.address, "1.0.4"}));

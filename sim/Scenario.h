@@ -15,6 +15,9 @@
 
 namespace kv::sim {
 
+class PicCard;
+class TftpReceiver;
+
 // Device families the demo and the end-to-end tests can put into a world.
 enum class DemoFamily {
     Matrix,               // matrix frame: cards selected by shift register, bootloader-mode lines
@@ -29,6 +32,8 @@ enum class DemoFamily {
     SerialTransmitter,    // twisted-pair transmitter, answering only at 57600 bit/s
     SerialUpgradeMode,    // fibre device left in firmware upgrade mode: only its card answers
     SerialFibreLink,      // fibre link whose cards cannot be asked
+    UpgradablePanel,      // control panel whose cards take firmware and whose module takes
+                          // a web server image by TFTP
 };
 
 std::optional<DemoFamily> ParseDemoFamily(const std::string& name);
@@ -36,6 +41,10 @@ std::string DemoFamilyName(DemoFamily family);
 std::vector<std::string> DemoFamilyNames();
 // Families that sit on a serial line instead of behind a network module.
 bool IsSerialFamily(DemoFamily family);
+// Families whose every controller row can be upgraded.
+bool IsUpgradableFamily(DemoFamily family);
+// The words of the family's cards, in the order the inventory walks them.
+std::vector<CardWords> DemoFamilyCards(DemoFamily family);
 
 struct DemoOptions {
     DemoFamily family = DemoFamily::Matrix;
@@ -50,13 +59,24 @@ struct DemoOptions {
 // The models of a demo world; the world holds pointers into them, so this must outlive
 // the world's use.
 struct DemoDevices {
+    DemoDevices();
+    ~DemoDevices();
+    DemoDevices(DemoDevices&&) noexcept;
+    DemoDevices& operator=(DemoDevices&&) noexcept;
+
     std::vector<std::unique_ptr<NetworkModule>> modules;
     std::vector<std::unique_ptr<CardBus>> buses;
     std::vector<std::unique_ptr<TextDevice>> controllers;  // main controller per device
     std::vector<std::unique_ptr<IdentCard>> cards;
     std::vector<std::unique_ptr<WebServer>> webServers;           // one per module
     std::vector<std::unique_ptr<ModularCardSelect>> cardSelects;  // modular frames
+    std::vector<std::unique_ptr<PicCard>> picCards;               // upgradable cards
+    std::vector<std::unique_ptr<TftpReceiver>> tftpReceivers;     // one per upgradable module
 };
+
+// Program memory of an upgradable card before the tool first erases it: not the erased
+// value, so a row the tool never erased shows.
+inline constexpr std::uint8_t kOldFirmwareFill = 0x00;
 
 // The shift register value that selects matrix card walk number k (1..7): the fixed
 // pattern of bits 6 and 7 and k in the low three bits.

@@ -2,7 +2,7 @@
 // against them end to end.
 //
 //   kvsim [--family NAME] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]
-//         [--device NAME@127.0.0.x]...
+//         [--device NAME@127.0.0.x]... [--write-firmware FOLDER]
 //
 // Network families put one network module per --address (default 127.0.0.2); each
 // --device adds one module of its own family at its own address (then --family and
@@ -12,7 +12,11 @@
 // with a serial --family it is the only device. One line is printed per served endpoint,
 // then "ready". Families: matrix, direct-matrix, direct-matrix-classic, modular, panel,
 // panel32, protocol2, silent (network); serial, serial-tp, serial-upgrade, serial-hqlx
-// (serial).
+// (serial), panel-upgrade (network, every row upgradable).
+//
+// --write-firmware FOLDER writes sample firmware files for every row of the upgradable
+// families named by --family and --device (all upgradable families when none is named),
+// prints their paths and ends without serving anything.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +27,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "DemoFirmware.h"
 #include "Scenario.h"
 #include "World.h"
 #include "server/WorldServer.h"
@@ -42,6 +47,7 @@ struct Options {
     std::vector<std::string> addresses;
     std::vector<std::pair<kv::sim::DemoFamily, std::string>> devices;
     std::string pty;
+    std::string firmwareFolder;
 };
 
 bool loopback(const std::string& address) {
@@ -59,8 +65,28 @@ int usage(const std::string& problem) {
     std::cerr << "kvsim: " << problem << "\n"
               << "usage: kvsim [--family " << familyList()
               << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
-                 " [--device NAME@127.0.0.x]...\n";
+                 " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]\n";
     return 2;
+}
+
+int writeFirmware(const Options& options) {
+    std::vector<kv::sim::DemoFamily> families;
+    if (options.familyGiven) families.push_back(options.family);
+    for (const auto& device : options.devices) families.push_back(device.first);
+    if (families.empty()) {
+        for (const std::string& name : kv::sim::DemoFamilyNames())
+            families.push_back(*kv::sim::ParseDemoFamily(name));
+    }
+    try {
+        for (kv::sim::DemoFamily family : families) {
+            for (const auto& path : kv::sim::WriteDemoFirmware(family, options.firmwareFolder))
+                std::cout << path.string() << std::endl;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kvsim: " << e.what() << std::endl;
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -98,6 +124,8 @@ int main(int argc, char** argv) {
                     return usage("only loopback addresses (127.x.x.x) are served: " + address);
                 }
                 options.addresses.push_back(address);
+            } else if (arg == "--write-firmware") {
+                options.firmwareFolder = value();
             } else if (arg == "--pty") {
                 options.pty = value();
             } else if (arg == "--serial-family") {
@@ -113,6 +141,7 @@ int main(int argc, char** argv) {
             return usage(e.what());
         }
     }
+    if (!options.firmwareFolder.empty()) return writeFirmware(options);
     const bool defaultNetwork = options.devices.empty() || options.familyGiven;
     if (options.addresses.empty() && defaultNetwork) options.addresses.push_back("127.0.0.2");
     const bool serialOnly = kv::sim::IsSerialFamily(options.family);

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+class QTableWidget;
+class QTimer;
+class QWidget;
+
+namespace kv::gui {
+class Program;
+class TForm1;
+}  // namespace kv::gui
+
+namespace kv::demo {
+
+// One controller row the operator upgrades and the file chosen for it.
+struct RowChoice {
+    QString controllerType;  // as the grid's first column starts
+    QString file;            // absolute path
+};
+
+struct OperatorPlan {
+    QString deviceAddress;  // the network list entry double-clicked
+    QList<RowChoice> rows;
+    QString pictures;  // folder for the pictures of each stage
+    int findTimeoutMs = 30000;
+    int connectTimeoutMs = 90000;
+    int choiceTimeoutMs = 15000;
+    int upgradeTimeoutMs = 240000;
+    int closeTimeoutMs = 60000;
+};
+
+struct OperatorResult {
+    bool ok = false;
+    QString failure;  // the stage that did not happen, and what was seen instead
+    QString reportText;
+    QString verdict;
+    QStringList pictures;
+};
+
+// Plays the operator on a started Program: FIND, a double click on the device, a tick
+// and a file for each planned row, UPGRADE, the report, and closing the program. Every
+// question is answered as an operator would; any other dialog ends the run as a
+// failure. Every wait is bounded. Runs on the GUI thread.
+class DemoOperator {
+  public:
+    DemoOperator(gui::Program& program, OperatorPlan plan);
+    ~DemoOperator();
+    DemoOperator(const DemoOperator&) = delete;
+    DemoOperator& operator=(const DemoOperator&) = delete;
+
+    OperatorResult run();
+
+  private:
+    void find();
+    void connectDevice();
+    void chooseRow(const RowChoice& choice);
+    void upgrade();
+    void closeProgram();
+
+    void answerModal();
+    void answerReport(QWidget* report);
+    template <typename Predicate>
+    void waitFor(Predicate done, int timeoutMs, const QString& stage);
+    void save(QWidget* widget, const QString& name);
+    int rowOf(const QString& controllerType) const;
+    void click(QTableWidget* grid, int row, int column);
+
+    gui::Program& program_;
+    gui::TForm1& main_;
+    OperatorPlan plan_;
+    OperatorResult result_;
+    QTimer* modalWatch_ = nullptr;
+    QPointer<QWidget> answered_;
+    QString pendingFile_;
+    QString unexpected_;
+    bool reportSeen_ = false;
+};
+
+}  // namespace kv::demo

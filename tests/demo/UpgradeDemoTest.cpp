@@ -1,0 +1,172 @@
+// The program's main job end to end, in a private network namespace: the simulated
+// upgradable panel served in-process on 127.0.0.2, the whole program on its real
+// channels, and the demo operator playing FIND, connect, ticks and files, UPGRADE, the
+// report and closing. Afterwards every card's program memory must hold its file, the
+// module must hold the web server image, the device must be back in normal operation
+// and the log file must hold the run.
+
+#include <net/if.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "DemoFirmware.h"
+#include "DemoOperator.h"
+#include "GuiText.h"
+#include "PicCard.h"
+#include "Program.h"
+#include "Scenario.h"
+#include "TftpReceiver.h"
+#include "World.h"
+#include "flash/TftpPackets.h"
+#include "server/WorldServer.h"
+#include "server/WorldServerThread.h"
+
+namespace {
+
+bool onlyLoopback() {
+    struct if_nameindex* interfaces = ::if_nameindex();
+    if (!interfaces) return false;
+    bool loopbackOnly = true;
+    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
+        if (QByteArray(i->if_name) != "lo") loopbackOnly = false;
+    }
+    ::if_freenameindex(interfaces);
+    return loopbackOnly;
+}
+
+// Program-memory bytes of a HEX file by full address (data records only).
+std::map<std::uint32_t, std::uint8_t> hexBytes(const std::string& path) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    std::ifstream in(path);
+    std::string line;
+    std::uint32_t base = 0;
+    auto byteAt = [&line](std::size_t i) {
+        return static_cast<std::uint8_t>(std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16));
+    };
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() < 11 || line[0] != ':') continue;
+        const std::size_t count = byteAt(0);
+        const std::uint32_t address = (byteAt(1) << 8) | byteAt(2);
+        const std::uint8_t type = byteAt(3);
+        if (type == 4) base = static_cast<std::uint32_t>((byteAt(4) << 8) | byteAt(5)) << 16;
+        if (type != 0) continue;
+        for (std::size_t i = 0; i < count; ++i) bytes[base + address + i] = byteAt(4 + i);
+    }
+    return bytes;
+}
+
+// The first address where the card's memory differs from what the file leaves there:
+// the file's bytes from the programmable start on, erased cells around them, and the
+// bootloader's own area untouched. -1 when they agree.
+long firstDifference(const std::vector<std::uint8_t>& memory, const std::string& path) {
+    const auto file = hexBytes(path);
+    for (std::size_t a = 0; a < memory.size(); ++a) {
+        std::uint8_t expected = a < kv::sim::kDemoProgramStart ? kv::sim::kOldFirmwareFill : 0xFF;
+        if (auto it = file.find(static_cast<std::uint32_t>(a));
+            it != file.end() && a >= kv::sim::kDemoProgramStart) {
+            expected = it->second;
+        }
+        if (memory[a] != expected) return static_cast<long>(a);
+    }
+    return -1;
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class UpgradeDemoTest : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void everyRowOfThePanelIsUpgradedEndToEnd() {
+        if (!onlyLoopback()) QSKIP("runs only in its own network namespace");
+        const auto family = kv::sim::DemoFamily::UpgradablePanel;
+        kv::sim::World world;
+        kv::sim::DemoOptions options;
+        options.family = family;
+        options.addresses = {"127.0.0.2"};
+        kv::sim::DemoDevices devices = kv::sim::buildDemoWorld(world, options);
+        kv::sim::WorldServerThread server(world);
+        server.run([](kv::sim::WorldServer& s) { s.serveAll(); });
+
+        QTemporaryDir dataHome, work;
+        QVERIFY(QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2")));
+        const QString firmware = QDir(work.path()).filePath(QStringLiteral("firmware"));
+        kv::sim::WriteDemoFirmware(family, kv::gui::fromQ(firmware));
+
+        kv::demo::OperatorPlan plan;
+        plan.deviceAddress = QStringLiteral("127.0.0.2");
+        plan.pictures = QDir(work.path()).filePath(QStringLiteral("pictures"));
+        std::map<std::string, QString> fileOf;
+        for (const auto& file : kv::sim::DemoFirmwareFiles(family)) {
+            const QString path = QDir(firmware).filePath(QString::fromStdString(file.fileName));
+            plan.rows.push_back({QString::fromStdString(file.controllerType), path});
+            fileOf[file.controllerType] = path;
+        }
+        QCOMPARE(plan.rows.size(), 3);
+
+        kv::demo::OperatorResult result;
+        {
+            kv::gui::Program program;
+            program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
+            kv::demo::DemoOperator player(program, plan);
+            result = player.run();
+            program.shutDown();
+        }
+        QVERIFY2(result.ok, qPrintable(result.failure));
+        QCOMPARE(result.verdict, QStringLiteral("Upgrade successful"));
+        const QStringList reportLines = result.reportText.split('\n');
+        for (const char* line : {"RV-PNL16...OK", "RV-BTN16...OK", "Web Server...OK",
+                                 "Total retransmissions:0", "Total rewrites:0"}) {
+            QVERIFY2(reportLines.contains(QString::fromLatin1(line)),
+                     qPrintable(result.reportText));
+        }
+
+        {
+            std::lock_guard lock(server.mutex());
+            QCOMPARE(devices.picCards.size(), std::size_t{2});
+            for (const auto& card : devices.picCards) {
+                const std::string& type = card->ident.config.words->type;
+                QCOMPARE(firstDifference(card->bootloader.programMemory(),
+                                         kv::gui::fromQ(fileOf.at(type))),
+                         -1L);
+                QCOMPARE(card->bootloader.counters.badFrames, 0);
+            }
+            const auto image =
+                devices.tftpReceivers.at(0)->image(kv::TftpRemoteName(kv::kTftpKindWebServer));
+            QVERIFY(image.has_value());
+            const QByteArray expected = fileBytes(fileOf.at("Web Server"));
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(image->data()),
+                                static_cast<qsizetype>(image->size())),
+                     expected);
+            // Back in normal operation: the main controller selected at 9600 bit/s.
+            const auto& module = *devices.modules.at(0);
+            QCOMPARE(module.gpio().selectCode(), std::uint8_t{7});
+            QCOMPARE(module.serialLine().baud, 9600);
+        }
+
+        const QByteArray log =
+            fileBytes(QDir(dataHome.path())
+                          .filePath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2/logfile.txt")));
+        for (const char* text :
+             {"New hex file: RV-PNL16.hex", "New hex file: RV-BTN16.hex",
+              "UPGRADE PROCEDURE REPORT\r\n-------------------------------\r\n\r\n"
+              "RV-PNL16...OK\r\nRV-BTN16...OK\r\nWeb Server...OK\r\n"}) {
+            QVERIFY2(log.contains(text), text);
+        }
+    }
+};
+
+QTEST_MAIN(UpgradeDemoTest)
+#include "UpgradeDemoTest.moc"
