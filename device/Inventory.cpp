@@ -90,6 +90,15 @@ void showDeviceNumber(Context& ctx) {
     ctx.ui.memoLine("Device number: " + index);
 }
 
+// The device's own CPU row: its firmware is the device's firmware number as a version.
+TControllerRec mainControllerRow(const std::string& type, int firmwareNumber) {
+    TControllerRec cpu;
+    cpu.ControllerType = type;
+    cpu.HardwareVersion = kNotApplicable;
+    cpu.FirmwareVersion = versionText(firmwareNumber);
+    return cpu;
+}
+
 TControllerRec trailingRow(const std::string& type, const std::string& firmware) {
     TControllerRec rec;
     rec.ControllerType = type;
@@ -151,10 +160,7 @@ void QueryCardsMatrix(Context& ctx, const std::string& address, const CardAddres
 
         InventoryRows rows(ctx);
         rows.reset();
-        TControllerRec cpu;
-        cpu.ControllerType = kMatrixCpu;
-        cpu.HardwareVersion = kNotApplicable;
-        cpu.FirmwareVersion = versionText(rows.device().FwNumber);
+        const TControllerRec cpu = mainControllerRow(kMatrixCpu, rows.device().FwNumber);
         const std::string cpuCell = s.DirectSetupMatrix    ? "RV6X6-2WQRI"
                                     : s.DirectSetupModular ? "NRV5x5-Max"
                                                            : kMatrixCpu;
@@ -204,10 +210,7 @@ void QueryCardsModular(Context& ctx, const std::string& address, const CardAddre
 
         InventoryRows rows(ctx);
         rows.reset();
-        TControllerRec cpu;
-        cpu.ControllerType = kModularCpu;
-        cpu.HardwareVersion = kNotApplicable;
-        cpu.FirmwareVersion = versionText(rows.device().FwNumber);
+        const TControllerRec cpu = mainControllerRow(kModularCpu, rows.device().FwNumber);
         rows.append(cpu);
 
         set_GPIO_directions(ctx, "OUTPUT", address);
