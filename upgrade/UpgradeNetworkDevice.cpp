@@ -257,22 +257,20 @@ void UploadWebPackage(Context& ctx, TMatrixRec& device, std::size_t index) {
 void UpgradeNetworkDevice(Context& ctx) {
     SharedState& s = ctx.state;
     TMatrixRec* device = s.selectedDevice();
-    if (!device || device->Controllers.empty()) {
-        ctx.message_box(kNoControllerSelected);
-        return;
-    }
-    auto& rows = device->Controllers;
-    const std::string first = rows.front().ControllerType;
+    const bool hasRows = device && !device->Controllers.empty();
+    const std::string first = hasRows ? device->Controllers.front().ControllerType : "";
     const bool direct = s.DirectSetupMatrix || s.DirectSetupModular;
 
+    // Rewritten on every run, also one that finds nothing to do.
     s.TrailingRowCount = 2;
     if (first == "RV-PNL16" || first == "RV-PNL32" || first == kCpuMatrix) s.TrailingRowCount = 1;
     if (direct) s.TrailingRowCount = 2;
     s.HexFileOpened = false;
-    if (!AnySelected(rows)) {
+    if (!hasRows || !AnySelected(device->Controllers)) {
         ctx.message_box(kNoControllerSelected);
         return;
     }
+    auto& rows = device->Controllers;
     if (!ConfirmUpgrade(ctx)) return;
 
     const auto count = static_cast<std::int64_t>(rows.size());

@@ -67,6 +67,20 @@ TEST_F(NetworkUpgrade, NothingSelectedOnlyTellsTheOperator) {
     EXPECT_TRUE(rig.ui.dialogsOf(Dialog::Ask).empty());
 }
 
+TEST_F(NetworkUpgrade, ARunOnADeviceWithoutRowsStillResetsTheRunState) {
+    // A HEX file read earlier would otherwise let the close query skip the device recovery.
+    rows().clear();
+    rig.state.HexFileOpened = true;
+    rig.state.TrailingRowCount = 1;
+    UpgradeNetworkDevice(rig.ctx);
+    auto messages = rig.ui.dialogsOf(Dialog::Message);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "No controller selected to upgrade!");
+    EXPECT_FALSE(rig.state.HexFileOpened);
+    EXPECT_EQ(rig.state.TrailingRowCount, 2);
+    EXPECT_TRUE(rig.ui.dialogsOf(Dialog::Ask).empty());
+}
+
 TEST_F(NetworkUpgrade, CancelAtTheQuestionSendsNothing) {
     rows() = {row("RV-PNL16"), row("Web Server", true, writeFile(rig.folder / "a.rom", "x"))};
     rig.ui.answers.push_back(MsgButton::Cancel);
