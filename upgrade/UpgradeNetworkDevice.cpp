@@ -214,7 +214,7 @@ std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
     return errors;
 }
 
-void UploadWebPackage(Context& ctx, TMatrixRec& device, std::size_t index) {
+void UploadWebPackage(Context& ctx, const TMatrixRec& device, std::size_t index) {
     const TControllerRec row = device.Controllers[index];
     const std::string& ip = ctx.state.CurrentIP;
     const std::string folder = ctx.state.AppDataFolder + "/webpackage";
@@ -270,7 +270,14 @@ void UpgradeNetworkDevice(Context& ctx) {
         ctx.message_box(kNoControllerSelected);
         return;
     }
-    auto& rows = device->Controllers;
+    // Message pumping during the run may add or drop DeviceList entries (USB changes),
+    // so the procedure works on a copy of the device and reads each row afresh.
+    const TMatrixRec snapshot = *device;
+    const std::vector<TControllerRec>& rows = snapshot.Controllers;
+    auto liveRow = [&s](std::size_t index) {
+        const auto* live = s.selectedControllers();
+        return live && index < live->size() ? (*live)[index] : TControllerRec{};
+    };
     if (!ConfirmUpgrade(ctx)) return;
 
     const auto count = static_cast<std::int64_t>(rows.size());
@@ -294,7 +301,7 @@ void UpgradeNetworkDevice(Context& ctx) {
     for (std::int64_t r = 0; r < cpuRows; ++r) {
         auto index = static_cast<std::size_t>(r);
         if (index >= rows.size()) continue;
-        const TControllerRec row = rows[index];
+        const TControllerRec row = liveRow(index);
         if (row.FirmwareFile.empty() || !row.Selected) continue;
         s.RowOk = true;
         const std::string& type = row.ControllerType;
@@ -308,7 +315,7 @@ void UpgradeNetworkDevice(Context& ctx) {
                 s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
                                             rows.front().FirmwareFile) &&
                           s.RowOk;
-            } else if (!PreparePicTarget(ctx, *device, index, shiftLast)) {
+            } else if (!PreparePicTarget(ctx, snapshot, index, shiftLast)) {
                 s.RowOk = false;
                 programPic = false;
             }
@@ -327,18 +334,18 @@ void UpgradeNetworkDevice(Context& ctx) {
     // First image row: the web server image, or the web package of a matrix CPU.
     if (count - s.TrailingRowCount >= 0 && count - s.TrailingRowCount < count) {
         auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
-        const TControllerRec row = rows[index];
+        const TControllerRec row = liveRow(index);
         if (row.Selected && !row.FirmwareFile.empty()) {
             s.RowOk = true;
             ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
             if (first != kCpuMatrix || direct) {
                 detailLogged(ctx, "Upgrading Web Server ...");
-                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(device->MAC));
+                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(snapshot.MAC));
                 ClearRow(ctx, index);
                 ctx.ports.TFTP1->close();
                 waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
             } else {
-                UploadWebPackage(ctx, *device, index);
+                UploadWebPackage(ctx, snapshot, index);
             }
             report.addRow(row.ControllerType, s.RowOk);
         }
@@ -347,7 +354,7 @@ void UpgradeNetworkDevice(Context& ctx) {
     // Second image row: the web content image.
     if (s.TrailingRowCount == 2 && count >= 1) {
         auto index = static_cast<std::size_t>(count - 1);
-        const TControllerRec row = rows[index];
+        const TControllerRec row = liveRow(index);
         if (row.Selected && !row.FirmwareFile.empty()) {
             s.RowOk = true;
             for (int i = 0; i < kBeforeWebContentRounds; ++i) {

@@ -40,6 +40,7 @@ void UpgradeSerialDevice(Context& ctx) {
         ctx.message_box(kNoControllerSelected);
         return;
     }
+    const TControllerRec row = device->Controllers.front();
     if (!ConfirmUpgrade(ctx)) return;
     SerialPort& port = *ctx.ports.ComPort1;
     if (!s.TpTransmitterMode) {
@@ -48,7 +49,6 @@ void UpgradeSerialDevice(Context& ctx) {
         ReadReply(ctx, port, '}');
     }
 
-    const TControllerRec row = device->Controllers.front();
     HexReaderState& reader = upgradeState(ctx).hex;
     std::string errors;
     if (row.FirmwareFile.empty()) {

@@ -20,7 +20,8 @@ void UpgradeUsbDevice(Context& ctx) {
     }
     if (!ConfirmUpgrade(ctx)) return;
 
-    auto& rows = device->Controllers;
+    // A copy: the HEX scans pump messages, and USB changes may move DeviceList entries.
+    const std::vector<TControllerRec> rows = device->Controllers;
     HexReaderState& reader = upgradeState(ctx).hex;
     std::string errors;
     const auto imageStart = static_cast<std::int64_t>(rows.size()) - s.TrailingRowCount;
