@@ -5,7 +5,6 @@
 // module must hold the web server image, the device must be back in normal operation
 // and the log file must hold the run.
 
-#include <net/if.h>
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +14,7 @@
 #include <map>
 #include <mutex>
 
+#include "../fakes/NetworkNamespace.h"
 #include "DemoFirmware.h"
 #include "DemoOperator.h"
 #include "GuiText.h"
@@ -28,17 +28,6 @@
 #include "server/WorldServerThread.h"
 
 namespace {
-
-bool onlyLoopback() {
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces) return false;
-    bool loopbackOnly = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
-        if (QByteArray(i->if_name) != "lo") loopbackOnly = false;
-    }
-    ::if_freenameindex(interfaces);
-    return loopbackOnly;
-}
 
 // Program-memory bytes of a HEX file by full address (data records only).
 std::map<std::uint32_t, std::uint8_t> hexBytes(const std::string& path) {
@@ -90,7 +79,7 @@ class UpgradeDemoTest : public QObject {
 
   private Q_SLOTS:
     void everyRowOfThePanelIsUpgradedEndToEnd() {
-        if (!onlyLoopback()) QSKIP("runs only in its own network namespace");
+        if (!kv::test::InOwnNetworkNamespace()) QSKIP("runs only in its own network namespace");
         const auto family = kv::sim::DemoFamily::UpgradablePanel;
         kv::sim::World world;
         kv::sim::DemoOptions options;

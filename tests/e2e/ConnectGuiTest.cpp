@@ -4,7 +4,6 @@
 // the grid and UPGRADE, and leave the module at the serial setting its family needs.
 // Pictures of the window go to KV_CONNECT_PICTURES (default: the working folder).
 
-#include <net/if.h>
 
 #include <QDir>
 #include <QLabel>
@@ -19,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "../fakes/NetworkNamespace.h"
 #include "../gui/GuiTestSupport.h"
 #include "GuiText.h"
 #include "MainWindow.h"
@@ -28,17 +28,6 @@
 using kv::gui::test::onNextModal;
 
 namespace {
-
-bool onlyLoopback() {
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces) return false;
-    bool loopbackOnly = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
-        if (QByteArray(i->if_name) != "lo") loopbackOnly = false;
-    }
-    ::if_freenameindex(interfaces);
-    return loopbackOnly;
-}
 
 using Rows = QList<QStringList>;
 
@@ -136,7 +125,7 @@ class ConnectGuiTest : public QObject {
 
   private slots:
     void initTestCase() {
-        if (!onlyLoopback()) QSKIP("runs only in its own network namespace");
+        if (!kv::test::InOwnNetworkNamespace()) QSKIP("runs only in its own network namespace");
         QVERIFY(work_.isValid());
         pty_ = QDir(work_.path()).filePath(QStringLiteral("fibre-extender"));
         // One kvsim for all of them: a single listener answers the discovery broadcasts.

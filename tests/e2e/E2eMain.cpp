@@ -7,24 +7,11 @@
 
 #include <QCoreApplication>
 
-#include <net/if.h>
 
-namespace {
-// A namespace made by `unshare -n` holds the loopback interface and nothing else.
-bool inOwnNetworkNamespace() {
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces) return false;
-    bool onlyLoopback = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
-        if (std::string(i->if_name) != "lo") onlyLoopback = false;
-    }
-    ::if_freenameindex(interfaces);
-    return onlyLoopback;
-}
-}  // namespace
+#include "../fakes/NetworkNamespace.h"
 
 int main(int argc, char** argv) {
-    if (!inOwnNetworkNamespace()) {
+    if (!kv::test::InOwnNetworkNamespace()) {
         std::cerr << "Run this test in its own network namespace:\n"
                      "  unshare -rn sh -c 'ip link set lo up && exec "
                   << argv[0] << "'\n";

@@ -2,7 +2,6 @@
 // (loopback only): FIND lists the simulated module in the window, and closing asks,
 // ends the window and releases the channels on the engine thread.
 
-#include <net/if.h>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
@@ -13,6 +12,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "../fakes/NetworkNamespace.h"
 #include "GuiTestSupport.h"
 #include "GuiText.h"
 #include "MainWindow.h"
@@ -22,17 +22,6 @@
 using kv::gui::test::onNextModal;
 
 namespace {
-
-bool onlyLoopback() {
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces) return false;
-    bool loopbackOnly = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
-        if (QByteArray(i->if_name) != "lo") loopbackOnly = false;
-    }
-    ::if_freenameindex(interfaces);
-    return loopbackOnly;
-}
 
 // Qt's complaints about objects used from the wrong thread.
 QStringList threadWarnings;
@@ -50,7 +39,7 @@ class ProgramEndToEndTest : public QObject {
 
   private slots:
     void initTestCase() {
-        if (!onlyLoopback()) QSKIP("runs only in its own network namespace");
+        if (!kv::test::InOwnNetworkNamespace()) QSKIP("runs only in its own network namespace");
         kvsim_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         kvsim_.start(QStringLiteral(KVSIM_PATH), {"--address", "127.0.0.2"});
         QVERIFY(kvsim_.waitForStarted(5000));
