@@ -22,13 +22,13 @@
 #include <fstream>
 #include <thread>
 
-#include "Clock.h"
-#include "Context.h"
-#include "LogFile.h"
 #include "PicBootloader.h"
 #include "QtTcpClient.h"
-#include "SharedState.h"
-#include "Ui.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
+#include "core/Ui.h"
 #include "firmware/HexFile.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFlash.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "Context.h"
-#include "ports/SerialPort.h"
-#include "ports/TcpClient.h"
+#include "core/Context.h"
+#include "core/ports/SerialPort.h"
+#include "core/ports/TcpClient.h"
 
 namespace kv {
 

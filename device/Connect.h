@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/Connect.h"
 #include "device/ConnectSteps.h"
@@ -12,8 +13,7 @@
 #include "device/Inventory.h"
 #include "device/ReplyText.h"
 #include "device/TextCommands.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 #include "device/ConnectSteps.h"
 
-#include "ControllerGrid.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv::connect {
 

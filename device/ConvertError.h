@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

@@ -4,13 +4,13 @@
 #include <chrono>
 #include <exception>
 
-#include "ControllerGrid.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/InventoryRows.h"
 #include "device/InventoryWords.h"
 #include "device/TextCommands.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

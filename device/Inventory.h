@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

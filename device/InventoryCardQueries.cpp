@@ -5,7 +5,7 @@
 #include "device/Inventory.h"
 #include "device/TextCommands.h"
 #include "module/GpioMessages.h"
-#include "module/Xport_Unit.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 #include "device/InventoryRows.h"
 
-#include "ControllerGrid.h"
-#include "ports/ChannelError.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

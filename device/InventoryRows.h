@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

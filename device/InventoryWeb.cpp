@@ -1,8 +1,8 @@
 #include <chrono>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/Inventory.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 #include "device/InventoryWords.h"
 
+#include "core/ports/ChannelError.h"
 #include "firmware/Util.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

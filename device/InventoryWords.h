@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Types.h"
+#include "core/Types.h"
 
 namespace kv {
 

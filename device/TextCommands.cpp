@@ -1,7 +1,7 @@
 #include "device/TextCommands.h"
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "ports/Bytes.h"
-#include "ports/SerialPort.h"
-#include "ports/TcpClient.h"
+#include "core/ports/Bytes.h"
+#include "core/ports/SerialPort.h"
+#include "core/ports/TcpClient.h"
 
 namespace kv {
 

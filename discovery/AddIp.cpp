@@ -3,8 +3,8 @@
 #include <charconv>
 #include <exception>
 
+#include "core/ports/ChannelError.h"
 #include "discovery/Discovery.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

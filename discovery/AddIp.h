@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

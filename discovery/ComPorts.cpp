@@ -2,8 +2,8 @@
 
 #include <exception>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -3,12 +3,12 @@
 #include <exception>
 #include <memory>
 
-#include "ControllerGrid.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "discovery/ComPorts.h"
 #include "discovery/DiscoveryMessages.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "Context.h"
-#include "ports/UdpSocket.h"
+#include "core/Context.h"
+#include "core/ports/UdpSocket.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 #include <map>
 #include <optional>
 
+#include "core/ports/ChannelError.h"
 #include "discovery/UsbState.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

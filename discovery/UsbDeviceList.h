@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "Context.h"
-#include "ports/HidBus.h"
+#include "core/Context.h"
+#include "core/ports/HidBus.h"
 
 namespace kv {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
-#include "Context.h"
-#include "ports/HidBus.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/ports/HidBus.h"
 
 namespace kv {
 

@@ -4,8 +4,8 @@
 #include <exception>
 #include <string>
 
+#include "core/ports/ChannelError.h"
 #include "firmware/HexRecord.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

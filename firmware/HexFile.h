@@ -4,9 +4,9 @@
 #include <functional>
 #include <istream>
 
-#include "Context.h"
+#include "core/Context.h"
+#include "core/ports/Bytes.h"
 #include "firmware/HexReaderState.h"
-#include "ports/Bytes.h"
 
 namespace kv {
 

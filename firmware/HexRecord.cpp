@@ -1,6 +1,6 @@
 #include "firmware/HexRecord.h"
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv {
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
+#include "core/ports/Bytes.h"
+#include "core/ports/HidBus.h"
 #include "flash/HidState.h"
-#include "ports/Bytes.h"
-#include "ports/HidBus.h"
 
 namespace kv {
 

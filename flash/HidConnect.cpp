@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
-#include "ControllerGrid.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/InventoryWords.h"
 #include "discovery/UsbState.h"
 #include "firmware/Util.h"
 #include "flash/HidBootloader.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

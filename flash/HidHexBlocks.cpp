@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "core/ports/ChannelError.h"
 #include "firmware/HexRecord.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/ports/ChannelError.h"
 #include "discovery/UsbDeviceList.h"
 #include "discovery/UsbState.h"
 #include "flash/HidBootloader.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

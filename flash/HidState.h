@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
+#include "core/Clock.h"
+#include "core/ports/Bytes.h"
 #include "flash/HidHexBlocks.h"
-#include "ports/Bytes.h"
 
 namespace kv {
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "core/ports/ChannelError.h"
 #include "discovery/UsbState.h"
 #include "firmware/HexRecord.h"
 #include "flash/HidBootloader.h"
 #include "flash/HidHexBlocks.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -6,11 +6,11 @@
 #include <exception>
 #include <string>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFrame.h"
 #include "flash/PicLink.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <istream>
 
-#include "Context.h"
+#include "core/Context.h"
+#include "core/ports/Bytes.h"
 #include "firmware/HexFile.h"
 #include "firmware/HexReaderState.h"
 #include "flash/PicState.h"
-#include "ports/Bytes.h"
 
 namespace kv {
 

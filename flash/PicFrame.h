@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv {
 

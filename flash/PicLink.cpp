@@ -4,9 +4,9 @@
 #include <exception>
 #include <string>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "flash/PicFrame.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

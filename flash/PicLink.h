@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstdint>
 
-#include "Context.h"
+#include "core/Context.h"
+#include "core/ports/Bytes.h"
 #include "flash/PicState.h"
-#include "ports/Bytes.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
 #include "flash/StmHexSource.h"
 
+#include "core/ports/ChannelError.h"
 #include "firmware/HexRecord.h"
 #include "flash/StmFrames.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

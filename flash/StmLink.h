@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Context.h"
-#include "ports/Bytes.h"
+#include "core/Context.h"
+#include "core/ports/Bytes.h"
 
 namespace kv {
 

@@ -5,10 +5,10 @@
 #include <fstream>
 #include <optional>
 
+#include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 #include "flash/StmHexSource.h"
 #include "flash/StmLink.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -2,12 +2,12 @@
 
 #include <array>
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "flash/StmFrames.h"
 #include "flash/StmLink.h"
 #include "flash/StmProgram.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

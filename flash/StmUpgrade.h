@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 #include "firmware/HexReaderState.h"
 
 namespace kv {

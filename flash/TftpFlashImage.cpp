@@ -8,7 +8,7 @@
 #include <cctype>
 #include <fstream>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

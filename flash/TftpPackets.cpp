@@ -1,6 +1,6 @@
 #include "flash/TftpPackets.h"
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv {
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "core/ports/ChannelError.h"
 #include "flash/TftpFlashImage.h"
 #include "flash/TftpPackets.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 #include "flash/TftpFlashImage.h"
 
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/TextCommands.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "core/ports/ChannelError.h"
 #include "flash/WebPackageFtpListing.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

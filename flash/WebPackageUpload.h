@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "Context.h"
-#include "ports/FtpClient.h"
+#include "core/Context.h"
+#include "core/ports/FtpClient.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ports/HidBus.h"
+#include "core/ports/HidBus.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "HidapiBus.h"
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

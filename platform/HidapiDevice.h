@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "ports/HidBus.h"
+#include "core/ports/HidBus.h"
 
 struct hid_device_;
 

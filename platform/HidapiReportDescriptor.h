@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv {
 

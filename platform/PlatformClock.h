@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 namespace kv {
 
 // Real time with the local date and time written the way the system's locale does.
 class PlatformClock : public SteadyClock {
-public:
+  public:
     std::string localTimestamp() override;
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/Ports.h"
+#include "core/ports/Ports.h"
 
 namespace kv {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <istream>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "ports/FtpClient.h"
+#include "core/ports/FtpClient.h"
 
 namespace Poco::Net {
 class FTPClientSession;

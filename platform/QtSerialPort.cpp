@@ -5,7 +5,7 @@
 #include <QDebug>
 
 #include "EventPump.h"
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

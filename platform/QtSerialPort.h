@@ -4,7 +4,7 @@
 
 #include <QSerialPort>
 
-#include "ports/SerialPort.h"
+#include "core/ports/SerialPort.h"
 
 namespace kv {
 

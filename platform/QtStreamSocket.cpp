@@ -1,7 +1,7 @@
 #include "QtStreamSocket.h"
 
 #include "EventPump.h"
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

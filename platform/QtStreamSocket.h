@@ -2,7 +2,7 @@
 
 #include <QTcpSocket>
 
-#include "ports/StreamSocket.h"
+#include "core/ports/StreamSocket.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/SystemInfo.h"
+#include "core/ports/SystemInfo.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 
 #include <QTcpSocket>
 
-#include "ports/TcpClient.h"
+#include "core/ports/TcpClient.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include <QHostInfo>
 #include <QNetworkDatagram>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 

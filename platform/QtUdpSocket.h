@@ -2,7 +2,7 @@
 
 #include <QUdpSocket>
 
-#include "ports/UdpSocket.h"
+#include "core/ports/UdpSocket.h"
 
 namespace kv {
 

@@ -62,7 +62,7 @@ if [ -n "${DISPLAY:-}" ]; then
   echo "starting the program; sample files are in $firmware"
   echo "the log file is $logdir/logfile.txt"
   exec_status=0
-  "$build/app/gui/korvandel-bootloader" || exec_status=$?
+  "$build/gui/korvandel-bootloader" || exec_status=$?
   exit $exec_status
 fi
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv::sim {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "ports/Bytes.h"
-#include "ports/SerialPort.h"
-#include "ports/UdpSocket.h"
+#include "core/ports/Bytes.h"
+#include "core/ports/SerialPort.h"
+#include "core/ports/UdpSocket.h"
 
 namespace kv::sim {
 
@@ -19,7 +19,7 @@ struct LineSettings {
 // The device side of a byte stream: one TCP connection, or a serial line. Sans-I/O:
 // bytes from the tool go in, the bytes the device sends back come out.
 class StreamPeer {
-public:
+  public:
     virtual ~StreamPeer() = default;
     virtual Bytes receive(ByteView data) = 0;
     // The line setting of the tool's side changed (serial lines only). A device that
@@ -32,7 +32,7 @@ public:
 // The device side of a UDP port. Each datagram from the tool may produce answers;
 // an answer's address/port name where it goes (normally the sender).
 class DatagramPeer {
-public:
+  public:
     virtual ~DatagramPeer() = default;
     virtual std::vector<Datagram> receive(const Datagram& fromTool) = 0;
 };

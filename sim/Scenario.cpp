@@ -22,17 +22,17 @@ enum class CardRouting {
     SerialBus,      // serial devices: every card hears the line
 };
 
-struct CardSpec {
+struct CardProfile {
     int slot;  // walk number (matrix), select code (panel, modular card number)
     CardWords words;
 };
 
-struct FamilySpec {
+struct FamilyProfile {
     DemoFamily family;
     const char* name;
     const char* ident;
     const char* firmware;
-    std::vector<CardSpec> cards;
+    std::vector<CardProfile> cards;
     CardRouting routing;
     const char* protocol = "(Current protocol#1)";
     LineSettings controllerLine = kTextLine;
@@ -44,8 +44,8 @@ struct FamilySpec {
     bool upgradable = false;
 };
 
-const std::vector<FamilySpec>& families() {
-    static const std::vector<FamilySpec> specs{
+const std::vector<FamilyProfile>& families() {
+    static const std::vector<FamilyProfile> profiles{
         {.family = DemoFamily::Matrix,
          .name = "matrix",
          .ident = "(I:RV-FS64S)",
@@ -139,25 +139,25 @@ const std::vector<FamilySpec>& families() {
          .routing = CardRouting::SelectCode,
          .upgradable = true},
     };
-    return specs;
+    return profiles;
 }
 
-const FamilySpec& specOf(DemoFamily family) {
-    for (const auto& spec : families())
-        if (spec.family == family) return spec;
+const FamilyProfile& profileOf(DemoFamily family) {
+    for (const auto& profile : families())
+        if (profile.family == family) return profile;
     return families().front();
 }
 
-TextDevice& addController(DemoDevices& devices, const FamilySpec& spec, std::size_t index) {
+TextDevice& addController(DemoDevices& devices, const FamilyProfile& profile, std::size_t index) {
     TextDevice::Config config;
-    config.ident = spec.ident;
-    config.firmware = spec.firmware;
+    config.ident = profile.ident;
+    config.firmware = profile.firmware;
     config.serial = "(S:KV" + std::to_string(1000 + index) + ")";
-    config.protocol = spec.protocol;
-    config.expectedLine = spec.controllerLine;
-    if (spec.inUpgradeMode) config.programRequestReply.reset();
+    config.protocol = profile.protocol;
+    config.expectedLine = profile.controllerLine;
+    if (profile.inUpgradeMode) config.programRequestReply.reset();
     devices.controllers.push_back(std::make_unique<TextDevice>(config));
-    devices.controllers.back()->silent = spec.silentController;
+    devices.controllers.back()->silent = profile.silentController;
     return *devices.controllers.back();
 }
 
@@ -171,9 +171,9 @@ PicCard& addPicCard(DemoDevices& devices, const CardWords& words) {
     return *devices.picCards.back();
 }
 
-IdentCard& addCard(DemoDevices& devices, const FamilySpec& spec, const CardWords& words) {
+IdentCard& addCard(DemoDevices& devices, const FamilyProfile& profile, const CardWords& words) {
     devices.cards.push_back(std::make_unique<IdentCard>(IdentCard::configFor(words, kCardLine)));
-    devices.cards.back()->silent = spec.silentCards;
+    devices.cards.back()->silent = profile.silentCards;
     return *devices.cards.back();
 }
 
@@ -185,32 +185,32 @@ DemoDevices::DemoDevices(DemoDevices&&) noexcept = default;
 DemoDevices& DemoDevices::operator=(DemoDevices&&) noexcept = default;
 
 std::optional<DemoFamily> ParseDemoFamily(const std::string& name) {
-    for (const auto& spec : families())
-        if (name == spec.name) return spec.family;
+    for (const auto& profile : families())
+        if (name == profile.name) return profile.family;
     return std::nullopt;
 }
 
 std::string DemoFamilyName(DemoFamily family) {
-    return specOf(family).name;
+    return profileOf(family).name;
 }
 
 std::vector<std::string> DemoFamilyNames() {
     std::vector<std::string> names;
-    for (const auto& spec : families()) names.emplace_back(spec.name);
+    for (const auto& profile : families()) names.emplace_back(profile.name);
     return names;
 }
 
 bool IsSerialFamily(DemoFamily family) {
-    return specOf(family).routing == CardRouting::SerialBus;
+    return profileOf(family).routing == CardRouting::SerialBus;
 }
 
 bool IsUpgradableFamily(DemoFamily family) {
-    return specOf(family).upgradable;
+    return profileOf(family).upgradable;
 }
 
 std::vector<CardWords> DemoFamilyCards(DemoFamily family) {
     std::vector<CardWords> words;
-    for (const auto& card : specOf(family).cards) words.push_back(card.words);
+    for (const auto& card : profileOf(family).cards) words.push_back(card.words);
     return words;
 }
 
@@ -220,13 +220,14 @@ std::uint16_t MatrixCardRegister(int k) {
 
 DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
     DemoDevices devices;
-    const FamilySpec& spec = specOf(options.family);
+    const FamilyProfile& profile = profileOf(options.family);
 
-    if (spec.routing == CardRouting::SerialBus) {
+    if (profile.routing == CardRouting::SerialBus) {
         devices.buses.push_back(std::make_unique<CardBus>());
         CardBus& bus = *devices.buses.back();
-        bus.attachAlways(&addController(devices, spec, 0));
-        for (const auto& card : spec.cards) bus.attachAlways(&addCard(devices, spec, card.words));
+        bus.attachAlways(&addController(devices, profile, 0));
+        for (const auto& card : profile.cards)
+            bus.attachAlways(&addCard(devices, profile, card.words));
         world.attachSerial(options.serialPort, &bus);
         return devices;
     }
@@ -239,15 +240,15 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
         NetworkModule& module = *devices.modules.back();
         devices.buses.push_back(std::make_unique<CardBus>(&module.gpio()));
         CardBus& bus = *devices.buses.back();
-        TextDevice& controller = addController(devices, spec, i);
+        TextDevice& controller = addController(devices, profile, i);
         bus.setDefault(&controller);
-        for (const auto& card : spec.cards) {
-            if (spec.upgradable && spec.routing == CardRouting::SelectCode) {
+        for (const auto& card : profile.cards) {
+            if (profile.upgradable && profile.routing == CardRouting::SelectCode) {
                 bus.attach(card.slot, &addPicCard(devices, card.words));
                 continue;
             }
-            IdentCard& model = addCard(devices, spec, card.words);
-            switch (spec.routing) {
+            IdentCard& model = addCard(devices, profile, card.words);
+            switch (profile.routing) {
                 case CardRouting::ShiftRegister:
                     bus.attachByShiftRegister(MatrixCardRegister(card.slot), &model);
                     break;
@@ -271,10 +272,11 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
                     break;
             }
         }
-        if (spec.routing == CardRouting::SelectCode) bus.attach(kMainControllerCode, &controller);
+        if (profile.routing == CardRouting::SelectCode)
+            bus.attach(kMainControllerCode, &controller);
         module.setSerialDevice(&bus);
         module.attach(world);
-        if (spec.upgradable) {
+        if (profile.upgradable) {
             devices.tftpReceivers.push_back(std::make_unique<TftpReceiver>());
             world.bindUdp(config.address, kTftpPort, devices.tftpReceivers.back().get());
         }

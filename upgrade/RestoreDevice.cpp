@@ -4,7 +4,7 @@
 #include "UpgradeState.h"
 #include "device/Channels.h"
 #include "flash/PicFlash.h"
-#include "module/Xport_Unit.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

@@ -1,12 +1,13 @@
 #include <array>
 #include <fstream>
 
-#include "ControllerGrid.h"
 #include "RestoreDevice.h"
 #include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "firmware/HexFile.h"
 #include "flash/PicDeviceRules.h"
@@ -16,8 +17,7 @@
 #include "flash/TftpUpload.h"
 #include "flash/WebPackageUnzip.h"
 #include "flash/WebPackageUpload.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 

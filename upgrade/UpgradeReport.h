@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Context.h"
+#include "core/Context.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Context.h"
+#include "core/Context.h"
 #include "firmware/HexReaderState.h"
 
 namespace kv {

@@ -1,12 +1,12 @@
-#include "ControllerGrid.h"
 #include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "core/ControllerGrid.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "flash/StmLink.h"
 #include "flash/StmProgram.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Context.h"
+#include "core/Context.h"
 #include "firmware/HexReaderState.h"
 #include "flash/PicState.h"
 

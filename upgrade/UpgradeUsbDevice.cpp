@@ -1,10 +1,10 @@
 #include <array>
 
-#include "ControllerGrid.h"
 #include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "core/ControllerGrid.h"
 #include "flash/HidBootloader.h"
 
 namespace kv {

@@ -16,10 +16,10 @@
 #include <QTreeWidget>
 #include <stdexcept>
 
-#include "MainWindow.h"
-#include "Program.h"
-#include "ReportWindow.h"
-#include "Widgets.h"
+#include "gui/MainWindow.h"
+#include "gui/Program.h"
+#include "gui/ReportWindow.h"
+#include "gui/Widgets.h"
 
 namespace kv::demo {
 

@@ -5,7 +5,6 @@
 // module must hold the web server image, the device must be back in normal operation
 // and the log file must hold the run.
 
-
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,13 +16,13 @@
 #include "../fakes/NetworkNamespace.h"
 #include "DemoFirmware.h"
 #include "DemoOperator.h"
-#include "GuiText.h"
 #include "PicCard.h"
-#include "Program.h"
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
 #include "flash/TftpPackets.h"
+#include "gui/GuiText.h"
+#include "gui/Program.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
 

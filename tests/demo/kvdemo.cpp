@@ -17,9 +17,9 @@
 
 #include "DemoFirmware.h"
 #include "DemoOperator.h"
-#include "GuiText.h"
-#include "Program.h"
 #include "Scenario.h"
+#include "gui/GuiText.h"
+#include "gui/Program.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include "FakeRig.h"
 #include "ScriptedPeer.h"
+#include "core/ports/ChannelError.h"
 #include "device/CardIdent.h"
 #include "device/CardReplyDecoder.h"
 #include "device/ChannelEvents.h"
 #include "device/TextCommands.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

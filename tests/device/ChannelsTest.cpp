@@ -3,9 +3,9 @@
 
 #include "FakeRig.h"
 #include "ScriptedPeer.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/TextCommands.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "ConnectRig.h"
+#include "core/ports/ChannelError.h"
 #include "device/Connect.h"
 #include "device/Inventory.h"
 #include "device/InventoryWords.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

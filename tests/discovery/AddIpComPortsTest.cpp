@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "DiscoveryTestRig.h"
+#include "core/ports/ChannelError.h"
 #include "discovery/AddIp.h"
 #include "discovery/ComPorts.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

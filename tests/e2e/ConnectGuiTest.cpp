@@ -4,7 +4,6 @@
 // the grid and UPGRADE, and leave the module at the serial setting its family needs.
 // Pictures of the window go to KV_CONNECT_PICTURES (default: the working folder).
 
-
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,10 +19,10 @@
 
 #include "../fakes/NetworkNamespace.h"
 #include "../gui/GuiTestSupport.h"
-#include "GuiText.h"
-#include "MainWindow.h"
-#include "Program.h"
-#include "Widgets.h"
+#include "gui/GuiText.h"
+#include "gui/MainWindow.h"
+#include "gui/Program.h"
+#include "gui/Widgets.h"
 
 using kv::gui::test::onNextModal;
 

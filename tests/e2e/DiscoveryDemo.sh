@@ -48,5 +48,5 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     /usr/bin/python3 "$2" 285 286
     sleep 8
     import -window root "$3/screen.png"
-    kill $program' sh "$build/app/gui/korvandel-bootloader" "$here/DiscoveryClick.py" "$out"
+    kill $program' sh "$build/gui/korvandel-bootloader" "$here/DiscoveryClick.py" "$out"
 cp "$XDG_DATA_HOME/Korvandel/KV_bootloader_v3_3_2/logfile.txt" "$out/logfile.txt"

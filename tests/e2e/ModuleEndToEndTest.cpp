@@ -10,7 +10,7 @@
 #include "World.h"
 #include "device/CardIdent.h"
 #include "device/Channels.h"
-#include "module/Xport_Unit.h"
+#include "module/ModuleOperations.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
 

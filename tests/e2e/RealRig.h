@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
-#include "Context.h"
-#include "LogFile.h"
 #include "PlatformPorts.h"
 #include "ScriptedUi.h"
-#include "SharedState.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
 
 namespace kv::test {
 

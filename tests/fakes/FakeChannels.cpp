@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv::test {
 
@@ -39,7 +39,9 @@ void FakeTcpClient::disconnect() {
     rx_.clear();
 }
 
-bool FakeTcpClient::connected() const { return peer_ && !peer_->closed(); }
+bool FakeTcpClient::connected() const {
+    return peer_ && !peer_->closed();
+}
 
 void FakeTcpClient::send(ByteView bytes) {
     if (!connected()) throw ChannelError("Socket Error # 10057\nSocket is not connected.");
@@ -58,7 +60,9 @@ Bytes FakeTcpClient::peek(std::size_t maxBytes) {
     return Bytes(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-Bytes FakeTcpClient::read(std::size_t maxBytes) { return take(rx_, maxBytes); }
+Bytes FakeTcpClient::read(std::size_t maxBytes) {
+    return take(rx_, maxBytes);
+}
 
 // ---- FakeStreamSocket
 
@@ -117,7 +121,9 @@ Bytes FakeSerialPort::read(std::size_t maxBytes, std::chrono::milliseconds total
     return take(rx_, maxBytes);
 }
 
-Bytes FakeSerialPort::poll() { return take(rx_, rx_.size()); }
+Bytes FakeSerialPort::poll() {
+    return take(rx_, rx_.size());
+}
 
 // ---- FakeUdpSocket
 

@@ -7,7 +7,7 @@
 
 #include "VirtualClock.h"
 #include "World.h"
-#include "ports/Ports.h"
+#include "core/ports/Ports.h"
 
 namespace kv::test {
 
@@ -16,7 +16,7 @@ namespace kv::test {
 // whole time-out and reports the time-out. Every byte sent is kept in `sent`.
 
 class FakeTcpClient : public TcpClient {
-public:
+  public:
     FakeTcpClient(sim::World& world, VirtualClock& clock) : world_(world), clock_(clock) {}
 
     void setHost(const std::string& host) override { host_ = host; }
@@ -31,10 +31,10 @@ public:
     Bytes peek(std::size_t maxBytes) override;
     Bytes read(std::size_t maxBytes) override;
 
-    std::vector<Bytes> sent;   // one entry per send()
+    std::vector<Bytes> sent;  // one entry per send()
     int connectCount = 0;
 
-private:
+  private:
     sim::World& world_;
     VirtualClock& clock_;
     std::string host_;
@@ -44,7 +44,7 @@ private:
 };
 
 class FakeStreamSocket : public StreamSocket {
-public:
+  public:
     FakeStreamSocket(sim::World& world, VirtualClock& clock) : world_(world), clock_(clock) {}
 
     void setHost(const std::string& host) override { host_ = host; }
@@ -59,7 +59,7 @@ public:
 
     std::vector<Bytes> sent;
 
-private:
+  private:
     sim::World& world_;
     VirtualClock& clock_;
     std::string host_;
@@ -69,7 +69,7 @@ private:
 };
 
 class FakeSerialPort : public SerialPort {
-public:
+  public:
     FakeSerialPort(sim::World& world, VirtualClock& clock) : world_(world), clock_(clock) {}
 
     void setName(const std::string& name) override { name_ = name; }
@@ -88,7 +88,7 @@ public:
     std::vector<Bytes> sent;
     std::vector<sim::LineSettings> lineHistory;  // the setting at every write
 
-private:
+  private:
     sim::World& world_;
     VirtualClock& clock_;
     std::string name_ = "COM1";
@@ -98,7 +98,7 @@ private:
 };
 
 class FakeUdpSocket : public UdpSocket {
-public:
+  public:
     FakeUdpSocket(sim::World& world, VirtualClock& clock, std::string ownAddress = "127.0.0.1")
         : world_(world), clock_(clock), ownAddress_(std::move(ownAddress)) {}
 
@@ -113,7 +113,7 @@ public:
     std::vector<std::string> unreachable;  // destinations whose sendTo throws
     std::deque<Datagram> inbox;  // tests may also inject datagrams here; senders as received
 
-private:
+  private:
     sim::World& world_;
     VirtualClock& clock_;
     std::string ownAddress_;
@@ -122,7 +122,7 @@ private:
 };
 
 class FakeSystemInfo : public SystemInfo {
-public:
+  public:
     explicit FakeSystemInfo(sim::World& world) : world_(world) {}
     std::vector<std::string> localIPv4Addresses() override { return world_.localAddresses; }
     std::vector<std::string> serialPortCandidates() override;
@@ -130,7 +130,7 @@ public:
 
     std::vector<std::string> heldPorts;  // ports "another program" holds open
 
-private:
+  private:
     sim::World& world_;
 };
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv::test {
 

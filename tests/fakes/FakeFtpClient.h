@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/FtpClient.h"
+#include "core/ports/FtpClient.h"
 
 namespace kv::test {
 

@@ -9,7 +9,7 @@
 
 #include "HidBootloaderDevice.h"
 #include "VirtualClock.h"
-#include "ports/HidBus.h"
+#include "core/ports/HidBus.h"
 
 namespace kv::test {
 

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "Context.h"
 #include "FakeChannels.h"
 #include "FakeHidBus.h"
-#include "LogFile.h"
 #include "ScriptedUi.h"
-#include "SharedState.h"
 #include "VirtualClock.h"
 #include "World.h"
+#include "core/Context.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
 
 namespace kv::test {
 
@@ -20,7 +20,7 @@ namespace kv::test {
 // folder, a scripted Ui, virtual time and fake channels routed to a World of simulated
 // devices. The shared state starts as after the program's start (DebugSwitch "ON").
 class FakeRig {
-public:
+  public:
     FakeRig();
     ~FakeRig();
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "Ui.h"
+#include "core/Ui.h"
 
 namespace kv::test {
 
 // A Ui that records everything the engine shows and answers questions from a script.
 class ScriptedUi : public Ui {
-public:
+  public:
     struct Dialog {
         enum Type { Message, Error, Ask, OpenFile, Report } type;
         std::string text;  // message text, question, file filter or report text
@@ -54,10 +54,13 @@ public:
     void comTree(const std::vector<std::string>& e) override { comEntries = e; }
     void usbList(const std::vector<UsbRow>& rows) override { usbRows = rows; }
     void controllerGrid(const std::vector<GridRow>& rows) override { grid = rows; }
-    void enable(UiElement element, bool enabled) override { enables.emplace_back(element, enabled); }
+    void enable(UiElement element, bool enabled) override {
+        enables.emplace_back(element, enabled);
+    }
 
     void messageBox(const std::string& text) override {
-        dialogs.push_back({Dialog::Message, text, {MsgButton::OK}, -1, MsgButton::OK, MsgButton::OK});
+        dialogs.push_back(
+            {Dialog::Message, text, {MsgButton::OK}, -1, MsgButton::OK, MsgButton::OK});
     }
     void errorBox(const std::string& text) override {
         dialogs.push_back({Dialog::Error, text, {MsgButton::OK}, -1, MsgButton::OK, MsgButton::OK});
@@ -88,8 +91,8 @@ public:
                     bool) override {
         std::string text;
         for (const auto& line : lines) text += line + "\r\n";
-        dialogs.push_back({Dialog::Report, text + verdict, {MsgButton::OK}, -1, MsgButton::OK,
-                           MsgButton::OK});
+        dialogs.push_back(
+            {Dialog::Report, text + verdict, {MsgButton::OK}, -1, MsgButton::OK, MsgButton::OK});
     }
     void closeMainWindow() override { closed = true; }
     bool quickBootload() const override { return quickBootloadChecked; }

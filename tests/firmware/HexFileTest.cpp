@@ -5,8 +5,8 @@
 
 #include "FakeRig.h"
 #include "HexLines.h"
+#include "core/ports/ChannelError.h"
 #include "firmware/HexFile.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <sstream>
 
+#include "core/ports/ChannelError.h"
 #include "firmware/HexRecord.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

@@ -9,9 +9,9 @@
 #include "FakeRig.h"
 #include "PocoFtpClient.h"
 #include "ZipMaker.h"
+#include "core/ports/ChannelError.h"
 #include "flash/WebPackageUnzip.h"
 #include "flash/WebPackageUpload.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

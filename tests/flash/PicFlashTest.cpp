@@ -5,10 +5,10 @@
 
 #include "../firmware/HexLines.h"
 #include "PicTestRig.h"
+#include "core/ports/ChannelError.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFlash.h"
 #include "flash/PicFrame.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

@@ -13,7 +13,7 @@
 #include "PicTestRig.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFlash.h"
-#include "module/Xport_Unit.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 namespace {

@@ -3,9 +3,9 @@
 #include <sstream>
 
 #include "StmTestSupport.h"
+#include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 #include "flash/StmHexSource.h"
-#include "ports/ChannelError.h"
 
 namespace kv::test {
 namespace {

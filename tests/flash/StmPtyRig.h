@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 extern char** environ;
 

@@ -8,7 +8,7 @@
 
 #include "Peers.h"
 #include "Stm32Bootloader.h"
-#include "ports/Bytes.h"
+#include "core/ports/Bytes.h"
 
 namespace kv::test {
 

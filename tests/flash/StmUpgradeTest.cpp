@@ -8,10 +8,10 @@
 #include "Stm32BootControl.h"
 #include "Stm32Bootloader.h"
 #include "StmTestSupport.h"
+#include "core/ports/ChannelError.h"
 #include "device/ChannelEvents.h"
 #include "firmware/HexFile.h"
 #include "flash/StmUpgrade.h"
-#include "ports/ChannelError.h"
 
 namespace kv::test {
 namespace {

@@ -5,10 +5,10 @@
 #include "FakeRig.h"
 #include "FlashImageCheck.h"
 #include "TftpReceiver.h"
+#include "core/ports/ChannelError.h"
 #include "flash/TftpFlashImage.h"
 #include "flash/TftpPackets.h"
 #include "flash/TftpUpload.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

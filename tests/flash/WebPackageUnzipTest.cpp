@@ -2,8 +2,8 @@
 
 #include "FakeRig.h"
 #include "ZipMaker.h"
+#include "core/ports/ChannelError.h"
 #include "flash/WebPackageUnzip.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

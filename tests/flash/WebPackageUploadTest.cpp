@@ -3,10 +3,10 @@
 #include "FakeFtpClient.h"
 #include "FakeRig.h"
 #include "ZipMaker.h"
+#include "core/ports/ChannelError.h"
 #include "flash/WebPackageFtpListing.h"
 #include "flash/WebPackageUnzip.h"
 #include "flash/WebPackageUpload.h"
-#include "ports/ChannelError.h"
 
 namespace kv {
 namespace {

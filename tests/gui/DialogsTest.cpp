@@ -7,13 +7,13 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "AboutWindow.h"
-#include "AddIpWindow.h"
 #include "GuiTestSupport.h"
-#include "MainWindow.h"
-#include "MessageBoxes.h"
-#include "QtUi.h"
-#include "ReportWindow.h"
+#include "gui/AboutWindow.h"
+#include "gui/AddIpWindow.h"
+#include "gui/MainWindow.h"
+#include "gui/MessageBoxes.h"
+#include "gui/QtUi.h"
+#include "gui/ReportWindow.h"
 
 using kv::DialogKind;
 using kv::MsgButton;

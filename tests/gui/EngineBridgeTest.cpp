@@ -12,20 +12,20 @@
 #include <QtTest>
 #include <atomic>
 
-#include "AboutWindow.h"
-#include "ActionRouter.h"
-#include "AddIpWindow.h"
-#include "Clock.h"
-#include "Context.h"
-#include "Engine.h"
-#include "EngineShutdown.h"
 #include "GuiTestSupport.h"
-#include "LogFile.h"
-#include "MainWindow.h"
-#include "QtUi.h"
-#include "ReportWindow.h"
-#include "SharedState.h"
-#include "Widgets.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/Engine.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
+#include "gui/AboutWindow.h"
+#include "gui/ActionRouter.h"
+#include "gui/AddIpWindow.h"
+#include "gui/EngineShutdown.h"
+#include "gui/MainWindow.h"
+#include "gui/QtUi.h"
+#include "gui/ReportWindow.h"
+#include "gui/Widgets.h"
 
 using kv::MsgButton;
 using kv::UiElement;

@@ -13,10 +13,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "GridGeometry.h"
 #include "GuiTestSupport.h"
-#include "MainWindow.h"
-#include "Widgets.h"
+#include "gui/GridGeometry.h"
+#include "gui/MainWindow.h"
+#include "gui/Widgets.h"
 
 using kv::gui::TForm1;
 using kv::gui::test::windowColor;

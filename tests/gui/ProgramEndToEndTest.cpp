@@ -14,10 +14,10 @@
 
 #include "../fakes/NetworkNamespace.h"
 #include "GuiTestSupport.h"
-#include "GuiText.h"
-#include "MainWindow.h"
-#include "Program.h"
-#include "Widgets.h"
+#include "gui/GuiText.h"
+#include "gui/MainWindow.h"
+#include "gui/Program.h"
+#include "gui/Widgets.h"
 
 using kv::gui::test::onNextModal;
 

@@ -7,11 +7,11 @@
 #include <QDir>
 #include <QTextStream>
 
-#include "AboutWindow.h"
-#include "AddIpWindow.h"
-#include "MainWindow.h"
-#include "QtUi.h"
-#include "ReportWindow.h"
+#include "gui/AboutWindow.h"
+#include "gui/AddIpWindow.h"
+#include "gui/MainWindow.h"
+#include "gui/QtUi.h"
+#include "gui/ReportWindow.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "CheckPrevious.h"
+#include "gui/CheckPrevious.h"
 
 using kv::gui::CheckPrevious;
 

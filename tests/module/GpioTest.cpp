@@ -5,8 +5,8 @@
 
 #include "FakeRig.h"
 #include "NetworkModule.h"
-#include "module/Xport_Unit.h"
-#include "ports/ChannelError.h"
+#include "core/ports/ChannelError.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "FakeRig.h"
 #include "NetworkModule.h"
-#include "module/Xport_Unit.h"
+#include "module/ModuleOperations.h"
 
 namespace kv {
 namespace {

@@ -14,9 +14,9 @@
 #include "QtUdpSocket.h"
 #include "TextDevice.h"
 #include "World.h"
+#include "core/ports/ChannelError.h"
 #include "device/ChannelEvents.h"
 #include "device/Channels.h"
-#include "ports/ChannelError.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
 

@@ -13,8 +13,8 @@
 #include "TextDevice.h"
 #include "VirtualClock.h"
 #include "World.h"
+#include "core/ports/ChannelError.h"
 #include "device/Channels.h"
-#include "ports/ChannelError.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
 

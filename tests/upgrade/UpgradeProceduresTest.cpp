@@ -8,9 +8,9 @@
 #include "Stm32Bootloader.h"
 #include "StmTestSupport.h"
 #include "TftpReceiver.h"
+#include "core/ports/ChannelError.h"
 #include "device/ChannelEvents.h"
 #include "flash/TftpPackets.h"
-#include "ports/ChannelError.h"
 #include "upgrade/RestoreDevice.h"
 #include "upgrade/UpgradeProcedures.h"
 

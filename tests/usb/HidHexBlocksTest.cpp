@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "UsbTestRig.h"
+#include "core/ports/ChannelError.h"
 #include "flash/HidHexBlocks.h"
-#include "ports/ChannelError.h"
 
 namespace kv::test {
 namespace {

@@ -1,0 +1,93 @@
+#include "core/Context.h"
+
+#include <algorithm>
+
+namespace kv {
+
+Context::Context(SharedState& s, LogFile& l, Ui& u, Clock& c, Ports& p)
+    : state(s), log(l), ui(u), clock(c), ports(p) {}
+
+void Context::log_line(const std::string& text) {
+    log.writeLine(text);
+}
+
+void Context::log_and_show(const std::string& text) {
+    log.writeLine(text);
+    ui.memoLine(text);
+}
+
+void Context::show_status(const std::string& text) {
+    ui.statusText(text);
+}
+
+void Context::set_progress(int position) {
+    set_progress(position, progressMax_);
+}
+
+void Context::set_progress(int position, int maximum) {
+    progress_ = position;
+    progressMax_ = maximum;
+    ui.progress(position, maximum);
+}
+
+void Context::message_box(const std::string& text) {
+    ui.messageBox(text);
+}
+
+void Context::error_box(const std::string& text) {
+    ui.errorBox(text);
+}
+
+MsgButton Context::ask(const std::string& text, DialogKind kind,
+                       const std::vector<MsgButton>& buttons, int defaultIndex) {
+    return ui.ask(text, kind, buttons, defaultIndex);
+}
+
+void Context::ProcessMessages() {
+    // Index loop: a source may register another one while it runs.
+    for (std::size_t i = 0; i < sources_.size(); ++i) sources_[i]();
+}
+
+void Context::addEventSource(std::function<void()> source) {
+    sources_.push_back(std::move(source));
+}
+
+void Context::showBusy(const std::string& text) {
+    ui.busyText(text);
+    ui.busyVisible(true);
+}
+
+void Context::setBusyText(const std::string& text) {
+    ui.busyText(text);
+}
+
+void Context::hideBusy() {
+    ui.busyVisible(false);
+}
+
+void Context::showDeviceProperties() {
+    ui.deviceProperties(state.properties);
+}
+void Context::showNetworkTree() {
+    ui.networkTree(state.networkTree);
+}
+void Context::showComTree() {
+    ui.comTree(state.comTree);
+}
+void Context::showUsbList() {
+    ui.usbList(state.usbRows);
+}
+
+void Context::showControllerGrid() {
+    std::vector<GridRow> rows(std::max<std::size_t>(1, state.gridCells.size()));
+    const auto* controllers = state.selectedControllers();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i < state.gridCells.size()) {
+            for (int c = 0; c < 5; ++c) rows[i].cells[c] = state.gridCells[i][c];
+        }
+        rows[i].checked = controllers && i < controllers->size() && (*controllers)[i].Selected;
+    }
+    ui.controllerGrid(rows);
+}
+
+}  // namespace kv

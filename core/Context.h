@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
+#include "core/Ui.h"
+#include "core/ports/Ports.h"
+
+namespace kv {
+
+struct UsbState;
+struct UpgradeState;
+
+// What every procedure works with: the shared state, the log, the operator (Ui), the
+// clock and the channel objects; plus the output operations all procedures use.
+// Lives on the engine thread.
+class Context {
+  public:
+    Context(SharedState& state, LogFile& log, Ui& ui, Clock& clock, Ports& ports);
+
+    SharedState& state;
+    LogFile& log;
+    Ui& ui;
+    Clock& clock;
+    Ports& ports;
+    // USB device list and HID link (discovery/UsbState.h); set by RegisterHidEvents.
+    UsbState* usb = nullptr;
+    // PIC link and HEX reader state of upgrade runs (upgrade/UpgradeState.h).
+    UpgradeState* upgrade = nullptr;
+    // Keeps a subsystem's state alive as long as the context.
+    void own(std::shared_ptr<void> object) { owned_.push_back(std::move(object)); }
+
+    // DebugSwitch is "ON": detail lines are written.
+    bool detail() const { return state.DebugSwitch == "ON"; }
+
+    void log_line(const std::string& text);
+    // Log file and a new line of the communication memo.
+    void log_and_show(const std::string& text);
+    void show_status(const std::string& text);
+    void set_progress(int position);
+    void set_progress(int position, int maximum);
+    int progressPosition() const { return progress_; }
+    int progressMaximum() const { return progressMax_; }
+    void message_box(const std::string& text);
+    void error_box(const std::string& text);
+    MsgButton ask(const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
+                  int defaultIndex);
+
+    void sleep(std::chrono::milliseconds duration) { clock.sleep(duration); }
+    // Delivers what arrived asynchronously: channel arrivals into RxBuffer, discovery
+    // datagrams, HID reports and device changes. Never starts an operator action.
+    void ProcessMessages();
+    // A source polled by ProcessMessages (the subsystems register their handlers).
+    void addEventSource(std::function<void()> source);
+
+    // Busy overlay (Panel8).
+    void showBusy(const std::string& text);
+    void setBusyText(const std::string& text);
+    void hideBusy();
+
+    // Push the mirrored lists to the window.
+    void showDeviceProperties();
+    void showNetworkTree();
+    void showComTree();
+    void showUsbList();
+    void showControllerGrid();
+
+  private:
+    std::vector<std::function<void()>> sources_;
+    std::vector<std::shared_ptr<void>> owned_;
+    int progress_ = 0;
+    int progressMax_ = 100;
+};
+
+}  // namespace kv

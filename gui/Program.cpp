@@ -1,0 +1,99 @@
+#include "gui/Program.h"
+
+#include <chrono>
+
+#include "PlatformClock.h"
+#include "PlatformPorts.h"
+#include "core/Context.h"
+#include "core/Engine.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
+#include "gui/AboutWindow.h"
+#include "gui/ActionRouter.h"
+#include "gui/AddIpWindow.h"
+#include "gui/EngineShutdown.h"
+#include "gui/MainWindow.h"
+#include "gui/QtUi.h"
+#include "gui/ReportWindow.h"
+
+namespace kv::gui {
+
+namespace {
+
+// How long the end of the program waits for the engine to release the channels.
+constexpr auto kReleaseChannelsWait = std::chrono::seconds(30);
+
+}  // namespace
+
+struct Program::Components {
+    // Declared in creation order; destroyed in reverse, the windows last.
+    TForm1 main;
+    TForm2 about{&main};
+    TForm3 report{&main};
+    TAddIPForm addIp{&main};
+    QtUi ui{main, report};
+    SharedState state;
+    LogFile log;
+    PlatformClock clock;
+    // Filled on the engine thread from the PlatformPorts made there.
+    Ports ports;
+    std::unique_ptr<PlatformPorts> platform;
+    Context context{state, log, ui, clock, ports};
+    Engine engine{context};
+    ActionRouter router{[this](Engine::Action action) { engine.post(std::move(action)); }, main,
+                        about, addIp};
+    bool started = false;
+    bool stopped = false;
+
+    void releaseChannels() {
+        ports = Ports{};
+        platform.reset();
+    }
+};
+
+Program::Program() : components_(std::make_unique<Components>()) {}
+
+Program::~Program() {
+    shutDown();
+}
+
+void Program::start(const Unit1::StartFolders& folders) {
+    Components& p = *components_;
+    if (p.started) return;
+    p.started = true;
+    p.engine.post([&p](Context&) {
+        p.platform = std::make_unique<PlatformPorts>();
+        p.ports = p.platform->ports();
+    });
+    p.engine.post([folders](Context& ctx) { Unit1::FormCreate(ctx, folders); });
+    p.engine.start();
+    p.main.show();
+}
+
+void Program::shutDown() {
+    Components& p = *components_;
+    if (p.stopped) return;
+    p.stopped = true;
+    const bool released = stopEngine(
+        p.engine, p.ui, [&p](Context&) { p.releaseChannels(); }, kReleaseChannelsWait);
+    // When the engine never got to it, its thread has ended and nothing uses them now.
+    if (!released) p.releaseChannels();
+}
+
+TForm1& Program::mainWindow() {
+    return components_->main;
+}
+TForm2& Program::aboutWindow() {
+    return components_->about;
+}
+TForm3& Program::reportWindow() {
+    return components_->report;
+}
+TAddIPForm& Program::addIpWindow() {
+    return components_->addIp;
+}
+QtUi& Program::ui() {
+    return components_->ui;
+}
+
+}  // namespace kv::gui

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+
+#include "actions/OperatorActions.h"
+
+namespace kv::gui {
+
+class TForm1;
+class TForm2;
+class TForm3;
+class TAddIPForm;
+class QtUi;
+
+// The running program: the four windows (created in the order main, About, report,
+// Add IP), the Ui adapter, and the engine with the shared state, the log, the clock and
+// the real channels. The channels are Qt objects of the engine thread, so they are made
+// and destroyed there.
+class Program {
+  public:
+    Program();
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Starts the engine (channels first, then the main window's creation handler) and
+    // shows the main window.
+    void start(const Unit1::StartFolders& folders);
+    // Stops the engine after releasing the channels on its thread; the windows stay until
+    // the Program is destroyed. Safe to call twice.
+    void shutDown();
+
+    TForm1& mainWindow();
+    TForm2& aboutWindow();
+    TForm3& reportWindow();
+    TAddIPForm& addIpWindow();
+    QtUi& ui();
+
+  private:
+    struct Components;
+    std::unique_ptr<Components> components_;
+};
+
+}  // namespace kv::gui
