@@ -14,6 +14,9 @@ constexpr auto kShortByteWait = std::chrono::milliseconds(300);
 constexpr auto kLongByteWait = std::chrono::milliseconds(800);
 constexpr auto kSerialSlice = std::chrono::milliseconds(100);
 constexpr int kSerialSlices = 3;
+// A card answers within a fraction of a second; one that keeps trickling bytes is not
+// allowed to hold the engine beyond this, however short each pause.
+constexpr auto kNetworkReplyLimit = std::chrono::milliseconds(5000);
 // What is left of an overlong reply is drained so it does not prefix the next answer.
 constexpr std::size_t kDrainBytes = 4096;
 
@@ -53,8 +56,10 @@ std::string readNetwork(Context& ctx, bool reconnect, std::chrono::milliseconds 
     }
 
     CardReplyDecoder decoder;
+    const auto start = ctx.clock.now();
     try {
         while (decoder.state() == CardReplyDecoder::State::NeedMore) {
+            if (ctx.clock.now() - start >= kNetworkReplyLimit) break;
             if (!WaitForData(client, byteWait)) break;
             decoder.feed(ReceiveByte(client));
         }

@@ -10,14 +10,15 @@ constexpr std::size_t kFrameBytes = 5;
 
 CardReplyDecoder::State CardReplyDecoder::feed(std::uint8_t byte) {
     if (state_ != State::NeedMore) return state_;
-    if (stored_ >= kHeaderBytes) {
-        if (byte == 0x00) return state_;
-        if (byte != kEndByte) text_ += static_cast<char>(byte);
+    ++received_;
+    const bool padding = stored_ >= kHeaderBytes && byte == 0x00;
+    if (!padding) {
+        if (stored_ >= kHeaderBytes && byte != kEndByte) text_ += static_cast<char>(byte);
+        ++stored_;
     }
-    ++stored_;
     if (byte == kEndByte) {
         state_ = State::Complete;
-    } else if (stored_ >= kBufferSize) {
+    } else if (received_ >= kBufferSize) {
         state_ = State::Overflow;
     }
     return state_;

@@ -10,8 +10,9 @@ namespace kv {
 
 // Decodes a card's answer to the identification request, one byte at a time. The
 // first three bytes (STX STX and the command byte) carry no text; zero bytes after them
-// are padding and take no place in the reply buffer; the byte before the final ETX is
-// the frame checksum. The text is not unstuffed: cards never stuff printable text.
+// are padding and do not reach the text, but every byte received counts toward the
+// reply buffer, so a stream of padding ends in Overflow; the byte before the final ETX
+// is the frame checksum. The text is not unstuffed: cards never stuff printable text.
 class CardReplyDecoder {
   public:
     static constexpr std::size_t kBufferSize = 256;
@@ -28,6 +29,9 @@ class CardReplyDecoder {
 
   private:
     State state_ = State::NeedMore;
+    // Every byte received, padding included (the buffer limit).
+    std::size_t received_ = 0;
+    // Header, text, checksum and end bytes (where the text ends).
     std::size_t stored_ = 0;
     std::string text_;
 };

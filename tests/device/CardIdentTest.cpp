@@ -31,6 +31,9 @@ struct DecodeCase {
 
 TEST(CardReplyDecoder, FrameBytesAndPaddingNeverReachTheText) {
     const Bytes overlong(300, 'A');
+    Bytes padded = B({0x0F, 0x0F, 0x00, 'A'});
+    padded.resize(300, 0x00);
+    padded.push_back(0x04);
     Bytes longest(255, 'B');  // fills the buffer exactly with the end byte
     longest.push_back(0x04);
     const DecodeCase cases[] = {
@@ -44,6 +47,7 @@ TEST(CardReplyDecoder, FrameBytesAndPaddingNeverReachTheText) {
         {"too short for a checksum", B({0x0F, 0x0F, 0x00, 0x5A, 0x04}), State::Complete, ""},
         {"cut short", B({0x0F, 0x0F, 0x00, 'A', 'B'}), State::NeedMore, ""},
         {"longer than the buffer", overlong, State::Overflow, ""},
+        {"padding counts toward the buffer", padded, State::Overflow, ""},
         {"buffer exactly full", longest, State::Complete, std::string(251, 'B')},
     };
     for (const auto& c : cases) {
@@ -124,6 +128,76 @@ TEST_F(NetworkIdentTest, UnreachableDeviceIsReportedAndGivesAnEmptyText) {
     ASSERT_EQ(rig.ui.dialogs.size(), 1u);
     EXPECT_EQ(rig.ui.dialogs[0].type, test::ScriptedUi::Dialog::Error);
     EXPECT_EQ(rig.ui.dialogs[0].text, "Error in Query card:\rConnection Lost Error");
+}
+
+// A card behind the tunnel that never finishes its reply: after the header it sends one
+// byte every `gap`, up to `limit` bytes, then falls silent.
+class TricklingCard : public TcpClient {
+  public:
+    TricklingCard(test::VirtualClock& clock, std::uint8_t fill, std::chrono::milliseconds gap)
+        : clock_(clock), fill_(fill), gap_(gap) {}
+    void setHost(const std::string& host) override { host_ = host; }
+    void setPort(int port) override { port_ = port; }
+    std::string host() const override { return host_; }
+    int port() const override { return port_; }
+    bool connect(std::chrono::milliseconds) override { return connected_ = true; }
+    void disconnect() override { connected_ = false; }
+    bool connected() const override { return connected_; }
+    void send(ByteView) override {}
+    bool waitForData(std::chrono::milliseconds timeout) override {
+        if (sent >= kLimit) {
+            clock_.advance(timeout);
+            return false;
+        }
+        if (sent >= 3) clock_.advance(gap_);
+        return true;
+    }
+    Bytes peek(std::size_t maxBytes) override { return next(maxBytes, false); }
+    Bytes read(std::size_t maxBytes) override { return next(maxBytes, true); }
+
+    static constexpr std::size_t kLimit = 100000;
+    std::size_t sent = 0;
+
+  private:
+    Bytes next(std::size_t maxBytes, bool take) {
+        if (sent >= kLimit || maxBytes == 0) return {};
+        const std::uint8_t byte = sent < 3 ? (sent == 2 ? 0x00 : 0x0F) : fill_;
+        if (take) ++sent;
+        return {byte};
+    }
+    test::VirtualClock& clock_;
+    std::uint8_t fill_;
+    std::chrono::milliseconds gap_;
+    std::string host_;
+    int port_ = 0;
+    bool connected_ = false;
+};
+
+// Padding counts toward the reply buffer, and a reply never outlasts its overall limit,
+// whatever the pauses between bytes.
+TEST_F(NetworkIdentTest, EndlessReplyEndsInBoundedBytesAndTime) {
+    struct Case {
+        const char* name;
+        std::uint8_t fill;
+        std::chrono::milliseconds gap;
+        std::size_t maxRead;
+    };
+    const Case cases[] = {
+        {"zero padding, fast", 0x00, 1ms, CardReplyDecoder::kBufferSize},
+        {"zero padding under the per-byte wait", 0x00, 250ms, 64},
+        {"text under the per-byte wait", 'A', 250ms, 64},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TricklingCard card(rig.clock, c.fill, c.gap);
+        rig.ports.TcpClient1 = &card;
+        const auto start = rig.clock.elapsed();
+        EXPECT_EQ(ReadCardIdent(rig.ctx, CardIdentVariant::Network300), "No card found");
+        // What an overlong reply leaves behind is drained, so only the bytes before the
+        // verdict are bounded.
+        EXPECT_LE(card.sent, c.maxRead + 4096);
+        EXPECT_LE(rig.clock.elapsed() - start, 6s);
+    }
 }
 
 // A COM port whose arrivals come in the chunks the test chooses, one per poll.
