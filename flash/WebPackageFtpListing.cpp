@@ -92,6 +92,10 @@ std::optional<FtpListEntry> parseUnix(const std::string& line, const std::vector
 
 }  // namespace
 
+bool IsPlainFtpName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 std::optional<FtpListEntry> ParseFtpListLine(const std::string& rawLine) {
     const std::string line = trimmedEnd(rawLine);
     const auto tokens = tokenize(line);
@@ -99,9 +103,7 @@ std::optional<FtpListEntry> ParseFtpListLine(const std::string& rawLine) {
     const std::string first = line.substr(tokens[0].begin, tokens[0].end - tokens[0].begin);
     if (first == "total" && tokens.size() == 2) return std::nullopt;
     auto entry = isDosDate(first) ? parseDos(line, tokens) : parseUnix(line, tokens);
-    if (!entry || entry->name.empty() || entry->name == "." || entry->name == "..") {
-        return std::nullopt;
-    }
+    if (!entry || !IsPlainFtpName(entry->name)) return std::nullopt;
     return entry;
 }
 

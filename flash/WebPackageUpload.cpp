@@ -35,13 +35,17 @@ bool hasRemoteFolder(FtpClient& ftp, const std::string& name) {
 
 }  // namespace
 
-void ClearRemoteFolder(Context& ctx, FtpClient& ftp, const std::string& path) {
+void ClearRemoteFolder(Context& ctx, FtpClient& ftp, const std::string& path, int depth) {
+    if (depth > kMaxWebFolderDepth) {
+        throw KvError("The web folder on the device is nested more than " +
+                      std::to_string(kMaxWebFolderDepth) + " levels deep: " + path);
+    }
     ftp.changeDir(path);
     const auto entries = ParseFtpListing(ftp.listDetailed());
     for (const auto& entry : entries) {
         const std::string fullName = ftp.currentDir() + "/" + entry.name;
         if (entry.folder) {
-            ClearRemoteFolder(ctx, ftp, fullName);
+            ClearRemoteFolder(ctx, ftp, fullName, depth + 1);
         } else {
             ftp.deleteFile(fullName);
         }

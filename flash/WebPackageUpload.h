@@ -26,9 +26,15 @@ constexpr auto kFtpTimeout = std::chrono::milliseconds(30000);
 void FtpUploadWebContent(Context& ctx, const std::string& host, const std::string& appDataFolder,
                          int port = kFtpPort);
 
+// How deep below the web root clearing goes; a web site is never more than a few
+// levels deep, so anything deeper is a folder loop on the device.
+constexpr int kMaxWebFolderDepth = 8;
+
 // Empties the remote folder `path` depth first and removes it, except the web root and
 // its "extra" folder, which are only emptied. Leaves the parent of `path` current.
-void ClearRemoteFolder(Context& ctx, FtpClient& ftp, const std::string& path);
+// `depth` is how far `path` lies below the folder clearing started in; a folder more than
+// kMaxWebFolderDepth levels down throws KvError before anything in it is touched.
+void ClearRemoteFolder(Context& ctx, FtpClient& ftp, const std::string& path, int depth = 0);
 
 // Uploads the files and subfolders of `localFolder` (with or without a trailing
 // separator) into the current remote folder; remote folders are made when missing.

@@ -56,8 +56,14 @@ TEST(FtpListing, UnixAndDosLinesGiveNameAndKind) {
     EXPECT_EQ(ParseFtpListLine("01-02-24  10:00AM       <DIR>          images"),
               (E{"images", true}));
     EXPECT_EQ(ParseFtpListLine("01-02-24  10:00AM                  512 x.js"), (E{"x.js", false}));
-    for (const char* none : {"total 8", "", "  ", "drwxr-xr-x 2 root root 0 Jan 01 12:00 .",
-                             "drwxr-xr-x 2 root root 0 Jan 01 12:00 .."}) {
+    for (const char* none :
+         {"total 8", "", "  ", "drwxr-xr-x 2 root root 0 Jan 01 12:00 .",
+          "drwxr-xr-x 2 root root 0 Jan 01 12:00 ..",
+          // Names that lead back up or elsewhere.
+          "drwxr-xr-x 2 root root 0 Jan 01 12:00 ./", "drwxr-xr-x 2 root root 0 Jan 01 12:00 ../",
+          "drwxr-xr-x 2 root root 0 Jan 01 12:00 js/",
+          "-rw-r--r-- 1 root root 7 Jan 01 12:00 ../../etc/passwd",
+          "01-02-24  10:00AM       <DIR>          ./"}) {
         EXPECT_FALSE(ParseFtpListLine(none)) << none;
     }
 }
@@ -106,6 +112,41 @@ TEST_F(WebPackageUploadTest, WebRootAndExtraAreEmptiedDepthFirstButKept) {
                        "CWD " + root, "LIST", "CWD extra", "STOR new.html", "CDUP",
                        "STOR index.html", "QUIT"}));
     EXPECT_EQ(ftp.treeBelow(root), (Strings{"extra/", "extra/new.html", "index.html"}));
+}
+
+// A device whose every folder lists a subfolder of the same name, as a folder loop
+// (a link to a parent) on its flash would.
+class LoopingFtp : public test::FakeFtpClient {
+  public:
+    void changeDir(const std::string& path) override {
+        commands.push_back("CWD " + path);
+        cwd_ = path;
+    }
+    void changeDirUp() override { commands.push_back("CDUP"); }
+    std::string currentDir() override { return cwd_; }
+    std::vector<std::string> listDetailed() override {
+        commands.push_back("LIST");
+        return {"drwxr-xr-x 2 root root 0 Jan 01 12:00 loop"};
+    }
+
+  private:
+    std::string cwd_ = "/";
+};
+
+TEST_F(WebPackageUploadTest, FolderLoopOnTheDeviceFailsTheUploadAtTheDepthLimit) {
+    writeAll(content() / "index.html", "index");
+    LoopingFtp looping;
+    rig.ports.IdFTP1 = &looping;
+    try {
+        upload();
+        FAIL() << "a folder loop must fail the upload";
+    } catch (const KvError& e) {
+        EXPECT_NE(std::string(e.what()).find("nested more than 8 levels deep"), std::string::npos)
+            << e.what();
+    }
+    const auto lists = std::count(looping.commands.begin(), looping.commands.end(), "LIST");
+    EXPECT_EQ(lists, kMaxWebFolderDepth + 1);
+    EXPECT_EQ(std::count(looping.commands.begin(), looping.commands.end(), "STOR index.html"), 0);
 }
 
 TEST_F(WebPackageUploadTest, TrailingSeparatorOfTheDataFolderChangesNothing) {
