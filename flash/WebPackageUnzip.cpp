@@ -4,6 +4,7 @@
 #include <Poco/Zip/ZipArchive.h>
 #include <Poco/Zip/ZipStream.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -83,35 +84,87 @@ fs::perms storedPermissions(const Poco::Zip::ZipArchive& zip, const std::string&
     return fs::perms::unknown;
 }
 
-void extractFile(std::istream& in, const Entry& entry, const std::string& archive) {
+// What a package may unpack to in all; a module image is a small fraction of this.
+constexpr std::uint64_t kMaxUnpackedBytes = 64ull * 1024 * 1024;
+
+// What one unpack added to the folder, so a failed package can be taken out again.
+struct Unpacked {
+    std::vector<fs::path> createdFolders;  // parents before children
+    std::vector<fs::path> partFiles;
+};
+
+void createFolders(const fs::path& folder, Unpacked& unpacked) {
+    std::vector<fs::path> missing;
+    for (fs::path f = folder; !f.empty() && !fs::exists(fs::symlink_status(f));
+         f = f.parent_path()) {
+        missing.push_back(f);
+        if (f == f.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        fs::create_directory(*it);
+        unpacked.createdFolders.push_back(*it);
+    }
+}
+
+void removeUnpacked(const Unpacked& unpacked) {
+    std::error_code ignored;
+    for (const auto& part : unpacked.partFiles) fs::remove(part, ignored);
+    for (auto it = unpacked.createdFolders.rbegin(); it != unpacked.createdFolders.rend(); ++it) {
+        fs::remove(*it, ignored);  // only when empty: never what was there before
+    }
+}
+
+fs::path partFileOf(const fs::path& target) {
+    fs::path part = target;
+    part += ".unzip-part";
+    return part;
+}
+
+// Writes the entry next to its target; the caller renames it into place once the whole
+// package unpacked. Writing stops as soon as the entry grows beyond its stated size.
+void extractFile(std::istream& in, const Entry& entry, const std::string& archive,
+                 Unpacked& unpacked) {
     const auto& header = *entry.header;
     if (header.isEncrypted()) {
         throw KvError("Web package \"" + archive + "\": entry \"" + header.getFileName() +
                       "\" is encrypted");
     }
-    fs::create_directories(entry.target.parent_path());
-    // Written next to the target and renamed over it, so a read-only file already there
-    // is replaced and a broken entry never leaves half a file in its place.
-    fs::path temporary = entry.target;
-    temporary += ".unzip-part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw KvError("Cannot write file \"" + temporary.string() + "\"");
-        Poco::Zip::ZipInputStream data(in, header, true);
-        out << data.rdbuf();
-        out.flush();
-        const bool complete =
-            static_cast<std::uint64_t>(out.tellp()) == header.getUncompressedSize();
-        if (!out || !complete || !data.crcValid()) {
-            out.close();
-            fs::remove(temporary);
+    createFolders(entry.target.parent_path(), unpacked);
+    const fs::path part = partFileOf(entry.target);
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) throw KvError("Cannot write file \"" + part.string() + "\"");
+    unpacked.partFiles.push_back(part);
+
+    const std::uint64_t stated = header.getUncompressedSize();
+    Poco::Zip::ZipInputStream data(in, header, true);
+    std::vector<char> buffer(64 * 1024);
+    std::uint64_t written = 0;
+    while (data) {
+        data.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::uint64_t>(data.gcount());
+        if (got == 0) break;
+        if (written + got > stated) {
             throw KvError("Web package \"" + archive + "\": entry \"" + header.getFileName() +
-                          "\" is damaged");
+                          "\" is larger than the archive states");
         }
+        out.write(buffer.data(), static_cast<std::streamsize>(got));
+        written += got;
     }
-    if (fs::is_directory(entry.target)) fs::remove_all(entry.target);
-    fs::rename(temporary, entry.target);
-    if (entry.perms != fs::perms::unknown) fs::permissions(entry.target, entry.perms);
+    out.flush();
+    if (!out || written != stated || !data.crcValid()) {
+        throw KvError("Web package \"" + archive + "\": entry \"" + header.getFileName() +
+                      "\" is damaged");
+    }
+}
+
+// Moves every unpacked entry over its target: a read-only file already there is
+// replaced, and a broken package never leaves half a file in its place.
+void commit(const std::vector<Entry>& entries) {
+    for (const auto& entry : entries) {
+        if (fs::is_directory(entry.target)) fs::remove_all(entry.target);
+        fs::rename(partFileOf(entry.target), entry.target);
+        if (entry.perms != fs::perms::unknown) fs::permissions(entry.target, entry.perms);
+    }
 }
 
 }  // namespace
@@ -119,6 +172,7 @@ void extractFile(std::istream& in, const Entry& entry, const std::string& archiv
 void UnzipWebPackage(const std::string& destination, const std::string& archive) {
     std::ifstream in(archive, std::ios::binary);
     if (!in) throw KvError("Cannot open web package \"" + archive + "\"");
+    Unpacked unpacked;
     try {
         char magic[4] = {};
         in.read(magic, sizeof magic);
@@ -132,7 +186,7 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
             throw KvError("Cannot unpack web package \"" + archive + "\": no entries");
         }
 
-        fs::create_directories(destination);
+        createFolders(fs::absolute(destination), unpacked);
         const fs::path root = fs::weakly_canonical(fs::absolute(destination));
         std::vector<Entry> entries;
         std::vector<fs::path> folders;
@@ -151,16 +205,30 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
             }
         }
 
-        for (const auto& folder : folders) fs::create_directories(folder);
+        std::uint64_t total = 0;
+        for (const auto& entry : entries) {
+            total += entry.header->getUncompressedSize();
+            if (total > kMaxUnpackedBytes) {
+                throw KvError("Cannot unpack web package \"" + archive +
+                              "\": it unpacks to more than " +
+                              std::to_string(kMaxUnpackedBytes / (1024 * 1024)) + " MiB");
+            }
+        }
+
+        for (const auto& folder : folders) createFolders(folder, unpacked);
         for (const auto& entry : entries) {
             in.clear();
-            extractFile(in, entry, archive);
+            extractFile(in, entry, archive, unpacked);
         }
+        commit(entries);
     } catch (const KvError&) {
+        removeUnpacked(unpacked);
         throw;
     } catch (const Poco::Exception& e) {
+        removeUnpacked(unpacked);
         throw KvError("Cannot unpack web package \"" + archive + "\": " + e.displayText());
     } catch (const std::exception& e) {
+        removeUnpacked(unpacked);
         throw KvError("Cannot unpack web package \"" + archive + "\": " + e.what());
     }
 }

@@ -124,5 +124,80 @@ TEST_F(WebPackageUnzipTest, UnreadableArchivesFailWithTheirName) {
     EXPECT_EQ(readAll(dest() / "webcontent/index.html"), "earlier");
 }
 
+// Packs deflated entries of zero bytes (name, size) without spelling the bytes out;
+// `statedSize`, when set, replaces the size the headers of the first entry state.
+void makeZeroZip(const fs::path& archive,
+                 const std::vector<std::pair<std::string, std::size_t>>& entries,
+                 std::uint32_t statedSize = 0) {
+    const auto script = fs::path(archive).replace_extension(".py");
+    {
+        std::ofstream py(script);
+        py << "import zipfile, struct, sys\n"
+           << "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n";
+        for (const auto& [name, size] : entries) {
+            py << "z.writestr('" << name << "', bytes(" << size << "))\n";
+        }
+        py << "z.close()\n";
+        if (statedSize) {
+            py << "b = bytearray(open(sys.argv[1], 'rb').read())\n"
+               << "for magic, at in ((b'PK\\x03\\x04', 22), (b'PK\\x01\\x02', 24)):\n"
+               << "    i = b.find(magic) + at\n"
+               << "    b[i:i + 4] = struct.pack('<I', " << statedSize << ")\n"
+               << "open(sys.argv[1], 'wb').write(b)\n";
+        }
+    }
+    const std::string command =
+        "/usr/bin/python3 '" + script.string() + "' '" + archive.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    fs::remove(script);
+}
+
+void damageStoredEntry(const fs::path& archive) {
+    std::string bytes = readAll(archive);
+    bytes[bytes.find("ABCDEFGH")] = 'Z';
+    writeAll(archive, bytes);
+}
+
+std::string unpackFailure(const fs::path& destination, const fs::path& archive) {
+    try {
+        UnzipWebPackage(destination.string(), archive.string());
+    } catch (const KvError& e) {
+        return e.what();
+    }
+    return "package accepted";
+}
+
+// A package that fails for its size or a damaged entry stops early and leaves the
+// unpack folder as it was.
+TEST_F(WebPackageUnzipTest, SizeBoundsStopTheUnpackAndLeaveNothingBehind) {
+    writeAll(dest() / "webcontent/index.html", "earlier");
+    const auto before = test::localTree(dest());
+
+    // 200 MB of zeros whose headers claim 16 bytes: refused after those 16 bytes.
+    makeZeroZip(zip(), {{"webcontent/new/bomb.bin", 200u << 20}}, 16);
+    EXPECT_NE(unpackFailure(dest(), zip()).find("is larger than the archive states"),
+              std::string::npos);
+    EXPECT_EQ(test::localTree(dest()), before);
+
+    // Honest entries that add up to more than the bound are refused before writing.
+    makeZeroZip(zip(), {{"webcontent/new/a.bin", 33u << 20}, {"webcontent/new/b.bin", 33u << 20}});
+    EXPECT_NE(unpackFailure(dest(), zip()).find("unpacks to more than 64 MiB"), std::string::npos);
+    EXPECT_EQ(test::localTree(dest()), before);
+
+    // A good entry before a damaged one is taken out again, with the folder it made.
+    makeZip(zip(), {{"webcontent/new/good.html", "good", true},
+                    {"webcontent/new/bad.html", "ABCDEFGHIJKLMNOP", false}});
+    damageStoredEntry(zip());
+    EXPECT_NE(unpackFailure(dest(), zip()).find("is damaged"), std::string::npos);
+    EXPECT_EQ(test::localTree(dest()), before);
+}
+
+TEST_F(WebPackageUnzipTest, FailedFirstPackageLeavesNoUnpackFolder) {
+    makeZip(zip(), {{"webcontent/a.html", "ABCDEFGHIJKLMNOP", false}});
+    damageStoredEntry(zip());
+    EXPECT_THROW(UnzipWebPackage(dest().string(), zip().string()), KvError);
+    EXPECT_FALSE(fs::exists(dest()));
+}
+
 }  // namespace
 }  // namespace kv
