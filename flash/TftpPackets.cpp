@@ -33,6 +33,23 @@ Bytes TftpWriteRequest(int kind) {
     return packet;
 }
 
+std::optional<std::string> TftpErrorMessage(ByteView datagram) {
+    // Opcode and error code; the message may be missing altogether.
+    if (datagram.size() < 4 || datagram[0] != 0x00 || datagram[1] != kTftpOpError) {
+        return std::nullopt;
+    }
+    // Longer texts are not a module's message; the log keeps a readable line.
+    constexpr std::size_t kMaxMessage = 200;
+    std::string message;
+    for (std::size_t i = 4; i < datagram.size() && datagram[i] != 0x00; ++i) {
+        if (message.size() == kMaxMessage) break;
+        const auto c = datagram[i];
+        message += (c < 0x20 || c >= 0x7F) ? '?' : static_cast<char>(c);
+    }
+    const int code = datagram[2] * 256 + datagram[3];
+    return "(" + std::to_string(code) + ") " + message;
+}
+
 Bytes TftpDataPacket(std::int64_t blockCounter, ByteView data) {
     if (data.size() > kTftpBlockSize) throw KvError("TFTP data block longer than 512 bytes");
     const auto block = static_cast<std::uint16_t>(blockCounter & 0xFFFF);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/ports/Bytes.h"
@@ -34,6 +35,11 @@ Bytes TftpWriteRequest(int kind);
 
 // 00 03, block counter modulo 65536 high byte first, then the data (at most 512 bytes).
 Bytes TftpDataPacket(std::int64_t blockCounter, ByteView data);
+
+// The message of a TFTP ERROR packet (00 05, error code, text, 00), or nullopt for any
+// other datagram. A message without its closing zero ends with the datagram; control
+// characters are shown as '?'.
+std::optional<std::string> TftpErrorMessage(ByteView datagram);
 
 // Web server images go to "X9" on modules whose MAC text has "8" as the first hex
 // digit of its second octet (the fourth character, "00-8x-..."), else to "X5".

@@ -14,13 +14,27 @@ namespace kv {
 
 namespace {
 
-// The module does not tie its answers to the request: whatever arrives on our local
-// port within the wait is taken as the acknowledgement of the packet just sent.
+// An ERROR packet (opcode 5) ends the upload: its message goes to the log and becomes
+// the failure's text.
+void FailOnErrorPacket(Context& ctx, const Datagram& answer) {
+    const auto message = TftpErrorMessage(answer.data);
+    if (!message) return;
+    const std::string text = "TFTP error from " + answer.address + " " + *message;
+    ctx.log_line(text);
+    throw KvError(text);
+}
+
+// The module does not tie its answers to the request (its receiver may answer from
+// another port): whatever else arrives on our local port within the wait is taken as
+// the acknowledgement of the packet just sent.
 void SendAndWait(Context& ctx, UdpSocket& udp, const std::string& host, const Bytes& packet,
                  std::int64_t blockCounter) {
     for (int attempt = 0; attempt < kTftpSendCount; ++attempt) {
         udp.sendTo(host, kTftpPort, packet);
-        if (udp.receive(kTftpAnswerWait)) return;
+        if (const auto answer = udp.receive(kTftpAnswerWait)) {
+            FailOnErrorPacket(ctx, *answer);
+            return;
+        }
     }
     if (ctx.detail()) ctx.log_line("Connecion lost at block: " + std::to_string(blockCounter));
     throw KvError("Connection Lost Error");

@@ -171,6 +171,74 @@ TEST_F(TftpUploadTest, LossInTheMiddleNamesTheBlock) {
     EXPECT_FALSE(rig.state.RowOk);
 }
 
+Bytes errorPacket(std::uint8_t code, const std::string& text) {
+    Bytes packet(4 + text.size() + 1, 0x00);
+    packet[1] = 0x05;
+    packet[3] = code;
+    std::copy(text.begin(), text.end(), packet.begin() + 4);
+    return packet;
+}
+
+// The module's receiver, except that it answers the n-th datagram with an ERROR packet.
+class RefusingModule : public sim::DatagramPeer {
+  public:
+    explicit RefusingModule(int refuseAt) : refuseAt_(refuseAt) {}
+    std::vector<Datagram> receive(const Datagram& fromTool) override {
+        if (++seen_ == refuseAt_) return {Datagram{"", 0, errorPacket(3, "Disk full")}};
+        return inner_.receive(fromTool);
+    }
+
+  private:
+    sim::TftpReceiver inner_;
+    int refuseAt_;
+    int seen_ = 0;
+};
+
+TEST_F(TftpUploadTest, ErrorPacketEndsTheUploadPlainAnswersDoNot) {
+    struct Case {
+        const char* name;
+        int refuseAt;                      // 0: the module never refuses
+        std::optional<Datagram> stranger;  // waiting on the socket before the upload
+        const char* failure;               // nullptr: the upload goes through
+    };
+    const Case cases[] = {
+        {"module runs out of space at block 2", 3, std::nullopt,
+         "TFTP error from 127.0.0.50 (3) Disk full"},
+        {"error packet from another host", 0,
+         Datagram{"127.0.0.66", 4444, errorPacket(1, "File\x01 not found")},
+         "TFTP error from 127.0.0.66 (1) File? not found"},
+        {"plain answer from another port", 0, Datagram{kModule, 50000, Bytes{0x00, 0x04, 0, 0}},
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRig caseRig;
+        RefusingModule module(c.refuseAt);
+        caseRig.world.bindUdp(kModule, 69, &module);
+        caseRig.state.RowOk = true;
+        if (c.stranger) caseRig.tftp.inbox.push_back(*c.stranger);
+        const auto path = (caseRig.folder / "a.rom").string();
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << std::string(2000, 'x');
+        }
+        const bool ok = TftpUpload(caseRig.ctx, kModule, path, 1);
+        if (!c.failure) {
+            EXPECT_TRUE(ok);
+            EXPECT_TRUE(caseRig.ui.dialogs.empty());
+            continue;
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_FALSE(caseRig.state.RowOk);
+        ASSERT_EQ(caseRig.ui.dialogs.size(), 1u);
+        EXPECT_EQ(caseRig.ui.dialogs[0].text, std::string("Error while processing:\r") + c.failure);
+        const auto lines = caseRig.logLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.failure), lines.end());
+        // Nothing more is sent once the refusal arrived.
+        EXPECT_EQ(caseRig.tftp.sent.size(), static_cast<std::size_t>(std::max(c.refuseAt, 1)));
+    }
+}
+
 TEST_F(TftpUploadTest, MissingFileShowsTheErrorAndSendsNothing) {
     EXPECT_FALSE(TftpUpload(rig.ctx, kModule, (rig.folder / "none.rom").string(), 1));
     EXPECT_TRUE(rig.tftp.sent.empty());
