@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,11 @@ struct SharedState {
     DeviceProperties properties;
     std::vector<std::string> networkTree;  // TreeView1 root entries
     std::vector<std::string> comTree;      // TreeView2 root entries
-    std::vector<UsbRow> usbRows;           // USBView rows
+    // Within one FIND: the addresses whose set-up record answer was handled (repeats are
+    // ignored) and whether a failed tunnel exchange was shown in an error box already.
+    std::set<std::string> setupAnswered;
+    bool tunnelErrorShown = false;
+    std::vector<UsbRow> usbRows;  // USBView rows
     // Texts of the controller rows (StringGrid2), five columns; at least one row.
     std::vector<std::array<std::string, 5>> gridCells = std::vector<std::array<std::string, 5>>(1);
 

@@ -52,6 +52,8 @@ void handleModuleAnswer(Context& ctx, const std::string& sender, const ModuleAns
 }
 
 void handleSetupRecordAnswer(Context& ctx, const std::string& sender, int port) {
+    // One answer per module and FIND: repeats (or a flood) add nothing.
+    if (!ctx.state.setupAnswered.insert(sender).second) return;
     auto& tree = ctx.state.networkTree;
     tree.push_back(sender);
     const std::size_t entry = tree.size() - 1;
@@ -96,7 +98,14 @@ void handleSetupRecordAnswer(Context& ctx, const std::string& sender, int port) 
             if (failure.empty()) failure = e.what();
         }
     }
-    if (!failure.empty()) ctx.error_box(kFindErrorPrefix + failure);
+    if (failure.empty()) return;
+    // One box per FIND; further failures only go to the log.
+    if (ctx.state.tunnelErrorShown) {
+        ctx.log_line("Error while finding: " + sender + ": " + failure);
+        return;
+    }
+    ctx.state.tunnelErrorShown = true;
+    ctx.error_box(kFindErrorPrefix + failure);
 }
 
 // FIND's queries: for each interface, its subnet broadcast and the broadcast one level up.
@@ -179,6 +188,8 @@ void FindDevices(Context& ctx) {
     ctx.state.DeviceList.clear();
     ctx.state.networkTree.clear();
     ctx.state.comTree.clear();
+    ctx.state.setupAnswered.clear();
+    ctx.state.tunnelErrorShown = false;
     ctx.showNetworkTree();
     ctx.showComTree();
 

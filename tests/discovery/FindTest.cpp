@@ -185,6 +185,34 @@ TEST(FindTest, TunnelThatRefusesShowsTheErrorAndKeepsTheAddress) {
     EXPECT_EQ(d.rig.state.DeviceList[0].Port, 10001);
 }
 
+// A flood of set-up record answers: one entry and one tunnel exchange per address, and
+// one error box per FIND however many tunnels fail.
+TEST(FindTest, RepeatedSetupAnswersAreHandledOncePerAddressAndFind) {
+    DiscoveryRig d({"10.0.0.7"});
+    d.rig.world.stopListening("10.0.0.7", 10001);
+    d.rig.world.localAddresses = {"10.0.0.1"};
+    for (int find = 0; find < 2; ++find) {
+        SCOPED_TRACE(find);
+        FindDevices(d.rig.ctx);
+        d.pumpAll();
+        const int connectsBefore = d.rig.tcp1.connectCount;
+        auto& inbox = d.rig.udpServer.inbox;
+        for (int i = 0; i < 1000; ++i) inbox.push_back({"10.0.0.7", 30718, answerBytes(0xF9, 26)});
+        // Other senders whose tunnels fail too.
+        for (int i = 20; i < 23; ++i) {
+            inbox.push_back({"10.0.0." + std::to_string(i), 30718, answerBytes(0xF9, 26)});
+        }
+        const auto before = d.rig.clock.elapsed();
+        d.pumpAll();
+        EXPECT_EQ(
+            d.rig.ui.networkEntries,
+            (std::vector<std::string>{"10.0.0.7  ", "10.0.0.20  ", "10.0.0.21  ", "10.0.0.22  "}));
+        EXPECT_EQ(d.rig.tcp1.connectCount - connectsBefore, 3) << "the repeats try no tunnel";
+        EXPECT_LE(d.rig.clock.elapsed() - before, 3 * kTunnelConnectWait);
+        EXPECT_EQ(d.rig.ui.dialogsOf(Dialog::Error).size(), static_cast<std::size_t>(find + 1));
+    }
+}
+
 TEST(FindTest, MalformedDatagramsAreIgnored) {
     DiscoveryRig d;
     ASSERT_TRUE(StartDiscoveryListener(d.rig.ctx));
