@@ -117,6 +117,8 @@ void PicWriteVerify(Context& ctx, PicState& pic, bool quickBootload, int command
         PicReadData(ctx, pic, kPicReadProgram, address);
         if (!ctx.state.RowOk || readBackMatches(pic, block)) return;
 
+        // Each failure logs its own block only.
+        pic.VerifyDump.clear();
         for (std::size_t i = 0; i < kPicBlockSize; ++i) {
             pic.VerifyDump +=
                 std::to_string(pic.PicReplyData[i]) + "<->" + std::to_string(block[i]) + " ";

@@ -9,7 +9,7 @@
 namespace kv {
 
 // State of the PIC bootloader link and flash operations that outlives one call. The caller
-// keeps one for the whole run of the program (VerifyDump is never cleared). RowOk,
+// keeps one for the whole run of the program. RowOk,
 // RetransmissionCount and RewriteCount live in the shared state.
 struct PicState {
     // Length of the reply expected for the next read on the network, derived from the last
@@ -19,7 +19,7 @@ struct PicState {
     std::array<std::uint8_t, kPicBlockSize> PicReplyData{};
     // Decoded bytes of the last read reply; a full reply has 7 + 16 + checksum + ETX.
     int PicReplyCount = 0;
-    // Byte pairs (read<->written) of every failed verification of the run.
+    // Byte pairs (read<->written) of the last failed verification.
     std::string VerifyDump;
 };
 
