@@ -59,6 +59,24 @@ depends=$(field Depends)
 for library in libc6 libqt6widgets6 libqt6network6 libqt6serialport6 libhidapi-hidraw0 libpoco; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
+# Each PNG icon has the size of its folder; the menu entry and the metainfo name the
+# icon, program and menu entry that are installed.
+contents=$(mktemp -d)
+dpkg-deb -x "$deb" "$contents"
+for side in 16 22 24 32 48 64 128 256; do
+  png=$contents/usr/share/icons/hicolor/${side}x${side}/apps/$package.png
+  size=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]))' "$png")
+  [ "$size" = "${side}x${side}" ] || fail "$png is $size"
+done
+grep -q "<svg" "$contents/usr/share/icons/hicolor/scalable/apps/$package.svg" || fail "SVG icon"
+desktop=$contents/usr/share/applications/$app_id.desktop
+grep -qx "Icon=$package" "$desktop" || fail "the menu entry names another icon"
+grep -qx "Exec=korvandel-bootloader" "$desktop" || fail "the menu entry starts another program"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" \
+  "$contents/usr/share/metainfo/$app_id.metainfo.xml" || fail "metainfo names another menu entry"
+grep -q "<release version=\"$version\"" "$contents/usr/share/metainfo/$app_id.metainfo.xml" \
+  || fail "metainfo release is not $version"
+rm -rf "$contents"
 echo "control fields and file list: ok"
 
 # Debian's own checks: no errors (the warnings left are listed in the README).
