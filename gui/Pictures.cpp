@@ -91,22 +91,37 @@ void drawReport(QPainter& p) {
 
 }  // namespace
 
+LogoShape logoShape(QSizeF size) {
+    LogoShape shape;
+    const int side = std::min(int(size.width()), int(size.height())) - 16;
+    shape.ring = QRectF((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side);
+    shape.ringColor = kAccent;
+    // A "K" cut from three strokes.
+    const QPointF c = shape.ring.center();
+    const double h = side * 0.28;
+    shape.strokes = {
+        QLineF(QPointF(c.x() - h * 0.6, c.y() - h), QPointF(c.x() - h * 0.6, c.y() + h)),
+        QLineF(QPointF(c.x() - h * 0.45, c.y()), QPointF(c.x() + h * 0.7, c.y() - h)),
+        QLineF(QPointF(c.x() - h * 0.2, c.y() - h * 0.2), QPointF(c.x() + h * 0.7, c.y() + h))};
+    return shape;
+}
+
+void paintLogo(QPainter& p, QSizeF size) {
+    const LogoShape shape = logoShape(size);
+    p.fillRect(QRectF(QPointF(0, 0), size), Qt::black);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(shape.ringColor, shape.ringWidth));
+    p.drawEllipse(shape.ring);
+    p.setPen(QPen(Qt::white, shape.strokeWidth, Qt::SolidLine, Qt::SquareCap));
+    for (const QLineF& stroke : shape.strokes) p.drawLine(stroke);
+}
+
 QPixmap logoPicture(QSize size) {
     QPixmap pixmap(size);
     pixmap.fill(Qt::black);
     QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const int side = std::min(size.width(), size.height()) - 16;
-    const QRectF ring((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side);
-    p.setPen(QPen(kAccent, 4));
-    p.drawEllipse(ring);
-    // A "K" cut from three strokes.
-    p.setPen(QPen(Qt::white, 6, Qt::SolidLine, Qt::SquareCap));
-    const QPointF c = ring.center();
-    const double h = side * 0.28;
-    p.drawLine(QPointF(c.x() - h * 0.6, c.y() - h), QPointF(c.x() - h * 0.6, c.y() + h));
-    p.drawLine(QPointF(c.x() - h * 0.45, c.y()), QPointF(c.x() + h * 0.7, c.y() - h));
-    p.drawLine(QPointF(c.x() - h * 0.2, c.y() - h * 0.2), QPointF(c.x() + h * 0.7, c.y() + h));
+    paintLogo(p, QSizeF(size));
     return pixmap;
 }
 

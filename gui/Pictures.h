@@ -1,13 +1,33 @@
 #pragma once
 
+#include <array>
+
+#include <QColor>
 #include <QIcon>
+#include <QLineF>
+#include <QPainter>
 #include <QPixmap>
+#include <QRectF>
 #include <QSize>
 
 namespace kv::gui {
 
 // The program's pictures, drawn at run time so the program carries no image files.
 
+// The maker's logo: an accent ring round a "K" of three white strokes on black. The
+// shapes are kept apart from the painting so the installed icons (PNG and SVG) are drawn
+// from the same figures as the logo box.
+struct LogoShape {
+    QRectF ring;
+    qreal ringWidth = 4;
+    QColor ringColor;
+    std::array<QLineF, 3> strokes;
+    qreal strokeWidth = 6;
+};
+// The logo's shapes in a box of `size` pixels.
+LogoShape logoShape(QSizeF size);
+// Paints the logo (black box included) in a box of `size` pixels at the painter's origin.
+void paintLogo(QPainter& p, QSizeF size);
 // The maker's logo for the black logo box.
 QPixmap logoPicture(QSize size);
 // Number of icons in the title band.

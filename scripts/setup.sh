@@ -8,6 +8,7 @@ packages=(
   xvfb xauth imagemagick x11-apps fonts-dejavu-core
   python3 python3-pyftpdlib python3-intelhex srecord socat stm32flash zip
   iproute2 util-linux
+  dpkg-dev lintian
 )
 missing=()
 for p in "${packages[@]}"; do
