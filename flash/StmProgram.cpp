@@ -226,8 +226,8 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
         switch (source.recordType()) {
             case 0: {
                 const std::uint32_t address = (std::uint32_t(upper) << 16) | source.recordAddress();
-                for (const StmBlock& block :
-                     image.takeBlocksCovering(address, static_cast<std::size_t>(source.byteCount()))) {
+                for (const StmBlock& block : image.takeBlocksCovering(
+                         address, static_cast<std::size_t>(source.byteCount()))) {
                     writeBlock(ctx, block);
                 }
                 source.advance();
