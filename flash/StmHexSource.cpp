@@ -2,7 +2,6 @@
 
 #include "core/ports/ChannelError.h"
 #include "firmware/HexRecord.h"
-#include "flash/StmFrames.h"
 
 namespace kv {
 
@@ -46,31 +45,6 @@ Bytes StmHexSource::recordData() const {
             static_cast<std::uint8_t>(field(10 + 2 * static_cast<std::size_t>(i), 2));
     }
     return data;
-}
-
-StmBlock StmHexSource::collectBlock(std::uint16_t upper) {
-    StmBlock block;
-    block.address = (std::uint32_t(upper) << 16) | recordAddress();
-    int expected = -1;
-    while (!atEnd_) {
-        const int count = byteCount();
-        if (expected >= 0) {
-            // A record is only appended where it really continues the block: judged by
-            // the previous record's own length, so records shorter than 16 bytes with a
-            // gap behind them never shift data to wrong addresses, and never beyond the
-            // 256 bytes one data frame can carry.
-            if (recordType() != 0 || recordAddress() != expected ||
-                block.data.size() + static_cast<std::size_t>(count) > kStmMaxBlock) {
-                break;
-            }
-        }
-        Bytes data = recordData();
-        block.data.insert(block.data.end(), data.begin(), data.end());
-        expected = recordAddress() + count;
-        advance();
-        if (block.data.size() >= kStmMaxBlock) break;
-    }
-    return block;
 }
 
 }  // namespace kv

@@ -8,9 +8,9 @@
 
 namespace kv {
 
-// One write request's worth of contiguous data records.
+// One write request: where it goes and the bytes it carries.
 struct StmBlock {
-    std::uint32_t address = 0;  // upper address << 16 | the first record's address
+    std::uint32_t address = 0;
     Bytes data;
 };
 
@@ -34,11 +34,6 @@ class StmHexSource {
     Bytes recordData() const;
     // Value of positions 10-13, the upper address of a type 4 record.
     std::uint16_t upperAddress() const;
-
-    // Starting at the current data record, takes data records while each starts where
-    // the previous one ended and the block stays within 256 bytes. Afterwards the current
-    // line is the first one not taken (or the end of the file).
-    StmBlock collectBlock(std::uint16_t upper);
 
   private:
     int field(std::size_t position, std::size_t digits) const;

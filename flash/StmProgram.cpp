@@ -4,10 +4,12 @@
 #include <array>
 #include <fstream>
 #include <optional>
+#include <variant>
 
 #include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 #include "flash/StmHexSource.h"
+#include "flash/StmImage.h"
 #include "flash/StmLink.h"
 
 namespace kv {
@@ -71,15 +73,15 @@ std::optional<std::string> sendExpectAck(Context& ctx, ByteView bytes, Step step
     return std::nullopt;
 }
 
-// Asks for the block back and compares it; the failure text otherwise.
-std::optional<std::string> readBack(Context& ctx, const StmBlock& block) {
-    const std::size_t total = block.data.size() + 1;  // the ACK and the data
+// Asks for the block's bytes back: the bytes after the ACK, or the failure text.
+std::variant<Bytes, std::string> readBlock(Context& ctx, std::size_t size) {
+    const std::size_t total = size + 1;  // the ACK and the data
     const auto poll = onTunnel(ctx) ? kTunnelChunkPoll : kAckPoll;
     const int polls = onTunnel(ctx) ? kTunnelChunkPolls : kAckPolls;
     Bytes collected;
     collected.reserve(total);
     StmClearRx(ctx);
-    StmSend(ctx, StmReadRequest(block.data.size()));
+    StmSend(ctx, StmReadRequest(size));
     while (collected.size() < total) {
         if (!awaitReply(ctx, total - collected.size(), poll, polls)) break;
         const std::size_t take = std::min(rxCount(ctx), total - collected.size());
@@ -92,19 +94,44 @@ std::optional<std::string> readBack(Context& ctx, const StmBlock& block) {
     if (collected.empty()) return kSteps[kReadData].noReply;
     if (collected.front() != kStmAck) return refusal(ctx, kReadData);
     if (collected.size() < total && !onTunnel(ctx)) return kSteps[kReadData].noReply;
-    if (!std::equal(block.data.begin(), block.data.end(), collected.begin() + 1, collected.end()) ||
-        collected.size() < total) {
-        return kVerifyError;
-    }
+    return Bytes(collected.begin() + 1, collected.end());
+}
+
+// Asks for the block back and compares it; the failure text otherwise.
+std::optional<std::string> readBack(Context& ctx, const StmBlock& block) {
+    auto reply = readBlock(ctx, block.data.size());
+    if (auto* failure = std::get_if<std::string>(&reply)) return *failure;
+    if (std::get<Bytes>(reply) != block.data) return kVerifyError;
     return std::nullopt;
 }
 
+// What the flash holds where a block failed to go: its data, still erased, or other data.
+enum class BlockState { Written, Erased, Other, Unknown };
+
+BlockState readBlockState(Context& ctx, const StmBlock& block, const Bytes& address) {
+    if (sendExpectAck(ctx, StmCommandFrame(kStmReadMemory), kReadCommand)) {
+        return BlockState::Unknown;
+    }
+    if (sendExpectAck(ctx, address, kReadAddress)) return BlockState::Unknown;
+    auto reply = readBlock(ctx, block.data.size());
+    const Bytes* held = std::get_if<Bytes>(&reply);
+    if (!held || held->size() != block.data.size()) return BlockState::Unknown;
+    if (*held == block.data) return BlockState::Written;
+    if (std::all_of(held->begin(), held->end(), [](std::uint8_t b) { return b == 0xFF; })) {
+        return BlockState::Erased;
+    }
+    return BlockState::Other;
+}
+
+// dataSent tells whether the data frame went out, so that the write may have landed.
 std::optional<std::string> transfer(Context& ctx, const StmBlock& block, const Bytes& address,
-                                    const Bytes& dataFrame) {
+                                    const Bytes& dataFrame, bool& dataSent) {
+    dataSent = false;
     if (auto failure = sendExpectAck(ctx, StmCommandFrame(kStmWriteMemory), kWriteCommand)) {
         return failure;
     }
     if (auto failure = sendExpectAck(ctx, address, kWriteAddress)) return failure;
+    dataSent = true;
     if (auto failure = sendExpectAck(ctx, dataFrame, kWriteData)) return failure;
     if (auto failure = sendExpectAck(ctx, StmCommandFrame(kStmReadMemory), kReadCommand)) {
         return failure;
@@ -118,8 +145,19 @@ void writeBlock(Context& ctx, const StmBlock& block) {
     const std::string digits = StmHex(ByteView(address.data(), 4));
     ctx.log_and_show("Write 0x" + digits);
     const Bytes dataFrame = StmDataFrame(block.data);
+    bool dataSent = false;
     for (int attempt = 1; attempt <= kStmBlockAttempts; ++attempt) {
-        auto failure = transfer(ctx, block, address, dataFrame);
+        if (dataSent) {
+            // The flash takes a half-word only from the erased state: a write that landed
+            // but whose answer or read-back was lost cannot be written again. Look first.
+            const BlockState state = readBlockState(ctx, block, address);
+            if (state == BlockState::Written) return;
+            if (state == BlockState::Other) {
+                ctx.log_and_show("Flash at 0x" + digits + " holds other data and is not erased.");
+                break;
+            }
+        }
+        auto failure = transfer(ctx, block, address, dataFrame, dataSent);
         if (!failure) return;
         ctx.log_and_show(*failure);
         ctx.ProcessMessages();
@@ -168,6 +206,12 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
     std::ifstream in(fileName, std::ios::binary);
     if (!in) throw KvError("Cannot open file " + fileName);
 
+    // The whole file is read before anything is erased: a broken line must not leave the
+    // CPU with an empty flash, and blocks are cut from the data as one image.
+    StmImage image = StmImage::read(in);
+    in.clear();
+    in.seekg(0);
+
     checkBootloader(ctx);
     eraseFlash(ctx);
 
@@ -181,8 +225,12 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
         ctx.set_progress(lines > 0 ? std::min(100, source.lineNumber() * 100 / lines) : 0);
         switch (source.recordType()) {
             case 0: {
-                StmBlock block = source.collectBlock(upper);
-                if (!block.data.empty()) writeBlock(ctx, block);
+                const std::uint32_t address = (std::uint32_t(upper) << 16) | source.recordAddress();
+                for (const StmBlock& block : image.takeBlocksCovering(
+                         address, static_cast<std::size_t>(source.byteCount()))) {
+                    writeBlock(ctx, block);
+                }
+                source.advance();
                 break;
             }
             case 1:

@@ -148,6 +148,10 @@ void PicBootloader::handleFrame(Bytes& out) {
         }
         case kWrite: {
             if (dataSize != length * kWriteUnit || !programRange(address, dataSize)) break;
+            if (address < config_.protectedBelow) {
+                ++counters.refusedProtected;
+                return;
+            }
             ++counters.writes;
             // Programming can only clear bits: a row must be erased before it is written.
             std::transform(dataBegin, dataEnd, program_.begin() + address,
@@ -161,6 +165,10 @@ void PicBootloader::handleFrame(Bytes& out) {
             std::size_t row = config_.eraseRowSize;
             std::uint32_t start = address / row * row;
             if (!programRange(start, length * row)) break;
+            if (start < config_.protectedBelow) {
+                ++counters.refusedProtected;
+                return;
+            }
             ++counters.erases;
             std::fill_n(program_.begin() + start, length * row, std::uint8_t{0xFF});
             reply({kErase}, out);

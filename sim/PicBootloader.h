@@ -26,6 +26,10 @@ class PicBootloader : public StreamPeer {
         // Content of the program memory at power-up; something other than 0xFF shows a
         // missing erase.
         std::uint8_t initialFill = 0xFF;
+        // The bootloader lives below this address and keeps itself: erases and writes that
+        // reach into it are refused, as a self-protecting bootloader must (else a
+        // mistaken erase would leave a card that can never be programmed again).
+        std::uint32_t protectedBelow = 0x0800;
     };
 
     // Named failure modes; the counters below tell how often each one struck.
@@ -44,6 +48,7 @@ class PicBootloader : public StreamPeer {
         int erases = 0;
         int eepromWrites = 0;
         int unknownCommands = 0;
+        int refusedProtected = 0;  // erases and writes into the bootloader's own area
         int droppedReplies = 0;
         int corruptedReadBacks = 0;
         int closedConnections = 0;

@@ -248,13 +248,22 @@ void Stm32Bootloader::finishWrite(Bytes& out) {
         ++counters.checksumErrors;
         return nack(out);
     }
+    // The bootloader takes a multiple of 4 bytes at a 4-byte-aligned address and refuses
+    // anything else (application note AN3155, Write Memory command; stm32flash aligns
+    // and pads its writes for the same reason).
+    if (count % 4 != 0 || address_ % 4 != 0) {
+        ++counters.refusedWrites;
+        return nack(out);
+    }
     if (memory_.write(address_, ByteView(pending_.data() + 1, count)) !=
         Stm32Memory::WriteResult::Ok) {
+        ++counters.refusedWrites;
         return nack(out);
     }
     ++counters.writes;
     pending_.clear();
     phase_ = Phase::Command;
+    if (counted(counters.writes, faults.lostWriteAckFrom, faults.lostWriteAckCount)) return;
     ack(out);
 }
 

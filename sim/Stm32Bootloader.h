@@ -40,6 +40,8 @@ class Stm32Bootloader : public StreamPeer {
         int corruptReadFrom = 0;        // read-backs with these numbers return one flipped byte
         int corruptReadCount = 1;
         int silentAfterCommands = 0;  // after this many commands the chip stops answering
+        int lostWriteAckFrom = 0;     // writes with these numbers land but their ACK is lost
+        int lostWriteAckCount = 1;
     };
 
     struct Counters {
@@ -51,6 +53,7 @@ class Stm32Bootloader : public StreamPeer {
         int globalErases = 0;
         int pagesErased = 0;
         int nacks = 0;
+        int refusedWrites = 0;  // misaligned, odd-sized or onto programmed flash
         int injectedNacks = 0;
         int checksumErrors = 0;
         int ignoredBytes = 0;  // garbled by a wrong line setting, or sent while not listening

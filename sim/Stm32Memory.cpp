@@ -67,9 +67,14 @@ Stm32Memory::WriteResult Stm32Memory::write(std::uint32_t address, ByteView data
     std::uint32_t offset = 0;
     Bytes* area = region(address, data.size(), offset);
     if (area == &flash_) {
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            std::uint8_t cell = flash_[offset + i];
-            if (cell != 0xFF && cell != data[i]) return WriteResult::NotErased;
+        // The flash programs half-words, and only erased ones (0xFFFF); the one value that
+        // may go over programmed bits is 0x0000 (STM32F10x reference manual RM0008, flash
+        // programming: otherwise the write is skipped and PGERR set).
+        if (offset % 2 != 0 || data.size() % 2 != 0) return WriteResult::NotErased;
+        for (std::size_t i = 0; i < data.size(); i += 2) {
+            const bool erased = flash_[offset + i] == 0xFF && flash_[offset + i + 1] == 0xFF;
+            const bool zero = data[i] == 0x00 && data[i + 1] == 0x00;
+            if (!erased && !zero) return WriteResult::NotErased;
         }
     }
     std::copy(data.begin(), data.end(), area->begin() + offset);

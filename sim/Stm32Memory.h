@@ -28,8 +28,8 @@ class Stm32Memory {
     bool readable(std::uint32_t address, std::size_t count) const;
     bool writable(std::uint32_t address, std::size_t count) const;
     std::optional<Bytes> read(std::uint32_t address, std::size_t count) const;
-    // Flash cells can only be programmed from the erased state, as on the chip; a
-    // rewrite of the same value passes.
+    // Flash half-words can only be programmed from the erased state (or to 0x0000), as
+    // on the chip; nothing of a refused write is stored.
     WriteResult write(std::uint32_t address, ByteView data);
     void eraseAll();
     bool erasePage(std::size_t page);

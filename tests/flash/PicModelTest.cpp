@@ -65,6 +65,13 @@ TEST(PicModel, FlashRulesRowsAndBadFrames) {
     EXPECT_TRUE(pic.receive(bad).empty());
     EXPECT_TRUE(pic.receive(frame({1, 0x10, 0xF8, 0xFF, 0x01})).empty());  // past the end
     EXPECT_EQ(pic.counters.badFrames, 2);
+
+    // The bootloader's own area below 0x0800 is never erased or written; reading is fine.
+    EXPECT_TRUE(pic.receive(frame({3, 1, 0xC0, 0x07, 0x00})).empty());
+    EXPECT_TRUE(pic.receive(frame({2, 2, 0xF8, 0x07, 0x00}, Bytes(16, 0x11))).empty());
+    EXPECT_EQ(pic.receive(frame({1, 0x10, 0x00, 0x07, 0x00})).size(), 2u + 5 + 16 + 1 + 1);
+    EXPECT_EQ(pic.programMemory()[0x07C0], 0x00);
+    EXPECT_EQ(pic.counters.refusedProtected, 2);
 }
 
 TEST(PicModel, SilentAtAnyOtherLineSetting) {

@@ -85,6 +85,33 @@ TEST_F(Stm32Model, ErasesPagesOrEverything) {
     EXPECT_EQ(chip.counters.globalErases, 1);
 }
 
+TEST_F(Stm32Model, RefusesWritesTheChipRefuses) {
+    sync();
+    auto write = [&](std::uint32_t address, const Bytes& data) {
+        return send(cat({{0x31, 0xCE}, StmAddressFrame(address), StmDataFrame(data)}));
+    };
+    const Bytes ack3{0x79, 0x79, 0x79}, refused{0x79, 0x79, 0x1F};
+    struct Case {
+        const char* what;
+        std::uint32_t address;
+        Bytes data;
+        Bytes reply;
+    };
+    const std::vector<Case> cases{
+        {"aligned words", 0x08000000, {1, 2, 3, 4, 5, 6, 7, 8}, ack3},
+        {"length not a multiple of 4", 0x08000100, {1, 2, 3}, refused},
+        {"address not 4-byte aligned", 0x08000102, {1, 2, 3, 4}, refused},
+        {"same value again over programmed flash", 0x08000000, {1, 2, 3, 4}, refused},
+        {"zeros over programmed flash", 0x08000000, {0, 0, 0, 0}, ack3},
+        {"RAM is not flash, but the rule on sizes holds", 0x20000001, {1, 2, 3, 4}, refused},
+    };
+    for (const auto& c : cases) EXPECT_EQ(write(c.address, c.data), c.reply) << c.what;
+    EXPECT_EQ(chip.counters.refusedWrites, 4);
+    EXPECT_EQ(chip.memory().flashByte(0x08000000), 0x00);
+    EXPECT_EQ(chip.memory().flashByte(0x08000004), 0x05);
+    EXPECT_EQ(chip.memory().flashByte(0x08000100), 0xFF);  // nothing of a refused write stays
+}
+
 TEST_F(Stm32Model, FailureModesCountWhatTheyDid) {
     chip.faults.nackWriteFrom = 2;
     chip.faults.nackWriteCount = 2;
@@ -93,13 +120,13 @@ TEST_F(Stm32Model, FailureModesCountWhatTheyDid) {
     sync();
     EXPECT_EQ(send({0x31, 0xCE}), Bytes{0x79});
     EXPECT_EQ(send(StmAddressFrame(0x20000000)), Bytes{0x79});
-    EXPECT_EQ(send(StmDataFrame(Bytes{0xAA})), Bytes{0x79});
+    EXPECT_EQ(send(StmDataFrame(Bytes{0xAA, 0xBB, 0xCC, 0xDD})), Bytes{0x79});
     EXPECT_EQ(send({0x31, 0xCE}), Bytes{0x1F});
     EXPECT_EQ(send({0x31, 0xCE}), Bytes{0x1F});
     EXPECT_EQ(send({0x31, 0xCE}), Bytes{0x79});
     EXPECT_EQ(chip.counters.injectedNacks, 2);
     send(StmAddressFrame(0x20000000));
-    send(StmDataFrame(Bytes{0xAA}));
+    send(StmDataFrame(Bytes{0xAA, 0xBB, 0xCC, 0xDD}));
 
     Bytes reply = send(cat({{0x11, 0xEE}, StmAddressFrame(0x20000000), StmReadRequest(1)}));
     EXPECT_EQ(reply, (Bytes{0x79, 0x79, 0x79, 0x55}));

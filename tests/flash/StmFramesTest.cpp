@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 #include "StmTestSupport.h"
 #include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 #include "flash/StmHexSource.h"
+#include "flash/StmImage.h"
 
 namespace kv::test {
 namespace {
@@ -41,68 +43,85 @@ TEST(StmFrames, VersionAndIdentification) {
     EXPECT_FALSE(StmChipAccepted(Bytes{0x79, 0x01, 0x04}));
 }
 
-struct Blocks {
-    std::vector<StmBlock> blocks;
-    std::vector<int> linesAfter;  // current line number after each block
-};
-
-Blocks collectAll(const std::string& text, std::uint16_t upper = 0x0800) {
+// Walks a file as the programmer does: the blocks each data record asks for, in order.
+std::vector<StmBlock> cutAll(const std::string& text) {
     std::istringstream in(text);
-    StmHexSource source(in);
-    source.advance();
-    Blocks out;
-    while (!source.atEnd()) {
-        if (source.recordType() != 0) {
-            source.advance();
-            continue;
+    StmImage image = StmImage::read(in);
+    std::istringstream again(text);
+    StmHexSource source(again);
+    std::vector<StmBlock> blocks;
+    std::uint32_t upper = 0;
+    while (source.advance()) {
+        if (source.recordType() == 4) upper = std::uint32_t(source.upperAddress()) << 16;
+        if (source.recordType() != 0) continue;
+        for (auto& block : image.takeBlocksCovering(upper | source.recordAddress(),
+                                                    std::size_t(source.byteCount()))) {
+            blocks.push_back(std::move(block));
         }
-        out.blocks.push_back(source.collectBlock(upper));
-        out.linesAfter.push_back(source.atEnd() ? -1 : source.lineNumber());
     }
-    return out;
+    return blocks;
 }
 
-TEST(StmHexSource, BlocksFollowContiguousRecordsUpTo256Bytes) {
-    // 17 records of 16 bytes from 0x0000: one full block, then the 17th alone.
-    const Bytes data = pattern(272);
-    std::string text;
-    for (int i = 0; i < 17; ++i) {
-        text +=
-            hexRecord(0, static_cast<std::uint16_t>(i * 16), ByteView(data.data() + i * 16, 16));
-    }
-    Blocks got = collectAll(text);
-    ASSERT_EQ(got.blocks.size(), 2u);
-    EXPECT_EQ(got.blocks[0].address, 0x08000000u);
-    EXPECT_EQ(got.blocks[0].data, Bytes(data.begin(), data.begin() + 256));
-    EXPECT_EQ(got.linesAfter[0], 17);
-    EXPECT_EQ(got.blocks[1].address, 0x08000100u);
-    EXPECT_EQ(got.blocks[1].data.size(), 16u);
-    EXPECT_EQ(got.linesAfter[1], -1);  // a last line that is a data record is in a block
-}
-
-TEST(StmHexSource, GapsAndOddRecordLengthsStartNewBlocks) {
-    const Bytes a = pattern(16, 1), b = pattern(8, 2), c = pattern(8, 3);
-    // 0x1230 then a jump to 0x1300; then an 8-byte record followed by one 16 above it,
-    // which would land 8 bytes too low if it were appended.
-    std::string text = hexRecord(0, 0x1230, a) + hexRecord(0, 0x1300, b) + hexRecord(0, 0x1310, c) +
-                       hexRecord(1, 0, {});
-    Blocks got = collectAll(text);
-    ASSERT_EQ(got.blocks.size(), 3u);
-    EXPECT_EQ(got.blocks[0].address, 0x08001230u);
-    EXPECT_EQ(got.blocks[1].address, 0x08001300u);
-    EXPECT_EQ(got.blocks[1].data, b);
-    EXPECT_EQ(got.blocks[2].address, 0x08001310u);
-
-    // 24-byte records: a block never grows beyond what one data frame carries.
-    const Bytes long24 = pattern(24 * 12, 4);
-    Blocks wide = collectAll(makeHex({{0x08000000, long24}}, 24));
-    std::size_t total = 0;
-    for (const auto& block : wide.blocks) {
+// The flash as the blocks leave it, each word written once (as the chip requires).
+std::map<std::uint32_t, std::uint8_t> program(const std::vector<StmBlock>& blocks) {
+    std::map<std::uint32_t, std::uint8_t> flash;
+    for (const auto& block : blocks) {
+        EXPECT_EQ(block.address % 4, 0u);
+        EXPECT_EQ(block.data.size() % 4, 0u);
         EXPECT_LE(block.data.size(), 256u);
-        EXPECT_EQ(block.address, 0x08000000u + total);
-        total += block.data.size();
+        for (std::size_t i = 0; i < block.data.size(); ++i) {
+            EXPECT_TRUE(flash.emplace(block.address + std::uint32_t(i), block.data[i]).second)
+                << "byte written twice at " << block.address + i;
+        }
     }
-    EXPECT_EQ(total, long24.size());
+    return flash;
+}
+
+TEST(StmImage, BlocksAreAlignedWholeWordsAndHoldTheFile) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint32_t, std::size_t>> records;  // address, length
+        std::size_t blocks;
+    };
+    const std::vector<Case> cases{
+        {"17 records of 16 bytes: a full block, then one", {}, 2},
+        {"16-, 13- and 7-byte records back to back", {{0x0100, 16}, {0x0110, 13}, {0x011D, 7}}, 1},
+        {"odd start, gap inside a word", {{0x0201, 3}, {0x0206, 5}, {0x0300, 1}}, 2},
+        {"two records sharing a word out of order", {{0x0408, 6}, {0x0400, 6}}, 2},
+        {"a 64 KiB boundary ends a block", {{0xFFF8, 8}, {0x10000, 8}}, 2},
+    };
+    for (const auto& c : cases) {
+        auto records = c.records;
+        if (records.empty()) {
+            for (std::uint32_t i = 0; i < 17; ++i) records.emplace_back(i * 16, 16);
+        }
+        std::string text;
+        std::map<std::uint32_t, std::uint8_t> expected;
+        std::uint32_t upper = 0xFFFFFFFF;
+        std::uint8_t seed = 1;
+        for (const auto& [offset, length] : records) {
+            const std::uint32_t address = 0x08000000 + offset;
+            if ((address >> 16) != upper) {
+                upper = address >> 16;
+                text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+            }
+            const Bytes data = pattern(length, seed++);
+            text += hexRecord(0, std::uint16_t(address), data);
+            for (std::size_t i = 0; i < length; ++i) expected[address + std::uint32_t(i)] = data[i];
+        }
+        text += hexRecord(1, 0, {});
+        SCOPED_TRACE(c.name);
+        const auto blocks = cutAll(text);
+        EXPECT_EQ(blocks.size(), c.blocks);
+        for (const auto& [address, value] : program(blocks)) {
+            auto it = expected.find(address);
+            EXPECT_EQ(value, it == expected.end() ? 0xFF : it->second) << std::hex << address;
+        }
+        for (const auto& [address, value] : expected) {
+            (void)value;
+            EXPECT_TRUE(program(blocks).count(address)) << std::hex << address;
+        }
+    }
 }
 
 TEST(StmHexSource, BrokenLinesThrowTheReadersTexts) {

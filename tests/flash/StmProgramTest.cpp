@@ -197,6 +197,58 @@ TEST_F(StmProgramRun, ABadReadBackIsRewritten) {
     EXPECT_EQ(chip->memory().flash(), flashImage(kFirmware));
 }
 
+// Records of 16, 13 and 7 bytes from an odd address, as some toolchains write them.
+std::string unevenHex(const HexSegment& segment) {
+    static constexpr std::size_t kLengths[] = {16, 13, 7};
+    std::string text;
+    std::uint32_t upper = 0xFFFFFFFF;
+    for (std::size_t at = 0, n = 0; at < segment.data.size(); ++n) {
+        const std::size_t length = std::min(kLengths[n % 3], segment.data.size() - at);
+        const std::uint32_t address = segment.address + std::uint32_t(at);
+        if ((address >> 16) != upper) {
+            upper = address >> 16;
+            text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+        }
+        text += hexRecord(0, std::uint16_t(address), ByteView(segment.data.data() + at, length));
+        at += length;
+    }
+    return text + hexRecord(1, 0, {});
+}
+
+// On COM or the tunnel; the write whose ACK is lost (0: none).
+struct UnevenCase {
+    bool tunnel;
+    int lostWriteAck;
+};
+class StmUnevenRun : public StmProgramRun, public ::testing::WithParamInterface<UnevenCase> {};
+
+TEST_P(StmUnevenRun, UnevenRecordsAndLostAnswersStillProgramTheFile) {
+    // 0x08000103 on: blocks are cut on word boundaries whatever the records' lengths, and
+    // a write whose ACK was lost is found written by reading it back before any retry.
+    const HexSegment image{0x08000103, pattern(5000, 9)};
+    GetParam().tunnel ? onTunnel() : onCom();
+    chip->faults.lostWriteAckFrom = GetParam().lostWriteAck;
+    ASSERT_TRUE(program(unevenHex(image)));
+    EXPECT_EQ(chip->memory().flash(), flashImage({image}));
+    EXPECT_EQ(chip->counters.refusedWrites, 0);
+    EXPECT_EQ(chip->counters.writes, (5000 + 3 + 255) / 256);
+}
+INSTANTIATE_TEST_SUITE_P(Links, StmUnevenRun,
+                         ::testing::Values(UnevenCase{false, 0}, UnevenCase{false, 3},
+                                           UnevenCase{true, 0}, UnevenCase{true, 7}));
+
+TEST_F(StmProgramRun, ABlockHoldingOtherDataFailsAtOnce) {
+    onCom();
+    // The read-back and the look before the retry both see other data.
+    chip->faults.corruptReadFrom = 1;
+    chip->faults.corruptReadCount = 2;
+    EXPECT_FALSE(program(makeHex(kFirmware)));
+    EXPECT_EQ(count("Verify error"), 1);
+    EXPECT_TRUE(shown("Flash at 0x08000000 holds other data and is not erased."));
+    EXPECT_EQ(rig.ui.memo.back(), "Writing 08000000 has failed.");
+    EXPECT_EQ(chip->counters.writes, 1);
+}
+
 TEST_F(StmProgramRun, SilentEraseEndsTheRunAfterTheCommandWait) {
     onCom();
     chip->faults.silentAfterErase = true;
