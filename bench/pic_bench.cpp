@@ -62,6 +62,7 @@ class QuietUi : public Ui {
     void busyText(const std::string&) override {}
     void busyVisible(bool) override {}
     void restartBusyTimer() override {}
+    void stopBusyTimer() override {}
     void deviceProperties(const DeviceProperties&) override {}
     void networkTree(const std::vector<std::string>&) override {}
     void comTree(const std::vector<std::string>&) override {}

@@ -56,6 +56,7 @@ class Ui {
     virtual void busyText(const std::string& text) = 0;  // Panel8 caption
     virtual void busyVisible(bool visible) = 0;          // Panel8
     virtual void restartBusyTimer() = 0;                 // Timer1: stop, then start
+    virtual void stopBusyTimer() = 0;                    // Timer1: stop
     virtual void deviceProperties(const DeviceProperties& properties) = 0;
     virtual void networkTree(const std::vector<std::string>& entries) = 0;
     virtual void comTree(const std::vector<std::string>& entries) = 0;

@@ -58,8 +58,9 @@ void handleSetupRecordAnswer(Context& ctx, const std::string& sender, int port) 
     tree.push_back(sender);
     const std::size_t entry = tree.size() - 1;
     ctx.showNetworkTree();
-    // The busy overlay goes away 2.5 s after the last module answered.
-    ctx.ui.restartBusyTimer();
+    // The busy overlay goes away 2.5 s after the last answer's handling ended; the tunnel
+    // exchange below may take seconds and the overlay stays meanwhile.
+    ctx.ui.stopBusyTimer();
 
     // The port is known now: keep it even if the tunnel fails below, so the device can
     // still be connected later.
@@ -98,6 +99,7 @@ void handleSetupRecordAnswer(Context& ctx, const std::string& sender, int port) 
             if (failure.empty()) failure = e.what();
         }
     }
+    ctx.ui.restartBusyTimer();
     if (failure.empty()) return;
     // One box per FIND; further failures only go to the log.
     if (ctx.state.tunnelErrorShown) {
@@ -184,8 +186,10 @@ void FindDevices(Context& ctx) {
     ctx.showBusy("Searching...");
     if (ctx.state.CurrentIP != kNoDevice) ReleaseNetworkDevice(ctx);
 
-    GridReset(ctx);
+    // The list goes first: the grid's check cells are drawn from the selected device's
+    // rows, and an old device's ticks must not stay on the empty row.
     ctx.state.DeviceList.clear();
+    GridReset(ctx);
     ctx.state.networkTree.clear();
     ctx.state.comTree.clear();
     ctx.state.setupAnswered.clear();

@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "discovery/AddIp.h"
 #include "gui/GuiText.h"
+#include "gui/MessageBoxes.h"
 
 namespace kv::gui {
 
@@ -73,8 +75,17 @@ void TAddIPForm::CheckBox1Click() {
 }
 
 void TAddIPForm::Button1Click() {
-    // Nothing typed: the window stays open.
-    if (Edit1->text().isEmpty()) return;
+    // Nothing typed (blanks count as nothing): the window stays open.
+    if (Edit1->text().trimmed().isEmpty()) return;
+    // A port that is no number is told while the window is still open; then it closes
+    // and nothing is added.
+    if (CheckBox1->isChecked() && !ParsePortNumber(fromQ(Edit2->text()))) {
+        CentredMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvandel Bootloader"),
+                              QStringLiteral("Misstyped IP or port number"), QMessageBox::Ok, this);
+        box.exec();
+        reject();
+        return;
+    }
     emit addRequested(Edit1->text(), CheckBox1->isChecked(), Edit2->text());
     accept();
 }

@@ -3,17 +3,24 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
 #include <QWidget>
 
+#include <system_error>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 
 #include <cstdint>
-#include <system_error>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace kv::gui {
@@ -26,6 +33,21 @@ namespace {
 constexpr int kReachRunningCopyMs = 2000;
 constexpr int kReachRetryMs = 50;
 constexpr char kComeForward[] = "raise\n";
+
+// The system's reason why the lock file could not be made, found by making it once more
+// (QLockFile keeps only its own coarse error).
+[[noreturn]] void raiseLockError(const QString& lockPath, QLockFile::LockError error) {
+    const QByteArray path = QFile::encodeName(lockPath);
+    int code = error == QLockFile::PermissionError ? EACCES : EIO;
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        code = errno;
+    } else {
+        ::close(fd);
+        ::unlink(path.constData());
+    }
+    throw std::system_error(code, std::generic_category());
+}
 #endif
 
 }  // namespace
@@ -79,7 +101,14 @@ bool CheckPrevious::registerCopy() {
     // Only a dead owner makes the lock stale, never its age: the running copy may run
     // for days.
     lock_->setStaleLockTime(0);
-    if (lock_->tryLock(0)) {
+    const bool locked = lock_->tryLock(0);
+    // Any failure other than a lock held by another copy stops the start.
+    if (!locked && lock_->error() != QLockFile::LockFailedError) {
+        const QLockFile::LockError error = lock_->error();
+        lock_.reset();
+        raiseLockError(lockFilePath(executablePath_), error);
+    }
+    if (locked) {
         // We own the lock, so a socket left behind is from a copy that died.
         QLocalServer::removeServer(name);
         server_ = new QLocalServer(this);

@@ -30,6 +30,8 @@ class CheckPrevious : public QObject {
 
     // Registers this copy. False when another copy of the same executable runs: it has
     // been asked to bring its window to the front, and this copy must end at once.
+    // Throws std::system_error when the guard cannot be set up at all (the lock file's
+    // folder cannot be written, the shared section cannot be made); the start fails.
     bool registerCopy();
 
     // The window to restore and bring to the front when a later copy starts.

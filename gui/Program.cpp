@@ -65,9 +65,17 @@ void Program::start(const Unit1::StartFolders& folders) {
         p.platform = std::make_unique<PlatformPorts>();
         p.ports = p.platform->ports();
     });
-    p.engine.post([folders](Context& ctx) { Unit1::FormCreate(ctx, folders); });
+    // The native window exists from the start (the single-instance guard hands its handle
+    // to later copies); it is shown once the log is open.
+    p.main.winId();
+    p.engine.post([&p, folders](Context& ctx) {
+        Unit1::FormCreate(ctx, folders);
+        // The window appears once the log is open and the state reset, so the log's
+        // messages come before it, as in a window's own creation.
+        QMetaObject::invokeMethod(
+            &p.main, [&p] { p.main.show(); }, Qt::QueuedConnection);
+    });
     p.engine.start();
-    p.main.show();
 }
 
 void Program::shutDown() {

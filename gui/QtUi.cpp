@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QThread>
+#include <QTimer>
 
 #include "gui/GuiText.h"
 #include "gui/MainWindow.h"
@@ -89,6 +90,10 @@ void QtUi::busyVisible(bool visible) {
 
 void QtUi::restartBusyTimer() {
     post([this] { main_.restartBusyTimer(); });
+}
+
+void QtUi::stopBusyTimer() {
+    post([this] { main_.Timer1->stop(); });
 }
 
 void QtUi::deviceProperties(const DeviceProperties& p) {

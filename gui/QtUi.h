@@ -23,6 +23,7 @@ class QtUi : public Ui {
     void busyText(const std::string& text) override;
     void busyVisible(bool visible) override;
     void restartBusyTimer() override;
+    void stopBusyTimer() override;
     void deviceProperties(const DeviceProperties& properties) override;
     void networkTree(const std::vector<std::string>& entries) override;
     void comTree(const std::vector<std::string>& entries) override;

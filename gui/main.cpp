@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
+#include <system_error>
 
 #include "gui/CheckPrevious.h"
 #include "gui/GuiText.h"
 #include "gui/MainWindow.h"
+#include "gui/MessageBoxes.h"
 #include "gui/Program.h"
 
 namespace {
@@ -28,8 +30,20 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Korvandel Bootloader"));
 
     kv::gui::CheckPrevious guard(QCoreApplication::applicationFilePath());
+    bool registered = false;
+    try {
+        registered = guard.registerCopy();
+    } catch (const std::system_error& e) {
+        // The guard could not be set up: the start fails with the system's reason.
+        const QString reason = QString::fromLocal8Bit(e.code().message());
+        qCritical("%s", qPrintable(reason));
+        kv::gui::CentredMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), reason,
+                                       QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
     // Another copy of this executable runs: it has been brought forward; end quietly.
-    if (!guard.registerCopy()) return 0;
+    if (!registered) return 0;
 
     kv::gui::Program program;
     guard.setWindow(&program.mainWindow());

@@ -67,17 +67,22 @@ DemoOperator::~DemoOperator() {
 }
 
 OperatorResult DemoOperator::run() {
-    QDir().mkpath(plan_.pictures);
+    if (!plan_.pictures.isEmpty()) QDir().mkpath(plan_.pictures);
     modalWatch_->start(kModalPollMs);
     try {
         waitFor([this] { return main_.isVisible(); }, 10000, "the main window to show");
         QTest::qWait(kSettleMs);
         save(&main_, "01-started.png");
+        stage("FIND");
         find();
+        stage("connect");
         connectDevice();
+        stage("files");
         for (const RowChoice& choice : plan_.rows) chooseRow(choice);
         save(&main_, "04-files-chosen.png");
+        stage("UPGRADE");
         upgrade();
+        stage("close");
         closeProgram();
         result_.ok = true;
     } catch (const StageFailed& e) {
@@ -201,6 +206,7 @@ void DemoOperator::answerModal() {
 }
 
 void DemoOperator::answerReport(QWidget* window) {
+    stage("report");
     auto* report = static_cast<gui::TForm3*>(window);
     result_.reportText = report->Memo1->toPlainText();
     result_.verdict = report->Label3->text();
@@ -230,7 +236,12 @@ void DemoOperator::waitFor(Predicate done, int timeoutMs, const QString& stage) 
     }
 }
 
+void DemoOperator::stage(const char* name) {
+    if (plan_.onStage) plan_.onStage(QLatin1String(name));
+}
+
 void DemoOperator::save(QWidget* widget, const QString& name) {
+    if (plan_.pictures.isEmpty()) return;
     const QString path = QDir(plan_.pictures).filePath(name);
     if (widget->grab().save(path)) result_.pictures << path;
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QTableWidget;
 class QTimer;
@@ -25,7 +26,9 @@ struct RowChoice {
 struct OperatorPlan {
     QString deviceAddress;  // the network list entry double-clicked
     QList<RowChoice> rows;
-    QString pictures;  // folder for the pictures of each stage
+    QString pictures;  // folder for the pictures of each stage; empty: no pictures
+    // Told as each stage begins: "FIND", "connect", "files", "UPGRADE", "report", "close".
+    std::function<void(const QString& stage)> onStage;
     int findTimeoutMs = 30000;
     int connectTimeoutMs = 90000;
     int choiceTimeoutMs = 15000;
@@ -65,6 +68,7 @@ class DemoOperator {
     void answerReport(QWidget* report);
     template <typename Predicate>
     void waitFor(Predicate done, int timeoutMs, const QString& stage);
+    void stage(const char* name);
     void save(QWidget* widget, const QString& name);
     int rowOf(const QString& controllerType) const;
     void click(QTableWidget* grid, int row, int column);

@@ -73,6 +73,11 @@ TEST(FindTest, ListsAreEmptiedAndOnlyComPortsFoundWithoutInterfaces) {
     d.rig.state.networkTree = {"1.2.3.4 old"};
     d.rig.state.comTree = {"COM9"};
     d.rig.state.gridCells.assign(3, {"X", "1", "2", "3", "f.hex"});
+    // A connected device whose first row was ticked: the empty row shows no tick after.
+    TControllerRec ticked;
+    ticked.Selected = true;
+    d.rig.state.DeviceList[0].Controllers = {ticked, ticked};
+    d.rig.state.SelectedDevice = 0;
     sim::TextDevice serialDevice;
     d.rig.world.attachSerial("ttyUSB0", &serialDevice);
 
@@ -86,6 +91,7 @@ TEST(FindTest, ListsAreEmptiedAndOnlyComPortsFoundWithoutInterfaces) {
     EXPECT_EQ(d.rig.ui.comEntries, (std::vector<std::string>{"ttyUSB0"}));
     ASSERT_EQ(d.rig.ui.grid.size(), 1u);
     EXPECT_EQ(d.rig.ui.grid[0].cells[0], "");
+    EXPECT_FALSE(d.rig.ui.grid[0].checked);
 }
 
 TEST(FindTest, HeldDiscoveryPortMeansNothingIsSentAndNoMessage) {
@@ -140,6 +146,23 @@ TEST(FindTest, SetupAnswerWithoutModuleAnswerReadsTheTunnelButUpdatesNoEntry) {
     EXPECT_EQ(d.rig.state.DeviceList[0].Ident, "");
     EXPECT_EQ(d.rig.state.DeviceList[0].Port, 4000);
     EXPECT_EQ(d.controller(0).commands, (std::vector<std::string>{"{I}", "{S}"}));
+}
+
+// Timer1 holds still while a module's tunnel is read, and the overlay's 2.5 s count from
+// the end of that exchange, not from its start.
+TEST(FindTest, BusyTimerCountsFromTheEndOfEachAnswersHandling) {
+    DiscoveryRig d({"10.0.0.7"});
+    d.module(0).silentTunnel = true;
+    d.rig.world.localAddresses = {"10.0.0.1"};
+    FindDevices(d.rig.ctx);
+    const auto before = d.rig.clock.elapsed();
+    std::vector<std::pair<bool, std::chrono::milliseconds>> timer;
+    d.rig.ui.onBusyTimer = [&] {
+        timer.emplace_back(d.rig.ui.busyTimerRunning, d.rig.clock.elapsed() - before);
+    };
+    d.pumpAll();
+    using Event = std::pair<bool, std::chrono::milliseconds>;
+    EXPECT_EQ(timer, (std::vector<Event>{{false, 0ms}, {true, 6000ms}}));
 }
 
 TEST(FindTest, SilentOrHalfAnsweringTunnelCostsOnlyItsWaits) {

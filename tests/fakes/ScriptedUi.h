@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ class ScriptedUi : public Ui {
     std::vector<std::string> busyTexts;
     bool busyShown = false;
     int busyTimerRestarts = 0;
+    bool busyTimerRunning = true;       // Timer1 runs from the start
+    std::function<void()> onBusyTimer;  // after each stop or restart of Timer1
     DeviceProperties properties;
     std::vector<std::string> networkEntries, comEntries;
     std::vector<UsbRow> usbRows;
@@ -48,7 +51,15 @@ class ScriptedUi : public Ui {
     }
     void busyText(const std::string& text) override { busyTexts.push_back(text); }
     void busyVisible(bool visible) override { busyShown = visible; }
-    void restartBusyTimer() override { ++busyTimerRestarts; }
+    void restartBusyTimer() override {
+        ++busyTimerRestarts;
+        busyTimerRunning = true;
+        if (onBusyTimer) onBusyTimer();
+    }
+    void stopBusyTimer() override {
+        busyTimerRunning = false;
+        if (onBusyTimer) onBusyTimer();
+    }
     void deviceProperties(const DeviceProperties& p) override { properties = p; }
     void networkTree(const std::vector<std::string>& e) override { networkEntries = e; }
     void comTree(const std::vector<std::string>& e) override { comEntries = e; }

@@ -151,6 +151,40 @@ class DialogsTest : public QObject {
         form.Button2->click();
         QVERIFY(!form.isVisible());
         QCOMPARE(added.size(), 1);
+
+        // An address of blanks only counts as empty.
+        form.Edit1->setText(QStringLiteral("   "));
+        form.show();
+        form.Button1->click();
+        QVERIFY(form.isVisible());
+        QCOMPARE(added.size(), 1);
+    }
+
+    // A port that is no number: the message comes while the window is still open, then
+    // the window closes and nothing is added.
+    void addIpMisstypedPortIsToldBeforeTheWindowCloses() {
+        kv::gui::TAddIPForm form;
+        QSignalSpy added(&form, &kv::gui::TAddIPForm::addRequested);
+        form.Edit1->setText(QStringLiteral("10.1.2.3"));
+        form.CheckBox1->click();
+        form.Edit2->setText(QStringLiteral("100x1"));
+        form.show();
+
+        QString told;
+        bool formOpenMeanwhile = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            told = box->text();
+            formOpenMeanwhile = form.isVisible();
+            box->accept();
+        });
+        form.Button1->click();
+
+        QCOMPARE(told, QStringLiteral("Misstyped IP or port number"));
+        QVERIFY(formOpenMeanwhile);
+        QVERIFY(!form.isVisible());
+        QCOMPARE(added.size(), 0);
     }
 
     void askFocusesTheDefaultButton() {

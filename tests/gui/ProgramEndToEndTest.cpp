@@ -101,6 +101,30 @@ class ProgramEndToEndTest : public QObject {
         QVERIFY(text.contains("\r\nKorvandel Bootloader\r\n"));
     }
 
+    // The log is opened before the window appears: its fallback message (no data folder
+    // here) comes while no window is shown, and the window follows it.
+    void windowAppearsOnlyAfterTheLogIsOpen() {
+        QTemporaryDir dataHome, work;
+        kv::gui::Program program;
+        kv::gui::TForm1& main = program.mainWindow();
+        bool windowShownAtMessage = true;
+        QString message;
+        onNextModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            message = box->text();
+            windowShownAtMessage = main.isVisible();
+            box->accept();
+        });
+        program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
+        QVERIFY(!main.isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QVERIFY(!message.isEmpty());
+        QVERIFY(!windowShownAtMessage);
+        QVERIFY(QFile::exists(QDir(work.path()).filePath(QStringLiteral("logfile.txt"))));
+        program.shutDown();
+    }
+
   private:
     QProcess kvsim_;
 };

@@ -7,7 +7,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 #include <memory>
+#include <system_error>
 
 #include "gui/CheckPrevious.h"
 
@@ -131,6 +133,48 @@ class SingleInstanceTest : public QObject {
         // The same name under another folder is another program.
         CheckPrevious elsewhere(place.filePath(QStringLiteral("other/bootloader")));
         QVERIFY(elsewhere.registerCopy());
+    }
+
+    // A lock that cannot be made at all (here: the temporary "folder" is a file) is no
+    // second copy: the guard reports the system's reason, and the program shows it
+    // instead of ending silently.
+    void lockThatCannotBeMadeStopsTheStartWithTheSystemsReason() {
+        QTemporaryDir place;
+        const QString notAFolder = place.filePath(QStringLiteral("not-a-folder"));
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        int code = 0;
+        try {
+            CheckPrevious guard(place.filePath(QStringLiteral("bootloader")));
+            guard.registerCopy();
+        } catch (const std::system_error& e) {
+            code = e.code().value();
+        }
+        if (oldTmp.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", oldTmp);
+        }
+        QCOMPARE(code, ENOTDIR);
+
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TMPDIR"), notAFolder);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KV_BOOTLOADER_EXE), {});
+        QVERIFY(program.waitForStarted(kStartMs));
+        const QString reason = QString::fromLocal8Bit(std::generic_category().message(ENOTDIR));
+        QByteArray told;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += program.readAllStandardError()).contains(reason.toLocal8Bit()), kStartMs);
+        // The error box waits for the operator; no lock was taken meanwhile.
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        program.waitForFinished(5000);
     }
 
     void namesDependOnThePathOnly() {
