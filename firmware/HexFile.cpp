@@ -90,6 +90,9 @@ int ProcessHexFile(Context& ctx, HexReaderState& reader, int pass, std::istream&
     // Base of the 16-bit address fields: upper address byte * 0x10000 after a type 4 record,
     // segment * 16 after a type 2 record.
     std::uint32_t base = 0;
+    // Every pass starts as for a fresh file: records before the first extended linear
+    // address record are program memory, whatever the previous pass ended with.
+    reader.HexWriteCommand = kHexClassNone;
     if (pass == kHexInformationScan) {
         // A file without identification must not pass as the file scanned before it.
         ctx.state.HexControllerType.clear();

@@ -7,8 +7,7 @@ namespace kv {
 struct HexReaderState {
     // Memory class of the data records that follow, as the PIC write command that programs
     // them: 2 program memory, 5 data EEPROM, 7 configuration, 0 before the first extended
-    // linear address record. Not reset when a pass starts: records in front of a file's
-    // first type 4 record take the class the previous pass left.
+    // linear address record. Reset when a pass starts.
     int HexWriteCommand = 0;
     // Lines read by the last integrity check (the STM32 programmer's progress divides by it).
     int HexLineCount = 0;

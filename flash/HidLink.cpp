@@ -85,7 +85,6 @@ void SendHidReport(Context& ctx, ByteView payload, std::size_t count, std::uint8
 
 void ReadDeviceData(Context& ctx, HidDevice& /*device*/, ByteView data) {
     HidState& h = hidState(ctx);
-    h.HidLastReport = ctx.clock.now();
     h.HidReceived.assign(data.begin(), data.end());
     std::string dump = hexDump(data, "%02x");
     const std::uint8_t code = data.empty() ? 0 : data[0];
@@ -119,7 +118,11 @@ void ReadDeviceData(Context& ctx, HidDevice& /*device*/, ByteView data) {
         if (text.find("(P_PRG_READY)") != std::string::npos) h.HidReadySeen = true;
     }
 
-    if (h.HidTransferRunning) {
+    // Only the verify reply the transfer waits for moves it on; any other report leaves the
+    // block unconfirmed, and the silence time-out fails the transfer.
+    if (h.HidTransferRunning && h.HidVerifyAwaited && code == kHidVerifyBlock) {
+        h.HidVerifyAwaited = false;
+        h.HidLastReport = ctx.clock.now();
         ++h.HidBlockCounter;
         try {
             HidTransferStep(ctx);
@@ -134,6 +137,7 @@ void StopHidTransfer(Context& ctx, const std::string& message) {
     if (h.HidTransferRunning && h.HidAddress > h.HidStartAddress) h.HidAddress -= 32;
     h.HidTransferRunning = false;
     h.HidTransferCompleted = false;
+    h.HidVerifyAwaited = false;
     h.HidHexFile.clear();
     h.HidNextBlock = 0;
     ctx.message_box(message);

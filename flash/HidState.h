@@ -30,6 +30,9 @@ struct HidState {
     bool HidReadySeen = false;
     bool HidInfoReceived = false;
     bool HidVerifyFailed = false;
+    // A verify request went out and its reply has not come yet: the one report that moves
+    // the transfer on.
+    bool HidVerifyAwaited = false;
     std::string HidVersionReply;
     std::array<std::uint8_t, 64> HidCommand{};
     Bytes HidReceived;

@@ -50,6 +50,7 @@ void StartHidTransfer(Context& ctx, const std::string& file) {
     h.HidTransferRunning = false;
     h.HidTransferCompleted = false;
     h.HidVerifyFailed = false;
+    h.HidVerifyAwaited = false;
     h.HidAddress = h.HidStartAddress;
     if (!ctx.usb->CurrentHidDevice) {
         ctx.message_box("The USB device is not connected.");
@@ -82,8 +83,7 @@ void HidTransferStep(Context& ctx) {
             ctx.sleep(kHidEraseRound);
             ctx.ProcessMessages();
         }
-        // A reply during the erase wait has already moved the transfer on.
-        if (!h.HidTransferRunning || h.HidBlockCounter != 1) return;
+        if (!h.HidTransferRunning) return;
         ++h.HidBlockCounter;
     }
     ctx.show_status("Program/Verify " + type + "...");
@@ -116,6 +116,8 @@ void HidTransferStep(Context& ctx) {
 
     // Same address and length: the device answers with what it now holds there.
     h.HidCommand[0] = kHidVerifyBlock;
+    h.HidVerifyAwaited = true;
+    h.HidLastReport = ctx.clock.now();
     SendHidReport(ctx, h.HidCommand, 6, 0x00);
     h.HidAddress += 32;
     const int maximum = h.HidEndAddress - h.HidStartAddress;

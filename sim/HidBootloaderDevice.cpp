@@ -116,8 +116,11 @@ std::vector<Bytes> HidBootloaderDevice::codedCommand(ByteView payload) {
             return {};
         }
         case kVerifyBlock: {
-            ++counters.verifyRequests;
+            const int number = counters.verifyRequests++;
             if (silent()) return {};
+            if (faults.strayInsteadOfVerify && *faults.strayInsteadOfVerify == number) {
+                return {textReply("(P_BUSY)")};
+            }
             ++counters.verifyReplies;
             Bytes out(kInputReportSize, 0x00);
             out[0] = kVerifyBlock;

@@ -49,6 +49,9 @@ class HidBootloaderDevice {
         bool noInformation = false;
         // Answers every write block with an extra report (a chatty firmware revision).
         bool echoWrites = false;
+        // Zero-based number of the verify request answered with a stray text report
+        // instead of its verify reply.
+        std::optional<int> strayInsteadOfVerify;
     };
 
     HidBootloaderDevice(std::string product, std::string serial,

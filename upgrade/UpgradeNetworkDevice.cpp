@@ -1,4 +1,5 @@
 #include <array>
+#include <filesystem>
 #include <fstream>
 
 #include "RestoreDevice.h"
@@ -41,6 +42,9 @@ constexpr auto kRestartRetryPause = milliseconds(2000);
 constexpr int kRestartRetries = 3;
 // Bytes that start a fibre card's firmware after a successful run.
 constexpr std::array<std::uint8_t, 6> kFibreStart{0x0F, 0x0F, 0x02, 0x00, 0xFE, 0x04};
+
+// Rows of a serial-attached device programmed as microcontroller rows.
+constexpr std::int64_t kSerialCpuRows = 2;
 
 constexpr int kLineEn = 1, kLineClk = 2, kLineData = 3;
 
@@ -174,7 +178,10 @@ void ProgramPicRow(Context& ctx, const TControllerRec& row) {
     detailShown(ctx, "Programming & Verifying " + type + "...");
     if (ctx.state.RowOk) {
         std::ifstream in(row.FirmwareFile, std::ios::binary);
-        PicProgramHexFile(ctx, up.pic, up.hex, ctx.ui.quickBootload(), in);
+        const int badRecord = PicProgramHexFile(ctx, up.pic, up.hex, ctx.ui.quickBootload(), in);
+        // A pass that stopped before the end of the file (bad record, read error, verify
+        // error, lost link) left the card erased or half written.
+        if (badRecord != 0 || in.bad() || !in.eof()) ctx.state.RowOk = false;
     }
 }
 
@@ -217,10 +224,18 @@ std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
 void UploadWebPackage(Context& ctx, const TMatrixRec& device, std::size_t index) {
     const TControllerRec row = device.Controllers[index];
     const std::string& ip = ctx.state.CurrentIP;
-    const std::string folder = ctx.state.AppDataFolder + "/webpackage";
+    const std::string folder = ctx.state.AppDataFolder + "/" + kWebPackageFolder;
     detailLogged(ctx, "Unzipping Web Package to " + ctx.state.AppDataFolder + " ...");
     ctx.show_status("Unzipping ...");
+    // Content left by an earlier package must not stand in for this package's.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     UnzipWebPackage(folder, row.FirmwareFile);
+    // A package without web content is refused before the firmware goes up: the new
+    // firmware would otherwise run with the old site, and the FTP step would fail later.
+    if (!std::filesystem::is_directory(std::filesystem::path(folder) / kWebContentFolder)) {
+        throw KvError("The web package has no \"" + std::string(kWebContentFolder) + "\" folder");
+    }
     ctx.show_status("Uploading firmware.bin");
     detailLogged(ctx, "Upgrading firmware.bin");
     TftpUpload(ctx, ip, folder + "/firmware.bin", kTftpKindFirmwareImage);
@@ -244,6 +259,8 @@ void UploadWebPackage(Context& ctx, const TMatrixRec& device, std::size_t index)
         Connect(tunnel);
     }
     if (!tunnel.connected()) {
+        // The web content never went up: the device still serves the old site.
+        ctx.state.RowOk = false;
         ctx.error_box("Can not reconnect to matrix");
         return;
     }
@@ -281,8 +298,10 @@ void UpgradeNetworkDevice(Context& ctx) {
     if (!ConfirmUpgrade(ctx)) return;
 
     const auto count = static_cast<std::int64_t>(rows.size());
-    auto imageStart =
-        static_cast<std::size_t>(std::max<std::int64_t>(0, count - s.TrailingRowCount));
+    // A serial-attached device's rows are all microcontroller rows (two at most).
+    std::int64_t cpuRows = count - s.TrailingRowCount;
+    if (s.ConnectionKind == 2) cpuRows = kSerialCpuRows;
+    const auto imageStart = static_cast<std::size_t>(std::max<std::int64_t>(0, cpuRows));
     if (std::string errors = ValidateRows(ctx, rows, imageStart); !errors.empty()) {
         ctx.message_box(kWarningStart + errors);
         return;
@@ -290,83 +309,107 @@ void UpgradeNetworkDevice(Context& ctx) {
 
     UpgradeReport report;
     report.start(ctx);
+    if (s.ConnectionKind == 2) s.TrailingRowCount = 2;
 
-    // Microcontroller rows.
-    std::int64_t cpuRows = count - s.TrailingRowCount;
-    if (s.ConnectionKind == 2) {
-        s.TrailingRowCount = 2;
-        cpuRows = 4 - 2;
-    }
-    int shiftLast = 0;
-    for (std::int64_t r = 0; r < cpuRows; ++r) {
-        auto index = static_cast<std::size_t>(r);
-        if (index >= rows.size()) continue;
-        const TControllerRec row = liveRow(index);
-        if (row.FirmwareFile.empty() || !row.Selected) continue;
-        s.RowOk = true;
-        const std::string& type = row.ControllerType;
-        bool programPic = type != kCpuMatrix && type != kCpuModular;
-        if (s.ConnectionKind == 1) {
-            if (type == kCpuMatrix) {
-                s.RowOk = StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                           rows.front().FirmwareFile) &&
-                          s.RowOk;
-            } else if (type == kCpuModular) {
-                s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                            rows.front().FirmwareFile) &&
-                          s.RowOk;
-            } else if (!PreparePicTarget(ctx, snapshot, index, shiftLast)) {
-                s.RowOk = false;
-                programPic = false;
+    // The row being upgraded; an error that escapes it ends the row and the rows after it
+    // as FAILED, and the run still ends with the report and the device restored.
+    constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+    std::size_t current = kNoRow;
+    auto finishRow = [&](const std::string& type) {
+        report.addRow(type, s.RowOk);
+        current = kNoRow;
+    };
+    try {
+        // Microcontroller rows.
+        int shiftLast = 0;
+        for (std::int64_t r = 0; r < cpuRows; ++r) {
+            auto index = static_cast<std::size_t>(r);
+            if (index >= rows.size()) continue;
+            const TControllerRec row = liveRow(index);
+            if (row.FirmwareFile.empty() || !row.Selected) continue;
+            current = index;
+            s.RowOk = true;
+            const std::string& type = row.ControllerType;
+            bool programPic = type != kCpuMatrix && type != kCpuModular;
+            if (s.ConnectionKind == 1) {
+                if (type == kCpuMatrix) {
+                    s.RowOk = StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP,
+                                               rows.front().FirmwareFile) &&
+                              s.RowOk;
+                } else if (type == kCpuModular) {
+                    s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
+                                                rows.front().FirmwareFile) &&
+                              s.RowOk;
+                } else if (!PreparePicTarget(ctx, snapshot, index, shiftLast)) {
+                    s.RowOk = false;
+                    programPic = false;
+                }
+            }
+            if (programPic) ProgramPicRow(ctx, row);
+
+            ctx.set_progress(100);
+            ctx.show_status("Done!");
+            ctx.set_progress(0);
+            detailShown(ctx, "Done!");
+            ctx.sleep(kRowPause);
+            finishRow(type);
+            ClearRow(ctx, index);
+        }
+
+        // First image row: the web server image, or the web package of a matrix CPU.
+        if (count - s.TrailingRowCount >= 0 && count - s.TrailingRowCount < count) {
+            auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
+            const TControllerRec row = liveRow(index);
+            if (row.Selected && !row.FirmwareFile.empty()) {
+                current = index;
+                s.RowOk = true;
+                ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+                if (first != kCpuMatrix || direct) {
+                    detailLogged(ctx, "Upgrading Web Server ...");
+                    TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(snapshot.MAC));
+                    ClearRow(ctx, index);
+                    ctx.ports.TFTP1->close();
+                    waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
+                } else {
+                    UploadWebPackage(ctx, snapshot, index);
+                }
+                finishRow(row.ControllerType);
             }
         }
-        if (programPic) ProgramPicRow(ctx, row);
 
-        ctx.set_progress(100);
-        ctx.show_status("Done!");
-        ctx.set_progress(0);
-        detailShown(ctx, "Done!");
-        ctx.sleep(kRowPause);
-        report.addRow(type, s.RowOk);
-        ClearRow(ctx, index);
-    }
-
-    // First image row: the web server image, or the web package of a matrix CPU.
-    if (count - s.TrailingRowCount >= 0 && count - s.TrailingRowCount < count) {
-        auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
-        const TControllerRec row = liveRow(index);
-        if (row.Selected && !row.FirmwareFile.empty()) {
-            s.RowOk = true;
-            ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
-            if (first != kCpuMatrix || direct) {
-                detailLogged(ctx, "Upgrading Web Server ...");
-                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(snapshot.MAC));
+        // Second image row: the web content image.
+        if (s.TrailingRowCount == 2 && count >= 1) {
+            auto index = static_cast<std::size_t>(count - 1);
+            const TControllerRec row = liveRow(index);
+            if (row.Selected && !row.FirmwareFile.empty()) {
+                current = index;
+                s.RowOk = true;
+                for (int i = 0; i < kBeforeWebContentRounds; ++i) {
+                    if (i) ctx.ProcessMessages();
+                    ctx.sleep(kBeforeWebContent);
+                }
+                ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+                detailLogged(ctx, "Upgrading Web Content ...");
+                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, kTftpKindWebContent);
                 ClearRow(ctx, index);
                 ctx.ports.TFTP1->close();
-                waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
-            } else {
-                UploadWebPackage(ctx, snapshot, index);
+                finishRow(row.ControllerType);
             }
-            report.addRow(row.ControllerType, s.RowOk);
         }
-    }
-
-    // Second image row: the web content image.
-    if (s.TrailingRowCount == 2 && count >= 1) {
-        auto index = static_cast<std::size_t>(count - 1);
-        const TControllerRec row = liveRow(index);
-        if (row.Selected && !row.FirmwareFile.empty()) {
-            s.RowOk = true;
-            for (int i = 0; i < kBeforeWebContentRounds; ++i) {
-                if (i) ctx.ProcessMessages();
-                ctx.sleep(kBeforeWebContent);
-            }
-            ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
-            detailLogged(ctx, "Upgrading Web Content ...");
-            TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, kTftpKindWebContent);
-            ClearRow(ctx, index);
-            ctx.ports.TFTP1->close();
-            report.addRow(row.ControllerType, s.RowOk);
+    } catch (const std::exception& e) {
+        s.RowOk = false;
+        ctx.log_line(e.what());
+        ctx.error_box(e.what());
+        std::size_t from = 0;
+        if (current != kNoRow) {
+            report.addRow(rows[current].ControllerType, false);
+            ClearRow(ctx, current);
+            from = current + 1;
+        }
+        // The rows after it were not attempted; they keep their files for the next run.
+        for (std::size_t i = from; i < rows.size(); ++i) {
+            const TControllerRec row = liveRow(i);
+            if (row.Selected && !row.FirmwareFile.empty()) report.addRow(row.ControllerType, false);
         }
     }
 

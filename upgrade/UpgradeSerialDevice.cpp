@@ -64,17 +64,26 @@ void UpgradeSerialDevice(Context& ctx) {
     UpgradeReport report;
     report.start(ctx);
     s.RowOk = true;
-    ClosePort(port);
-    SetBaud(port, kBootloaderBaud);
-    SetParity(port, Parity::Even);
-    port.open();
-    ctx.sleep(kReopenSettle);
-    if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) throw KvError(kNoBootloader);
+    // An error that escapes the programming run (no answer from the bootloader, a lost
+    // port) ends the row as FAILED; the report is written and shown all the same.
+    bool programmed = false;
+    try {
+        ClosePort(port);
+        SetBaud(port, kBootloaderBaud);
+        SetParity(port, Parity::Even);
+        port.open();
+        ctx.sleep(kReopenSettle);
+        if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) throw KvError(kNoBootloader);
 
-    ctx.log_and_show("Starting bootloader...");
-    bool programmed = StmProgram(ctx, reader, row.FirmwareFile);
-    ctx.log_and_show("Finished!");
+        ctx.log_and_show("Starting bootloader...");
+        programmed = StmProgram(ctx, reader, row.FirmwareFile);
+        ctx.log_and_show("Finished!");
+    } catch (const std::exception& e) {
+        ctx.log_line(e.what());
+        ctx.error_box(e.what());
+    }
     // A failed programming run must not read as a successful upgrade.
+    s.RowOk = programmed;
     if (!programmed) report.fail();
 
     ctx.show_status("Done!");

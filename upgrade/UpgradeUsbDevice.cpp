@@ -47,9 +47,18 @@ void UpgradeUsbDevice(Context& ctx) {
     report.start(ctx);
     if (!row.FirmwareFile.empty() && row.Selected) {
         s.RowOk = true;
-        StartHidTransfer(ctx, row.FirmwareFile);
-        WaitHidTransfer(ctx);
-        report.addRow(row.ControllerType, HidTransferSucceeded(ctx));
+        // An error that escapes the transfer ends the row as FAILED; the run still ends
+        // with the finish command and the report.
+        try {
+            StartHidTransfer(ctx, row.FirmwareFile);
+            WaitHidTransfer(ctx);
+            s.RowOk = HidTransferSucceeded(ctx);
+        } catch (const std::exception& e) {
+            s.RowOk = false;
+            ctx.log_line(e.what());
+            ctx.error_box(e.what());
+        }
+        report.addRow(row.ControllerType, s.RowOk);
         ClearRow(ctx, 0);
     }
     ctx.show_status("Done!");

@@ -68,13 +68,14 @@ TEST_F(HexFileTest, LinearAddressRecordsChooseMemoryClassAndUpperByte) {
     EXPECT_TRUE(rig.state.HexFileOpened);
 }
 
-TEST_F(HexFileTest, MemoryClassCarriesOverIntoTheNextPass) {
+TEST_F(HexFileTest, EveryPassStartsAsForAFreshFile) {
     program(hexLinear(0x00F0) + "\n" + hexRecord(0, 0x10, {9}) + "\n");
     seen.clear();
-    // Records in front of the first type 4 record are classed by the previous pass.
+    // Records in front of the first type 4 record carry no class (program memory), whatever
+    // the previous pass ended with.
     program(hexRecord(0, 0x0800, {1}) + "\n" + hexLinear(0) + "\n" + hexRecord(0, 0x0800, {2}));
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].memoryClass, kHexClassEeprom);
+    EXPECT_EQ(seen[0].memoryClass, kHexClassNone);
     EXPECT_EQ(seen[1].memoryClass, kHexClassProgram);
 }
 

@@ -237,5 +237,20 @@ TEST(HidTransfer, ReportsQueuedDuringAStepDoNotNestPumps) {
     EXPECT_LE(deepest, 2);
 }
 
+TEST(HidTransfer, OnlyTheAwaitedVerifyReplyMovesABlockOn) {
+    // A stray report where a verify reply belongs leaves that block unconfirmed; the
+    // silence time-out then fails the transfer.
+    for (std::optional<int> stray : {std::optional<int>{}, std::optional<int>{5}}) {
+        SCOPED_TRACE(stray ? "stray report at verify 5" : "every verify answered");
+        Connected rig;
+        UsbImage("USB-SW").write(rig.file);
+        rig.dev.faults.strayInsteadOfVerify = stray;
+        rig.transfer();
+        EXPECT_FALSE(rig.link().HidTransferRunning);
+        EXPECT_EQ(HidTransferSucceeded(rig.ctx), !stray.has_value());
+        EXPECT_EQ(rig.dev.finished(), !stray.has_value());
+    }
+}
+
 }  // namespace
 }  // namespace kv::test
