@@ -37,7 +37,7 @@ std::optional<Bytes> FlashImageCheck::handleLine(const std::string& text) {
     if (mode == Mode::Silent) return Bytes{};
     const auto image = receiver_.image(kSlot);
     if (!image) return line(kNoImage + "\n");
-    if (Md5UpperHex(*image) != lastDigest) return line(kMismatch + "\n");
+    if (mode == Mode::Refuse || Md5UpperHex(*image) != lastDigest) return line(kMismatch + "\n");
     flashed = image;
     return line(mode == Mode::NoLineFeed ? kConfirmed : kConfirmed + "\n");
 }

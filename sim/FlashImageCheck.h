@@ -20,6 +20,7 @@ class FlashImageCheck {
         Normal,
         Silent,      // never answers the check
         NoLineFeed,  // answers the success text without its line feed
+        Refuse,      // the device does not take the image (answers as for a wrong digest)
     };
 
     static constexpr const char* kSlot = "/var/firmware.img";

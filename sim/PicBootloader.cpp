@@ -190,7 +190,9 @@ void PicBootloader::handleFrame(Bytes& out) {
 }
 
 void PicBootloader::reply(Bytes payload, Bytes& out) {
-    if (faults.dropEveryReply || faults.dropFirstReply) {
+    const bool stopped = faults.silentAfterFrames > 0 && counters.frames > faults.silentAfterFrames;
+    const bool lost = faults.dropReplyOfFrame > 0 && counters.frames == faults.dropReplyOfFrame;
+    if (faults.dropEveryReply || faults.dropFirstReply || stopped || lost) {
         faults.dropFirstReply = false;
         ++counters.droppedReplies;
         return;

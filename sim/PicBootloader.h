@@ -38,6 +38,8 @@ class PicBootloader : public StreamPeer {
         bool dropEveryReply = false;  // a silent bootloader
         int corruptReadBacks = 0;     // the next this many read replies carry a wrong data byte
         int closeAfterFrames = 0;     // the TCP connection closes after this many more frames
+        int silentAfterFrames = 0;    // the card stops answering once this many frames came in
+        int dropReplyOfFrame = 0;     // the reply to the frame with this number is lost
     };
 
     struct Counters {

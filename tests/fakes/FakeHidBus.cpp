@@ -105,7 +105,13 @@ void FakeHidBus::write(std::size_t index, int generation, ByteView report) {
         throw ChannelError("HID device is not connected");
     written.emplace_back(report.begin(), report.end());
     if (!s.model) return;
-    for (auto& reply : s.model->receive(report)) s.inbox.push_back(std::move(reply));
+    for (auto& reply : s.model->receive(report)) {
+        if (++inputReports == loseInputReport) {
+            ++lostInputReports;
+            continue;
+        }
+        s.inbox.push_back(std::move(reply));
+    }
     if (s.model->takeResetRequest()) {
         // Off the bus while it restarts; it comes back as a new device node.
         ++s.generation;

@@ -29,6 +29,11 @@ class FakeHidBus : public HidBus {
     int enumerations = 0;
     // Every report written to any device, in order.
     std::vector<Bytes> written;
+    // Input reports a device sent, counted from 1 over the bus's life; the one with the
+    // number `loseInputReport` never reaches the computer (0: none is lost).
+    int inputReports = 0;
+    int loseInputReport = 0;
+    int lostInputReports = 0;
 
     // A device without behaviour (any maker): written reports are only recorded.
     std::string plug(const std::string& manufacturer, const std::string& product,
