@@ -41,6 +41,18 @@ MsgButton AskUnreachable(Context& ctx) {
                    static_cast<int>(MsgButton::Cancel));
 }
 
+// The shift register back to its idle pattern: no card on the serial line, the CPU
+// released from reset into its firmware.
+void ReleaseRegister(Context& ctx) {
+    const std::string& ip = ctx.state.CurrentIP;
+    set_shift_register(ctx, {0, 0, 0, 0, 0, 1, 1, 0}, 0, ip);
+    ctx.ProcessMessages();
+    ctx.sleep(kShiftPause);
+    ctx.ProcessMessages();
+    set_shift_register(ctx, {0, 0, 0, 0, 1, 1, 1, 1}, 1, ip);
+    update_GPIO(ctx, kLineEn, 1, ip);
+}
+
 // The CPU of an "RV-CTL2" device leaves its bootloader and starts its firmware.
 void ReleaseSequence(Context& ctx) {
     const std::string& ip = ctx.state.CurrentIP;
@@ -49,12 +61,20 @@ void ReleaseSequence(Context& ctx) {
     ctx.log_and_show("Recovering from bootload mode and starting firmware");
     exit_BL_mode(ctx, ip);
     set_GPIO_directions(ctx, "OUTPUT", ip);
-    set_shift_register(ctx, {0, 0, 0, 0, 0, 1, 1, 0}, 0, ip);
-    ctx.ProcessMessages();
-    ctx.sleep(kShiftPause);
-    ctx.ProcessMessages();
-    set_shift_register(ctx, {0, 0, 0, 0, 1, 1, 1, 1}, 1, ip);
-    update_GPIO(ctx, kLineEn, 1, ip);
+    ReleaseRegister(ctx);
+}
+
+// What PIC rows left behind on a device whose restore is the 57600 set-up: the module's
+// bootloader mode, or a card the shift register still puts on the serial line.
+void ReleaseRunLeftovers(Context& ctx) {
+    UpgradeState& up = upgradeState(ctx);
+    if (up.bootloaderModeEntered) exit_BL_mode(ctx, ctx.state.CurrentIP);
+    if (up.cardLatched) {
+        set_GPIO_directions(ctx, "OUTPUT", ctx.state.CurrentIP);
+        ReleaseRegister(ctx);
+    }
+    up.bootloaderModeEntered = false;
+    up.cardLatched = false;
 }
 
 // Devices without a CPU row: the main controller selected again at 9600 baud.
@@ -110,6 +130,7 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
             if (belowDirect) {
                 CardReleaseAndWait(ctx);
             } else if (DirectSetup(s) || first == kCpuModular) {
+                ReleaseRunLeftovers(ctx);
                 setup_57600_none(ctx, s.CurrentIP);
             } else {
                 ReleaseSequence(ctx);
@@ -124,6 +145,7 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
             if (s.DeviceFwNumber < 300) {
                 CardRelease(ctx);
             } else if (DirectSetup(s) || first == kCpuModular) {
+                ReleaseRunLeftovers(ctx);
                 setup_57600_none(ctx, s.CurrentIP);
             } else {
                 exit_BL_mode(ctx, s.CurrentIP);

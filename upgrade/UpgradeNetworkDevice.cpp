@@ -130,14 +130,17 @@ bool PreparePicTarget(Context& ctx, const TMatrixRec& device, std::size_t row, i
         return TunnelUp(ctx, device, true);
     }
 
+    UpgradeState& up = upgradeState(ctx);
     if (direct) {
         setup_19200_none(ctx, ip);
         for (int i = 0; i < kDirectSetupSettleRounds; ++i) {
             ctx.sleep(kDirectSetupSettle);
             ctx.ProcessMessages();
         }
+        if (first == kCpuMatrix) up.cardLatched = true;
     } else {
         enter_BL_mode(ctx, ip, 19200, 0);
+        up.bootloaderModeEntered = true;
     }
     if (!TunnelUp(ctx, device, false)) return false;
     Disconnect(*ctx.ports.TcpClient1);
@@ -302,6 +305,9 @@ void UpgradeNetworkDevice(Context& ctx) {
     std::int64_t cpuRows = count - s.TrailingRowCount;
     if (s.ConnectionKind == 2) cpuRows = kSerialCpuRows;
     const auto imageStart = static_cast<std::size_t>(std::max<std::int64_t>(0, cpuRows));
+    // The files as the operator chose them, before anything reads them.
+    std::vector<FileStamp> stamps;
+    for (const auto& row : rows) stamps.push_back(StampOf(row.FirmwareFile));
     if (std::string errors = ValidateRows(ctx, rows, imageStart); !errors.empty()) {
         ctx.message_box(kWarningStart + errors);
         return;
@@ -310,12 +316,18 @@ void UpgradeNetworkDevice(Context& ctx) {
     UpgradeReport report;
     report.start(ctx);
     if (s.ConnectionKind == 2) s.TrailingRowCount = 2;
+    upgradeState(ctx).bootloaderModeEntered = false;
+    upgradeState(ctx).cardLatched = false;
 
     // The row being upgraded; an error that escapes it ends the row and the rows after it
     // as FAILED, and the run still ends with the report and the device restored.
     constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
     std::size_t current = kNoRow;
     auto finishRow = [&](const std::string& type) {
+        if (current != kNoRow && !rows[current].FirmwareFile.empty() &&
+            !FileUnchanged(ctx, rows[current].FirmwareFile, stamps[current])) {
+            s.RowOk = false;
+        }
         report.addRow(type, s.RowOk);
         current = kNoRow;
     };

@@ -42,4 +42,21 @@ bool ScanHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path
     return ProcessHexFile(ctx, reader, kHexInformationScan, in) != 0;
 }
 
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    std::error_code error;
+    stamp.size = std::filesystem::file_size(path, error);
+    if (error) return FileStamp{};
+    stamp.written = std::filesystem::last_write_time(path, error);
+    if (error) return FileStamp{};
+    stamp.exists = true;
+    return stamp;
+}
+
+bool FileUnchanged(Context& ctx, const std::string& path, const FileStamp& stamp) {
+    if (StampOf(path) == stamp) return true;
+    ctx.log_and_show("The file " + FileNameOf(path) + " changed while the upgrade ran");
+    return false;
+}
+
 }  // namespace kv

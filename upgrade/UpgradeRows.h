@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,5 +29,18 @@ std::string FileNameOf(const std::string& path);
 bool CheckHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path);
 // True when the scan found a bad record.
 bool ScanHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path);
+
+// Size and last write time of a chosen file, taken when the run starts: a file that
+// changes while the run reads it (cut short, rewritten, removed) was not programmed as the
+// operator chose it, even when every record that was read went in well.
+struct FileStamp {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type written{};
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
+// True when the file is still as stamped; otherwise logs and shows that it changed.
+bool FileUnchanged(Context& ctx, const std::string& path, const FileStamp& stamp);
 
 }  // namespace kv

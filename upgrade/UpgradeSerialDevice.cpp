@@ -50,6 +50,7 @@ void UpgradeSerialDevice(Context& ctx) {
     }
 
     HexReaderState& reader = upgradeState(ctx).hex;
+    const FileStamp stamp = StampOf(row.FirmwareFile);
     std::string errors;
     if (row.FirmwareFile.empty()) {
         errors += " Please select file for " + row.ControllerType + "\n\r";
@@ -76,7 +77,8 @@ void UpgradeSerialDevice(Context& ctx) {
         if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) throw KvError(kNoBootloader);
 
         ctx.log_and_show("Starting bootloader...");
-        programmed = StmProgram(ctx, reader, row.FirmwareFile);
+        programmed = StmProgram(ctx, reader, row.FirmwareFile) &&
+                     FileUnchanged(ctx, row.FirmwareFile, stamp);
         ctx.log_and_show("Finished!");
     } catch (const std::exception& e) {
         ctx.log_line(e.what());

@@ -10,6 +10,11 @@ namespace kv {
 struct UpgradeState {
     PicState pic;
     HexReaderState hex;
+    // What the PIC rows of a run left on a device with a CPU row that the normal restore of
+    // its kind does not undo: the module's bootloader mode (an "NRV-CTL" device not set up
+    // directly) and a card latched by the shift register (a directly set-up matrix).
+    bool bootloaderModeEntered = false;
+    bool cardLatched = false;
 };
 
 // The context's upgrade state, made on first use and kept as long as the context.

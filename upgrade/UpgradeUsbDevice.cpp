@@ -23,6 +23,7 @@ void UpgradeUsbDevice(Context& ctx) {
     // A copy: the HEX scans pump messages, and USB changes may move DeviceList entries.
     const std::vector<TControllerRec> rows = device->Controllers;
     HexReaderState& reader = upgradeState(ctx).hex;
+    const FileStamp stamp = StampOf(rows.front().FirmwareFile);
     std::string errors;
     const auto imageStart = static_cast<std::int64_t>(rows.size()) - s.TrailingRowCount;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -52,7 +53,7 @@ void UpgradeUsbDevice(Context& ctx) {
         try {
             StartHidTransfer(ctx, row.FirmwareFile);
             WaitHidTransfer(ctx);
-            s.RowOk = HidTransferSucceeded(ctx);
+            s.RowOk = HidTransferSucceeded(ctx) && FileUnchanged(ctx, row.FirmwareFile, stamp);
         } catch (const std::exception& e) {
             s.RowOk = false;
             ctx.log_line(e.what());
