@@ -139,6 +139,7 @@ void DemoOperator::chooseRow(const RowChoice& choice) {
 }
 
 void DemoOperator::upgrade() {
+    upgrading_ = true;
     QTest::mouseClick(main_.Image9, Qt::LeftButton);
     bool pictured = false;
     waitFor(
@@ -150,6 +151,7 @@ void DemoOperator::upgrade() {
             return reportSeen_;
         },
         plan_.upgradeTimeoutMs, "the upgrade report");
+    upgrading_ = false;
     waitFor([this] { return main_.Panel1->isEnabled(); }, plan_.choiceTimeoutMs,
             "UPGRADE to be enabled again after the report");
     QTest::qWait(kSettleMs);
@@ -195,6 +197,11 @@ void DemoOperator::answerModal() {
                 box->button(QMessageBox::Yes)->click();
                 return;
             }
+        }
+        if (plan_.acknowledgeUpgradeMessages && upgrading_ && box->button(QMessageBox::Ok)) {
+            result_.upgradeMessages << text;
+            box->button(QMessageBox::Ok)->click();
+            return;
         }
         unexpected_ = QStringLiteral("the message \"%1\"").arg(text);
         save(box, "unexpected-message.png");

@@ -34,6 +34,9 @@ struct OperatorPlan {
     int choiceTimeoutMs = 15000;
     int upgradeTimeoutMs = 240000;
     int closeTimeoutMs = 60000;
+    // Message and error boxes that come up during UPGRADE (a run whose rows fail) are read
+    // and acknowledged; otherwise any of them ends the run as a failure.
+    bool acknowledgeUpgradeMessages = false;
 };
 
 struct OperatorResult {
@@ -42,6 +45,7 @@ struct OperatorResult {
     QString reportText;
     QString verdict;
     QStringList pictures;
+    QStringList upgradeMessages;  // the boxes acknowledged during UPGRADE, in order
 };
 
 // Plays the operator on a started Program: FIND, a double click on the device, a tick
@@ -82,6 +86,7 @@ class DemoOperator {
     QString pendingFile_;
     QString unexpected_;
     bool reportSeen_ = false;
+    bool upgrading_ = false;
 };
 
 }  // namespace kv::demo
