@@ -46,7 +46,7 @@ constexpr std::array<std::uint8_t, 6> kFibreStart{0x0F, 0x0F, 0x02, 0x00, 0xFE, 
 // Rows of a serial-attached device programmed as microcontroller rows.
 constexpr std::int64_t kSerialCpuRows = 2;
 
-constexpr int kLineEn = 1, kLineClk = 2, kLineData = 3;
+constexpr int kLineClk = 2, kLineData = 3;
 
 // Card select bits clocked into the shift register for a PIC row of a device with a CPU
 // row; row 0 (the CPU) and rows beyond 6 keep the previous last bit.
