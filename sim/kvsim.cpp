@@ -17,10 +17,20 @@
 // --write-firmware FOLDER writes sample firmware files for every row of the upgradable
 // families named by --family and --device (all upgradable families when none is named),
 // prints their paths and ends without serving anything.
+//
+// --silent-card-after FRAMES: the last upgradable card of the first network device with
+// such cards stops answering once it has taken in that many bootloader frames (a card
+// that falls silent in the middle of its transfer). On SIGINT or SIGTERM kvsim prints the
+// state it ends with: each module's select code, serial setting and bootloader mode, and
+// whether each upgradable card and the web server image hold their sample files.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -28,7 +38,9 @@
 #include <QTimer>
 
 #include "DemoFirmware.h"
+#include "PicCard.h"
 #include "Scenario.h"
+#include "TftpReceiver.h"
 #include "World.h"
 #include "server/WorldServer.h"
 
@@ -48,6 +60,7 @@ struct Options {
     std::vector<std::pair<kv::sim::DemoFamily, std::string>> devices;
     std::string pty;
     std::string firmwareFolder;
+    long silentCardAfter = 0;
 };
 
 bool loopback(const std::string& address) {
@@ -65,8 +78,74 @@ int usage(const std::string& problem) {
     std::cerr << "kvsim: " << problem << "\n"
               << "usage: kvsim [--family " << familyList()
               << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
-                 " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]\n";
+                 " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]"
+                 " [--silent-card-after FRAMES]\n";
     return 2;
+}
+
+// Bytes a HEX text puts at each address (data records only).
+std::map<std::uint32_t, std::uint8_t> hexBytes(const std::string& text) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    std::istringstream in(text);
+    std::string line;
+    std::uint32_t base = 0;
+    auto byteAt = [&line](std::size_t i) {
+        return static_cast<std::uint8_t>(std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16));
+    };
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() < 11 || line[0] != ':') continue;
+        const std::size_t count = byteAt(0);
+        const auto address = static_cast<std::uint32_t>((byteAt(1) << 8) | byteAt(2));
+        const std::uint8_t type = byteAt(3);
+        if (type == 4) base = static_cast<std::uint32_t>((byteAt(4) << 8) | byteAt(5)) << 16;
+        if (type != 0 || line.size() < 11 + 2 * count) continue;
+        for (std::size_t i = 0; i < count; ++i)
+            bytes[base + address + static_cast<std::uint32_t>(i)] = byteAt(4 + i);
+    }
+    return bytes;
+}
+
+// What the served devices hold when kvsim ends, for scripts that check a run.
+void printEndState(kv::sim::DemoFamily family, const kv::sim::DemoDevices& devices) {
+    for (const auto& module : devices.modules) {
+        const auto line = module->serialLine();
+        std::cout << "kvsim: module " << module->config().address << ": select code "
+                  << int(module->gpio().selectCode()) << ", serial " << line.baud << " bit/s "
+                  << (line.parity == kv::Parity::None ? "no parity" : "with parity")
+                  << ", bootloader mode " << (module->gpio().bootloaderMode() ? "on" : "off")
+                  << std::endl;
+    }
+    std::map<std::string, std::string> files;
+    for (const auto& file : kv::sim::DemoFirmwareFiles(family))
+        files[file.controllerType] = file.content;
+    for (const auto& card : devices.picCards) {
+        const std::string& type = card->ident.config.words->type;
+        const auto& memory = card->bootloader.programMemory();
+        const auto expected = hexBytes(files[type]);
+        std::string verdict = "equals its file";
+        for (std::size_t a = kv::sim::kDemoProgramStart; a < memory.size(); ++a) {
+            auto it = expected.find(static_cast<std::uint32_t>(a));
+            if (memory[a] == (it == expected.end() ? 0xFF : it->second)) continue;
+            char where[64];
+            std::snprintf(where, sizeof where, "differs from its file at 0x%05zX", a);
+            verdict = where;
+            break;
+        }
+        std::cout << "kvsim: card " << type << ": program memory " << verdict << " ("
+                  << card->bootloader.counters.droppedReplies << " replies withheld)"
+                  << std::endl;
+    }
+    for (const auto& tftp : devices.tftpReceivers) {
+        const std::string& content = files["Web Server"];
+        bool holds = false;
+        for (const char* slot : {"X5", "X9"}) {
+            auto image = tftp->image(slot);
+            holds = holds || (image && std::string(image->begin(), image->end()) == content);
+        }
+        std::cout << "kvsim: web server image "
+                  << (holds ? "equals its file" : "does not equal its file") << std::endl;
+    }
 }
 
 int writeFirmware(const Options& options) {
@@ -128,6 +207,14 @@ int main(int argc, char** argv) {
                 options.firmwareFolder = value();
             } else if (arg == "--pty") {
                 options.pty = value();
+            } else if (arg == "--silent-card-after") {
+                const std::string text = value();
+                char* end = nullptr;
+                options.silentCardAfter = std::strtol(text.c_str(), &end, 10);
+                if (text.empty() || *end != '\0' || options.silentCardAfter <= 0 ||
+                    options.silentCardAfter > 1000000) {
+                    return usage("not a frame count: " + text);
+                }
             } else if (arg == "--serial-family") {
                 auto family = kv::sim::ParseDemoFamily(value());
                 if (!family || !kv::sim::IsSerialFamily(*family)) {
@@ -152,17 +239,20 @@ int main(int argc, char** argv) {
 
     kv::sim::World world;
     std::vector<kv::sim::DemoDevices> devices;
+    std::vector<kv::sim::DemoFamily> familyOf;  // of each entry of devices
     if (!serialOnly && !options.addresses.empty()) {
         kv::sim::DemoOptions network;
         network.family = options.family;
         network.addresses = options.addresses;
         devices.push_back(kv::sim::buildDemoWorld(world, network));
+        familyOf.push_back(options.family);
     }
     for (const auto& [family, address] : options.devices) {
         kv::sim::DemoOptions network;
         network.family = family;
         network.addresses = {address};
         devices.push_back(kv::sim::buildDemoWorld(world, network));
+        familyOf.push_back(family);
         std::cout << "kvsim: " << kv::sim::DemoFamilyName(family) << " at " << address << std::endl;
     }
     if (!options.pty.empty()) {
@@ -170,6 +260,16 @@ int main(int argc, char** argv) {
         serial.family = options.serialFamily;
         serial.serialPort = options.pty;
         devices.push_back(kv::sim::buildDemoWorld(world, serial));
+        familyOf.push_back(options.serialFamily);
+    }
+    if (options.silentCardAfter > 0) {
+        auto it = std::find_if(devices.begin(), devices.end(),
+                               [](const auto& d) { return !d.picCards.empty(); });
+        if (it == devices.end()) return usage("--silent-card-after needs an upgradable family");
+        auto& card = *it->picCards.back();
+        card.bootloader.faults.silentAfterFrames = static_cast<int>(options.silentCardAfter);
+        std::cout << "kvsim: card " << card.ident.config.words->type << " falls silent after "
+                  << options.silentCardAfter << " frames" << std::endl;
     }
 
     kv::sim::WorldServer server(world);
@@ -193,5 +293,7 @@ int main(int argc, char** argv) {
         if (stopRequested) QCoreApplication::quit();
     });
     watch.start(100);
-    return app.exec();
+    const int status = app.exec();
+    for (std::size_t i = 0; i < devices.size(); ++i) printEndState(familyOf[i], devices[i]);
+    return status;
 }

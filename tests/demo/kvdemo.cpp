@@ -4,11 +4,14 @@
 // the report, close. Pictures of each stage go to the pictures folder.
 //
 //   kvdemo --device 127.0.0.x --family NAME --firmware FOLDER --pictures FOLDER
+//          [--failing-run]
 //
 // The firmware folder holds the files `kvsim --write-firmware` made for the family. The
 // log file goes to the usual per-user data folder (set XDG_DATA_HOME to keep it apart).
 // Exit status: 0 when the report says "Upgrade successful", 1 when a stage did not
-// happen in time or the verdict is another, 2 for wrong arguments.
+// happen in time or the verdict is another, 2 for wrong arguments. With --failing-run
+// (kvsim serves a device that fails a row) the message boxes of the run are acknowledged
+// and printed, and the expected verdict is "Upgrade FAILED".
 
 #include <QApplication>
 #include <QDir>
@@ -25,11 +28,12 @@ namespace {
 
 const QString kLogFolder = QStringLiteral("Korvandel/KV_bootloader_v3_3_2");
 const QString kSuccess = QStringLiteral("Upgrade successful");
+const QString kFailed = QStringLiteral("Upgrade FAILED");
 
 int usage(const std::string& problem) {
     std::cerr << "kvdemo: " << problem << "\n"
               << "usage: kvdemo --device 127.0.0.x --family NAME --firmware FOLDER"
-                 " --pictures FOLDER\n";
+                 " --pictures FOLDER [--failing-run]\n";
     return 2;
 }
 
@@ -40,8 +44,13 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Korvandel Bootloader"));
 
     QString address, familyName, firmware, pictures;
+    bool failingRun = false;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--failing-run")) {
+            failingRun = true;
+            continue;
+        }
         if (i + 1 >= args.size()) return usage(args[i].toStdString() + " needs a value");
         const QString& option = args[i];
         const QString value = args[++i];
@@ -71,6 +80,7 @@ int main(int argc, char* argv[]) {
     kv::demo::OperatorPlan plan;
     plan.deviceAddress = address;
     plan.pictures = QDir(pictures).absolutePath();
+    plan.acknowledgeUpgradeMessages = failingRun;
     for (const auto& file : kv::sim::DemoFirmwareFiles(*family)) {
         const QString path = QDir(firmware).absoluteFilePath(QString::fromStdString(file.fileName));
         if (!QFileInfo::exists(path)) return usage("missing firmware file " + path.toStdString());
@@ -97,11 +107,13 @@ int main(int argc, char* argv[]) {
                   << result.reportText.toStdString() << "\n"
                   << result.verdict.toStdString() << "\n";
     }
+    for (const QString& text : result.upgradeMessages)
+        std::cout << "message box during UPGRADE: " << text.toStdString() << "\n";
     if (!result.ok) {
         std::cerr << "kvdemo: FAILED: " << result.failure.toStdString() << std::endl;
         return 1;
     }
-    if (result.verdict != kSuccess) {
+    if (result.verdict != (failingRun ? kFailed : kSuccess)) {
         std::cerr << "kvdemo: FAILED: the report says " << result.verdict.toStdString()
                   << std::endl;
         return 1;

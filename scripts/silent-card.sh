@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The whole program against kvsim with a card that falls silent in the middle of its
+# transfer, inside a private network namespace, under Xvfb. kvsim serves the upgradable
+# control panel on 127.0.0.2 whose second card (RV-BTN16) stops answering after its erase
+# and a few writes; kvdemo plays FIND, connect, a file for every row, UPGRADE, the report
+# and close. Then kvsim is stopped and tells what the devices hold.
+# Passes when: the report says RV-BTN16...FAILED and "Upgrade FAILED", the other card and
+# the web server image hold their files, and the module is back in normal operation.
+# Output goes to $BUILD_DIR/silent-card (pictures, log file, kvsim's end state).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${BUILD_DIR:-$root/build}" && pwd)
+if [ -z "${KV_IN_NAMESPACE:-}" ]; then
+  export KV_IN_NAMESPACE=1
+  exec unshare -rn "$0" "$@"
+fi
+ip link set lo up
+
+out=$build/silent-card
+panel=127.0.0.2
+family=panel-upgrade
+# The card's erase takes 2016 frames; it falls silent 60 frames into writing.
+silent_after=2076
+export XDG_DATA_HOME=$out/data-home
+logfile=$XDG_DATA_HOME/Korvandel/KV_bootloader_v3_3_2/logfile.txt
+rm -rf "$out"
+mkdir -p "$(dirname "$logfile")" "$out/pictures"
+
+"$build/sim/kvsim" --write-firmware "$out/firmware" --device "$family@$panel" >/dev/null
+
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+"$build/sim/kvsim" --device "$family@$panel" --silent-card-after "$silent_after" \
+  >"$out/kvsim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^ready' "$out/kvsim.log" && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q '^ready' "$out/kvsim.log" || { cat "$out/kvsim.log" >&2; exit 1; }
+
+status=0
+timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build/tests/demo/kvdemo" --device "$panel" --family "$family" \
+  --firmware "$out/firmware" --pictures "$out/pictures" --failing-run \
+  >"$out/kvdemo.log" 2>&1 || status=$?
+kill -TERM "$sim_pid"
+wait "$sim_pid" || true
+sim_pid=""
+
+cat "$out/kvdemo.log"
+echo "----- the report in the log file -----"
+grep -a -A 9 'UPGRADE PROCEDURE REPORT' "$logfile" | tr -d '\r' || true
+echo "----- kvsim at the end -----"
+grep '^kvsim:' "$out/kvsim.log"
+
+failed=0
+expect() {  # file, fixed text
+  if ! grep -aqF -- "$2" "$1"; then
+    echo "silent-card: missing: $2" >&2
+    failed=1
+  fi
+}
+[ "$status" -eq 0 ] || { echo "silent-card: kvdemo ended with status $status" >&2; failed=1; }
+expect "$logfile" "RV-PNL16...OK"
+expect "$logfile" "RV-BTN16...FAILED"
+expect "$logfile" "Web Server...OK"
+expect "$out/kvdemo.log" "Upgrade FAILED"
+expect "$out/kvsim.log" "card RV-PNL16: program memory equals its file"
+expect "$out/kvsim.log" "card RV-BTN16: program memory differs from its file"
+expect "$out/kvsim.log" "web server image equals its file"
+expect "$out/kvsim.log" "module $panel: select code 7, serial 9600 bit/s no parity, bootloader mode off"
+if [ "$failed" -ne 0 ]; then
+  echo "silent-card: FAILED" >&2
+  exit 1
+fi
+echo "silent-card: the silent card's row failed, the others hold their files, the device is restored"
