@@ -174,6 +174,7 @@ class StmUnsyncedEntry : public StmUpgradeRun,
 
 TEST_P(StmUnsyncedEntry, FailsCleanlyWithoutTheSyncByte) {
     const UnsyncedCase& c = GetParam();
+    SCOPED_TRACE(c.what);
     auto config = cpuConfig(c.entry);
     config.autoBaud = Stm32Bootloader::AutoBaud::ByHost;  // nobody but the tool syncs it
     plugCpu(c.wiring, config);
