@@ -1,8 +1,16 @@
 #include "QtSerialPort.h"
 
 #include <chrono>
+#include <cstring>
 
 #include <QDebug>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include "EventPump.h"
 #include "core/ports/ChannelError.h"
@@ -84,6 +92,16 @@ void QtSerialPort::setParity(Parity parity) {
 
 void QtSerialPort::write(ByteView bytes) {
     if (!port_.isOpen()) throw ChannelError("Com port " + name_ + " is not open");
+#ifdef Q_OS_UNIX
+    // Straight to the driver while Qt holds nothing back (so the order is kept): one
+    // system call per frame. Through QSerialPort every frame arms and disarms its write
+    // notifier, which wakes the thread's event loop twice and costs a poll before the
+    // bytes leave; on a stop-and-wait protocol that is paid on every exchange.
+    if (port_.bytesToWrite() == 0) {
+        writeToDriver(bytes);
+        return;
+    }
+#endif
     const char* data = reinterpret_cast<const char*>(bytes.data());
     if (port_.write(data, static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
         throw ChannelError(port_.errorString().toStdString());
@@ -94,6 +112,31 @@ void QtSerialPort::write(ByteView bytes) {
         }
     }
 }
+
+#ifdef Q_OS_UNIX
+void QtSerialPort::writeToDriver(ByteView bytes) {
+    const int fd = static_cast<int>(port_.handle());
+    const auto deadline = std::chrono::steady_clock::now() + kWriteWait;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            throw ChannelError("Write to " + name_ + " failed: " + std::strerror(errno));
+        }
+        // The driver's buffer is full: wait until it takes more, within the write wait.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) throw ChannelError("Write to " + name_ + " timed out");
+        pollfd writable{fd, POLLOUT, 0};
+        ::poll(&writable, 1, ms(left));
+    }
+}
+#endif
 
 Bytes QtSerialPort::read(std::size_t maxBytes, std::chrono::milliseconds totalTimeout) {
     Bytes out;

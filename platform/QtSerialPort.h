@@ -38,6 +38,7 @@ class QtSerialPort : public SerialPort {
     void warn(const std::string& text);
     void applyBaud();
     void applyParity();
+    void writeToDriver(ByteView bytes);
 
     QSerialPort port_;
     std::string name_ = "COM1";

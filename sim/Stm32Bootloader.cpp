@@ -44,7 +44,7 @@ void Stm32Bootloader::reset(bool boot0) {
     if (!boot0) {
         phase_ = Phase::UserProgram;
     } else {
-        phase_ = config_.syncedOnEntry ? Phase::Command : Phase::WaitSync;
+        phase_ = config_.autoBaud == AutoBaud::ByBoard ? Phase::Command : Phase::WaitSync;
     }
 }
 
@@ -106,7 +106,10 @@ void Stm32Bootloader::byte(std::uint8_t b, Bytes& out) {
         case Phase::UserProgram:
             return;
         case Phase::WaitSync:
-            if (b == kSync) {
+            if (b == kSync && faults.lostSyncs > 0) {
+                --faults.lostSyncs;
+                ++counters.ignoredBytes;
+            } else if (b == kSync) {
                 ++counters.syncs;
                 ack(out);
                 phase_ = Phase::Command;

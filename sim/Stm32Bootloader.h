@@ -19,14 +19,39 @@ class Stm32Bootloader : public StreamPeer {
     static constexpr std::uint8_t kNack = 0x1F;
     static constexpr std::uint8_t kSync = 0x7F;
 
+    // The ways a CPU card gets into its bootloader, as the upgrade procedures use them.
+    enum class Entry {
+        SerialDevice,          // COM port at 115200 8E1, the tool sends 0x7F
+        MatrixBootloaderMode,  // "RV-CTL2" through the module's bootloader mode + 0x7F
+        MatrixDirectSetup,     // "RV-CTL2" of a device with direct set-up: no 0x7F sent
+        Modular,               // "NRV-CTL": no 0x7F sent
+    };
+    enum class AutoBaud {
+        ByHost,   // the chip waits for the host's 0x7F and answers nothing before it
+        ByBoard,  // the board's own firmware runs the auto-baud before handing the line over
+    };
+
+    // The system bootloader measures the line from the first 0x7F it receives and is
+    // silent until then (STM32 application note AN3155, "USART bootloader code
+    // sequence"). The tool sends that byte only on the serial path and on the matrix
+    // path through the module's bootloader mode; on the direct set-up and modular paths
+    // it starts with the version command, so there the board's firmware must have done
+    // the auto-baud before it let the module's line through to the chip.
+    static constexpr AutoBaud autoBaudOf(Entry entry) {
+        return entry == Entry::SerialDevice || entry == Entry::MatrixBootloaderMode
+                   ? AutoBaud::ByHost
+                   : AutoBaud::ByBoard;
+    }
+
     struct Config {
         std::uint16_t productId = 0x410;  // medium density F10x
         std::uint8_t version = 0x22;
         LineSettings line{57600, Parity::Even};
         // A serial line whose setting the tool cannot change (a pty) is not checked.
         bool checkLine = true;
-        // Some boards run the auto-baud themselves before handing the line over.
-        bool syncedOnEntry = false;
+        // Who sends the 0x7F auto-baud byte after a reset into the bootloader (see
+        // autoBaudOf). A chip left to the host answers nothing before that byte.
+        AutoBaud autoBaud = AutoBaud::ByHost;
         // Reset with BOOT0 high at power-up.
         bool startInBootloader = true;
         std::size_t flashSize = 128 * 1024;
@@ -42,6 +67,7 @@ class Stm32Bootloader : public StreamPeer {
         int silentAfterCommands = 0;  // after this many commands the chip stops answering
         int lostWriteAckFrom = 0;     // writes with these numbers land but their ACK is lost
         int lostWriteAckCount = 1;
+        int lostSyncs = 0;  // this many 0x7F bytes never reach the chip (line settling)
     };
 
     struct Counters {

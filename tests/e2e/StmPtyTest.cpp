@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -95,10 +96,10 @@ TEST_F(StmPty, Stm32flashIdentifiesWritesVerifiesAndReadsTheModel) {
               Bytes(expected.begin(), expected.begin() + 0x1800));
 }
 
-// The serial procedure's part: port at 115200 even parity, the synchronisation byte,
-// then the programming run, over the real Qt serial channel.
-TEST_F(StmPty, ToolProgramsTheModelOverASerialLine) {
-    StmPtyRig rig(STM32_PTY_PEER, folder / "link");
+// The serial procedure's part over the real Qt serial channel: port at 115200 even
+// parity, the synchronisation byte, then the programming run. Returns what the run said.
+bool programOverPty(StmPtyRig& rig, const fs::path& folder, const std::string& hexFile,
+                    ScriptedUi& ui) {
     int argc = 1;
     char name[] = "stm32_pty_tests";
     char* argv[] = {name, nullptr};
@@ -107,7 +108,6 @@ TEST_F(StmPty, ToolProgramsTheModelOverASerialLine) {
     state.DebugSwitch = "ON";
     LogFile log;
     log.open(folder.string(), folder.string());
-    ScriptedUi ui;
     SteadyClock clock;
     QtSerialPort com;
     std::vector<std::string> warnings;
@@ -122,19 +122,42 @@ TEST_F(StmPty, ToolProgramsTheModelOverASerialLine) {
     com.open();
     com.setBaud(115200);
     com.setParity(Parity::Even);
-    ASSERT_TRUE(StmCommand(ctx, kStmSync));
-    ASSERT_EQ(state.RxBuffer[0], kStmAck);
+    if (!StmCommand(ctx, kStmSync) || state.RxBuffer[0] != kStmAck) return false;
 
     HexReaderState reader;
     std::ifstream in(hexFile, std::ios::binary);
-    ASSERT_TRUE(CheckHexFile(ctx, reader, in));
-    EXPECT_TRUE(StmProgram(ctx, reader, hexFile));
+    if (!CheckHexFile(ctx, reader, in)) return false;
+    const bool ok = StmProgram(ctx, reader, hexFile);
     com.close();
     log.close();
+    return ok;
+}
 
+TEST_F(StmPty, ToolProgramsTheModelOverASerialLine) {
+    StmPtyRig rig(STM32_PTY_PEER, folder / "link");
+    ScriptedUi ui;
+    EXPECT_TRUE(programOverPty(rig, folder, hexFile, ui));
     const auto result = rig.stop();
     EXPECT_EQ(result.flash, flashImage(kFirmware));
     EXPECT_EQ(result.stats.at("nacks"), 0);
+    EXPECT_EQ(ui.memo.back(), "End of program memory space");
+}
+
+// A whole 128 KiB flash from records of odd lengths at odd addresses, with holes: every
+// write the model takes is word-aligned, and one write whose ACK is lost mid-image is
+// found written by the read-back before its retry.
+TEST_F(StmPty, ToolProgramsA128KiBImageOfUnevenRecordsThroughALostAnswer) {
+    const UnevenImage image = unevenImage(0x08000001, 0x08020000, 21);
+    const std::string file = (folder / "uneven.hex").string();
+    writeFile(file, image.hex);
+    StmPtyRig rig(STM32_PTY_PEER, folder / "link", {"--lose-write-ack", "300"});
+    ScriptedUi ui;
+    EXPECT_TRUE(programOverPty(rig, folder, file, ui)) << ui.memo.back();
+    const auto result = rig.stop();
+    EXPECT_TRUE(result.flash == flashImage(image.records)) << "flash differs from the file";
+    EXPECT_EQ(result.stats.at("refused_writes"), 0);
+    EXPECT_EQ(result.stats.at("nacks"), 0);  // the lost write was not sent again
+    EXPECT_EQ(std::count(ui.memo.begin(), ui.memo.end(), "No response received: write data"), 1);
     EXPECT_EQ(ui.memo.back(), "End of program memory space");
 }
 

@@ -43,9 +43,9 @@ class StmProgramRun : public ::testing::Test {
         ASSERT_TRUE(StmCommand(rig.ctx, kStmSync));
     }
 
-    // The chip behind a tunnel that is already synchronised.
+    // The chip behind a tunnel of a modular device, synchronised by its board.
     void onTunnel() {
-        config.syncedOnEntry = true;
+        config.autoBaud = Stm32Bootloader::autoBaudOf(Stm32Bootloader::Entry::Modular);
         chip = std::make_unique<Stm32Bootloader>(config);
         rig.world.listenTcp("127.0.0.2", 10001,
                             [this] { return std::make_unique<PeerLink>(*chip); });

@@ -2,7 +2,10 @@
 // taking as long as a real 8E1 line would for every byte in each direction.
 //
 //   stm32_pty_peer --port PATH [--baud 115200] [--pace] [--bits 11] [--product 0x410]
-//                  [--version 0x22] [--synced] [--ready FILE] [--dump FILE] [--stats FILE]
+//                  [--version 0x22] [--synced] [--lose-write-ack N] [--ready FILE]
+//                  [--dump FILE] [--stats FILE]
+//
+// --lose-write-ack N: the Nth write lands but its ACK is never sent.
 //
 // Runs until SIGTERM/SIGINT or until the other end goes away; then writes the flash
 // contents to --dump and the byte counters to --stats.
@@ -41,6 +44,7 @@ struct Options {
     int bitsPerByte = 11;  // start, 8 data, parity, stop
     bool pace = false;
     bool synced = false;
+    int loseWriteAck = 0;
     unsigned product = 0x410;
     unsigned version = 0x22;
 };
@@ -66,6 +70,8 @@ Options parse(int argc, char** argv) {
             o.pace = true;
         else if (arg == "--synced")
             o.synced = true;
+        else if (arg == "--lose-write-ack")
+            o.loseWriteAck = std::stoi(value());
         else if (arg == "--product")
             o.product = static_cast<unsigned>(std::stoul(value(), nullptr, 0));
         else if (arg == "--version")
@@ -119,10 +125,12 @@ int main(int argc, char** argv) {
 
     kv::sim::Stm32Bootloader::Config config;
     config.checkLine = false;
-    config.syncedOnEntry = options.synced;
+    config.autoBaud = options.synced ? kv::sim::Stm32Bootloader::AutoBaud::ByBoard
+                                     : kv::sim::Stm32Bootloader::AutoBaud::ByHost;
     config.productId = static_cast<std::uint16_t>(options.product);
     config.version = static_cast<std::uint8_t>(options.version);
     kv::sim::Stm32Bootloader chip(config);
+    chip.faults.lostWriteAckFrom = options.loseWriteAck;
 
     if (!options.ready.empty()) std::ofstream(options.ready) << "ready\n";
 
@@ -216,7 +224,8 @@ int main(int argc, char** argv) {
               << "writes " << chip.counters.writes << "\n"
               << "reads " << chip.counters.reads << "\n"
               << "syncs " << chip.counters.syncs << "\n"
-              << "nacks " << chip.counters.nacks << "\n";
+              << "nacks " << chip.counters.nacks << "\n"
+              << "refused_writes " << chip.counters.refusedWrites << "\n";
     }
     return 0;
 }

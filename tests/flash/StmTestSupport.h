@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,40 @@ inline Bytes pattern(std::size_t size, std::uint8_t seed = 1) {
         b = static_cast<std::uint8_t>(x >> 16);
     }
     return data;
+}
+
+// Records of odd lengths, most at odd addresses, with a few holes, over [first, end) as
+// some toolchains write them (a type 4 record at every 64 KiB segment), and the data the
+// file holds. Records that share a 4-byte word are common in it.
+struct UnevenImage {
+    std::string hex;
+    std::vector<HexSegment> records;
+};
+inline UnevenImage unevenImage(std::uint32_t first, std::uint32_t end, std::uint8_t seed) {
+    static constexpr std::size_t kLengths[] = {13, 7, 16, 11, 3, 9, 1, 15, 5};
+    const Bytes data = pattern(end - first, seed);
+    UnevenImage image;
+    std::uint32_t upper = 0xFFFFFFFF;
+    std::size_t n = 0;
+    for (std::uint32_t address = first; address < end; ++n) {
+        if (n % 37 == 36) {
+            address += 5;  // a hole the file does not describe
+            continue;
+        }
+        std::size_t length = kLengths[n % std::size(kLengths)];
+        length = std::min<std::size_t>({length, end - address, 0x10000 - (address & 0xFFFF)});
+        if ((address >> 16) != upper) {
+            upper = address >> 16;
+            image.hex += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+        }
+        const auto at = data.begin() + static_cast<std::ptrdiff_t>(address - first);
+        HexSegment record{address, Bytes(at, at + static_cast<std::ptrdiff_t>(length))};
+        image.hex += hexRecord(0, static_cast<std::uint16_t>(address), record.data);
+        image.records.push_back(std::move(record));
+        address += static_cast<std::uint32_t>(length);
+    }
+    image.hex += hexRecord(1, 0, {});
+    return image;
 }
 
 // The flash of an erased chip with the segments programmed.

@@ -24,9 +24,11 @@ const std::string kIp = "127.0.0.2";
 const std::vector<HexSegment> kFirmware{{0x08000000, pattern(1000, 5)},
                                         {0x08004000, pattern(300, 6)}};
 
-Stm32Bootloader::Config cpuConfig(bool syncedOnEntry) {
+using Entry = Stm32Bootloader::Entry;
+
+Stm32Bootloader::Config cpuConfig(Entry entry) {
     Stm32Bootloader::Config config;
-    config.syncedOnEntry = syncedOnEntry;
+    config.autoBaud = Stm32Bootloader::autoBaudOf(entry);
     config.startInBootloader = false;  // running its firmware until the tool resets it
     return config;
 }
@@ -49,8 +51,11 @@ class StmUpgradeRun : public ::testing::Test {
         ASSERT_TRUE(CheckHexFile(rig.ctx, reader, in));
     }
 
-    void plugCpu(Stm32BootControl::Wiring wiring, bool syncedOnEntry) {
-        cpu = std::make_unique<Stm32Bootloader>(cpuConfig(syncedOnEntry));
+    void plugCpu(Stm32BootControl::Wiring wiring, Entry entry) {
+        plugCpu(wiring, cpuConfig(entry));
+    }
+    void plugCpu(Stm32BootControl::Wiring wiring, const Stm32Bootloader::Config& config) {
+        cpu = std::make_unique<Stm32Bootloader>(config);
         control = std::make_unique<Stm32BootControl>(*cpu, module.gpio(), wiring);
         module.setSerialDevice(cpu.get());
     }
@@ -73,7 +78,7 @@ class StmUpgradeRun : public ::testing::Test {
 };
 
 TEST_F(StmUpgradeRun, ModularCpuIsProgrammedAndRestarted) {
-    plugCpu(Stm32BootControl::Wiring::DirectLines, true);
+    plugCpu(Stm32BootControl::Wiring::DirectLines, Entry::Modular);
     ASSERT_TRUE(StmUpgradeModular(rig.ctx, reader, kIp, file));
     EXPECT_EQ(cpu->memory().flash(), flashImage(kFirmware));
     // The bootloader ran at 57600 8E1; afterwards the CPU runs its firmware at 57600 8N1.
@@ -93,7 +98,7 @@ TEST_F(StmUpgradeRun, ModularCpuIsProgrammedAndRestarted) {
 
 TEST_F(StmUpgradeRun, ModularCpuThatNeverStartsItsBootloaderFailsTheRow) {
     // BOOT0 is not wired: the reset pulse restarts the firmware, which ignores the tool.
-    cpu = std::make_unique<Stm32Bootloader>(cpuConfig(true));
+    cpu = std::make_unique<Stm32Bootloader>(cpuConfig(Entry::Modular));
     module.setSerialDevice(cpu.get());
     EXPECT_FALSE(StmUpgradeModular(rig.ctx, reader, kIp, file));
     EXPECT_TRUE(shown("There is no response from the bootloader."));
@@ -102,7 +107,7 @@ TEST_F(StmUpgradeRun, ModularCpuThatNeverStartsItsBootloaderFailsTheRow) {
 }
 
 TEST_F(StmUpgradeRun, TunnelThatNeverOpensIsGivenUpAndTheCpuRestored) {
-    plugCpu(Stm32BootControl::Wiring::DirectLines, true);
+    plugCpu(Stm32BootControl::Wiring::DirectLines, Entry::Modular);
     rig.state.DeviceList[0].Port = 10002;  // nobody listens there
     const auto start = rig.clock.elapsed();
     EXPECT_FALSE(StmUpgradeModular(rig.ctx, reader, kIp, file));
@@ -114,7 +119,7 @@ TEST_F(StmUpgradeRun, TunnelThatNeverOpensIsGivenUpAndTheCpuRestored) {
 }
 
 TEST_F(StmUpgradeRun, MatrixCpuThroughTheModulesBootloaderMode) {
-    plugCpu(Stm32BootControl::Wiring::ShiftRegister, false);
+    plugCpu(Stm32BootControl::Wiring::ShiftRegister, Entry::MatrixBootloaderMode);
     ASSERT_TRUE(StmUpgradeMatrix(rig.ctx, reader, kIp, file));
     EXPECT_EQ(cpu->memory().flash(), flashImage(kFirmware));
     EXPECT_EQ(cpu->counters.syncs, 1);
@@ -131,7 +136,7 @@ TEST_F(StmUpgradeRun, MatrixCpuThroughTheModulesBootloaderMode) {
 
 TEST_F(StmUpgradeRun, MatrixCpuWithDirectSetup) {
     rig.state.DirectSetupMatrix = true;
-    plugCpu(Stm32BootControl::Wiring::ShiftRegister, true);
+    plugCpu(Stm32BootControl::Wiring::ShiftRegister, Entry::MatrixDirectSetup);
     ASSERT_TRUE(StmUpgradeMatrix(rig.ctx, reader, kIp, file));
     EXPECT_EQ(cpu->memory().flash(), flashImage(kFirmware));
     EXPECT_EQ(gpioCommands(0x20), 0);
@@ -141,7 +146,7 @@ TEST_F(StmUpgradeRun, MatrixCpuWithDirectSetup) {
 }
 
 TEST_F(StmUpgradeRun, MatrixSyncUnansweredLeavesAtOnce) {
-    plugCpu(Stm32BootControl::Wiring::ShiftRegister, false);
+    plugCpu(Stm32BootControl::Wiring::ShiftRegister, Entry::MatrixBootloaderMode);
     module.silentTunnel = true;
     try {
         (void)StmUpgradeMatrix(rig.ctx, reader, kIp, file);
@@ -152,6 +157,61 @@ TEST_F(StmUpgradeRun, MatrixSyncUnansweredLeavesAtOnce) {
     EXPECT_FALSE(shown("Starting bootloader..."));
     EXPECT_EQ(gpioCommands(0x21), 0);
 }
+
+// A chip that never saw a 0x7F answers nothing: the bootloader-mode path whose sync byte
+// is lost leaves at once with its error, and the paths that send none (direct set-up,
+// modular) on a board that did not synchronise the chip end the run with the bootloader's
+// error and still restore the CPU. Nothing is erased or written in any case.
+struct UnsyncedCase {
+    const char* what;
+    Entry entry;
+    Stm32BootControl::Wiring wiring;
+    bool modularProcedure;
+    bool raises;
+};
+class StmUnsyncedEntry : public StmUpgradeRun,
+                         public ::testing::WithParamInterface<UnsyncedCase> {};
+
+TEST_P(StmUnsyncedEntry, FailsCleanlyWithoutTheSyncByte) {
+    const UnsyncedCase& c = GetParam();
+    SCOPED_TRACE(c.what);
+    auto config = cpuConfig(c.entry);
+    config.autoBaud = Stm32Bootloader::AutoBaud::ByHost;  // nobody but the tool syncs it
+    plugCpu(c.wiring, config);
+    cpu->faults.lostSyncs = 1;  // the tool's 0x7F, where it sends one, is lost
+    rig.state.DirectSetupMatrix = c.entry == Entry::MatrixDirectSetup;
+    std::string raised;
+    bool ok = false;
+    try {
+        ok = c.modularProcedure ? StmUpgradeModular(rig.ctx, reader, kIp, file)
+                                : StmUpgradeMatrix(rig.ctx, reader, kIp, file);
+    } catch (const KvError& e) {
+        raised = e.what();
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(cpu->counters.commands, 0);
+    EXPECT_EQ(cpu->memory().flash(), Bytes(128 * 1024, 0xFF));
+    EXPECT_FALSE(shown("STM32F10x found"));
+    if (c.raises) {
+        EXPECT_EQ(raised, "There is no response from the bootloader.");
+        EXPECT_FALSE(shown("Starting bootloader..."));
+    } else {
+        EXPECT_EQ(raised, "");
+        EXPECT_TRUE(shown("There is no response from the bootloader."));
+        EXPECT_TRUE(shown("Finished."));
+        EXPECT_FALSE(cpu->inBootloader());
+        EXPECT_EQ(module.serialLine(), (sim::LineSettings{57600, Parity::None}));
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Entries, StmUnsyncedEntry,
+    ::testing::Values(UnsyncedCase{"matrix bootloader mode", Entry::MatrixBootloaderMode,
+                                   Stm32BootControl::Wiring::ShiftRegister, false, true},
+                      UnsyncedCase{"matrix direct set-up", Entry::MatrixDirectSetup,
+                                   Stm32BootControl::Wiring::ShiftRegister, false, false},
+                      UnsyncedCase{"modular", Entry::Modular, Stm32BootControl::Wiring::DirectLines,
+                                   true, false}),
+    [](const ::testing::TestParamInfo<UnsyncedCase>& c) { return std::to_string(c.index); });
 
 }  // namespace
 }  // namespace kv::test

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <pty.h>
 #include <unistd.h>
 
 #include "FakeRig.h"
@@ -102,6 +103,52 @@ TEST(SerialPort, MissingPortFailsToOpen) {
     EXPECT_THROW(OpenPort(port, "/dev/kv-no-such-port"), ChannelError);
     EXPECT_FALSE(port.isOpen());
     EXPECT_TRUE(port.poll().empty());
+}
+
+// Frames go to the driver in as many pieces as it takes; a far end that reads slowly gets
+// them whole and in order, one that never reads ends the write with an error in bounded
+// time instead of blocking the engine.
+TEST(SerialPort, WritesLargerThanTheDriverTakesAtOnce) {
+    struct Case {
+        const char* what;
+        bool farEndReads;
+    };
+    for (const Case c : {Case{"slow reader", true}, Case{"nobody reads", false}}) {
+        int master = -1, slave = -1;
+        char name[128] = {};
+        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0) << c.what;
+        QtSerialPort port;
+        port.setName(name);
+        port.open();
+        Bytes data(256 * 1024);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+        Bytes received;
+        std::thread reader([&] {
+            if (!c.farEndReads) return;
+            std::uint8_t chunk[4096];
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (received.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
+                const ssize_t n = ::read(master, chunk, sizeof chunk);
+                if (n > 0) received.insert(received.end(), chunk, chunk + n);
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        if (c.farEndReads) {
+            EXPECT_NO_THROW(port.write(data)) << c.what;
+        } else {
+            EXPECT_THROW(port.write(data), ChannelError) << c.what;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << c.what;
+        }
+        reader.join();
+        if (c.farEndReads) {
+            EXPECT_TRUE(received == data) << c.what << ": " << received.size();
+        }
+        port.close();
+        ::close(slave);
+        ::close(master);
+    }
 }
 
 TEST(UdpOnLoopback, GpioMessageIsAnsweredAndSilenceTimesOut) {
