@@ -268,7 +268,7 @@ class Run {
         config.initialFill = 0x00;  // old firmware: a row never erased shows
         return std::make_unique<sim::PicBootloader>(config);
     }
-    void addCpu(sim::Stm32BootControl::Wiring wiring, bool synced);
+    void addCpu(sim::Stm32BootControl::Wiring wiring, sim::Stm32Bootloader::Entry entry);
     void addImageServices(bool webPackage);
     TControllerRec& addRow(const std::string& type, const std::string& hw = "");
     void choosePicFile(std::size_t index, sim::PicBootloader& pic);
@@ -419,9 +419,9 @@ void Run::chooseWebPackage(std::size_t index) {
     c.file = path.string();
 }
 
-void Run::addCpu(sim::Stm32BootControl::Wiring wiring, bool synced) {
+void Run::addCpu(sim::Stm32BootControl::Wiring wiring, sim::Stm32Bootloader::Entry entry) {
     sim::Stm32Bootloader::Config config;
-    config.syncedOnEntry = synced;
+    config.autoBaud = sim::Stm32Bootloader::autoBaudOf(entry);
     config.startInBootloader = false;  // running its firmware until the tool resets it
     cpu_ = std::make_unique<sim::Stm32Bootloader>(config);
     boot_ = std::make_unique<sim::Stm32BootControl>(*cpu_, module_->gpio(), wiring);
@@ -470,7 +470,9 @@ void Run::buildMatrix(bool direct) {
     config.serialLine = normalLine_;
     module_ = std::make_unique<sim::NetworkModule>(config);
     netModule_ = module_.get();
-    addCpu(sim::Stm32BootControl::Wiring::ShiftRegister, direct);
+    addCpu(sim::Stm32BootControl::Wiring::ShiftRegister,
+           direct ? sim::Stm32Bootloader::Entry::MatrixDirectSetup
+                  : sim::Stm32Bootloader::Entry::MatrixBootloaderMode);
     bus_ = std::make_unique<sim::CardBus>(&module_->gpio());
     bus_->setDefault(cpu_.get());
     module_->setSerialDevice(bus_.get());
@@ -525,7 +527,7 @@ void Run::buildModular() {
     config.serialLine = normalLine_;
     module_ = std::make_unique<sim::NetworkModule>(config);
     netModule_ = module_.get();
-    addCpu(sim::Stm32BootControl::Wiring::DirectLines, true);
+    addCpu(sim::Stm32BootControl::Wiring::DirectLines, sim::Stm32Bootloader::Entry::Modular);
     bus_ = std::make_unique<sim::CardBus>(&module_->gpio());
     bus_->setDefault(cpu_.get());
     cards_.push_back(newCard());
