@@ -112,6 +112,8 @@ void PicBootloader::handleFrame(Bytes& out) {
         closed_ = true;
         ++counters.closedConnections;
     }
+    // A card that dies in the middle of a run: every later frame goes unanswered.
+    if (faults.silentAfterFrames > 0 && --faults.silentAfterFrames == 0) faults.dropEveryReply = true;
     unsigned sum = 0;
     for (std::uint8_t b : frame_) sum += b;
     if (frame_.size() < 2 || (sum & 0xFF) != 0) {

@@ -38,6 +38,7 @@ class PicBootloader : public StreamPeer {
         bool dropEveryReply = false;  // a silent bootloader
         int corruptReadBacks = 0;     // the next this many read replies carry a wrong data byte
         int closeAfterFrames = 0;     // the TCP connection closes after this many more frames
+        int silentAfterFrames = 0;    // goes silent for good after this many more frames
     };
 
     struct Counters {
