@@ -35,7 +35,7 @@ struct Console {
     std::mutex mutex_;
     std::vector<std::string> lines_;  // one per device, in first-seen order
     std::vector<std::string> names_;
-    bool drawn_ = false;
+    std::size_t drawnLines_ = 0;  // lines of the block on the terminal now
 };
 
 // Ctrl-C for a run: sessions attached while the run lasts get requestInterrupt() when

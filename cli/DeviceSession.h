@@ -41,7 +41,15 @@ std::optional<Target> ParseTarget(const std::string& text, std::string& error);
 
 // The "Handle as" choices, by the names the window's menu shows ("RV-CTL2", "HQLX-FBR",
 // "NRV-FK-TW-SN500", "NRV-TW-SN500S", "RV6x6-2WQRI-Max", "NRV5x5", "LNK-FBR-RC-330").
-enum class HandleAsType { RvCtl2, HqlxFbr, NrvFkTwSn500, NrvTwSn500s, Rv6x6Max, Nrv5x5, LnkFbrRc330 };
+enum class HandleAsType {
+    RvCtl2,
+    HqlxFbr,
+    NrvFkTwSn500,
+    NrvTwSn500s,
+    Rv6x6Max,
+    Nrv5x5,
+    LnkFbrRc330
+};
 // Case-insensitive; nullopt for an unknown name.
 std::optional<HandleAsType> ParseHandleAs(const std::string& name);
 std::string HandleAsName(HandleAsType type);
@@ -106,12 +114,12 @@ struct RowOutcome {
 };
 
 struct UpgradeOutcome {
-    SessionResult result;               // BadInput / Question / Interrupted / NotFound ...
-    std::vector<RowOutcome> rows;       // one per "<type>...OK/FAILED" report line
-    std::vector<std::string> report;    // the report's text lines as the window shows them
-    std::string verdict;                // "Upgrade successful" / "Upgrade FAILED"
-    bool success = false;               // verdict of the report
-    bool interrupted = false;           // requestInterrupt() cut the run short
+    SessionResult result;             // BadInput / Question / Interrupted / NotFound ...
+    std::vector<RowOutcome> rows;     // one per "<type>...OK/FAILED" report line
+    std::vector<std::string> report;  // the report's text lines as the window shows them
+    std::string verdict;              // "Upgrade successful" / "Upgrade FAILED"
+    bool success = false;             // verdict of the report
+    bool interrupted = false;         // requestInterrupt() cut the run short
     int retransmissions = 0;
     int rewrites = 0;
     std::chrono::milliseconds duration{0};
@@ -123,11 +131,11 @@ struct UpgradeOutcome {
 struct ProgressEvent {
     int row = -1;  // grid row being upgraded, -1 when none is known
     std::string type;
-    int percent = 0;                 // 0..100
-    std::uint64_t bytes = 0;         // estimated bytes done of the row's file
-    std::uint64_t totalBytes = 0;    // bytes of the row's file (HEX: data bytes)
+    int percent = 0;                               // 0..100
+    std::uint64_t bytes = 0;                       // estimated bytes done of the row's file
+    std::uint64_t totalBytes = 0;                  // bytes of the row's file (HEX: data bytes)
     std::optional<std::chrono::seconds> timeLeft;  // none until it can be estimated
-    std::string status;              // the status line ("Programming & Verifying ...")
+    std::string status;  // the status line ("Programming & Verifying ...")
 };
 
 // ---------------------------------------------------------------------------------------
@@ -135,13 +143,13 @@ struct ProgressEvent {
 // answered with its safe (default) button at once and the operation fails with
 // SessionError::Question, naming the flag that would answer it; nothing waits.
 enum class Question {
-    Connect,             // "Do you want to establish connenction with the device?"
-    Upgrade,             // "Do you really want to upgrade?" (--yes)
-    ProtocolSwitch,      // "Protocol#2 is active! Do you want to switch ...?"
-    UnreachableDevice,   // "The selected device is unreachable! ... continue?"
-    UsbBootloaderMode,   // the USB device's "... upgrade mode ..." question (--yes)
-    ModifyPath,          // "Do you really want to modify the path?" (the session answers)
-    Exit,                // "Do you really want to exit?" (the session's close answers)
+    Connect,            // "Do you want to establish connenction with the device?"
+    Upgrade,            // "Do you really want to upgrade?" (--yes)
+    ProtocolSwitch,     // "Protocol#2 is active! Do you want to switch ...?"
+    UnreachableDevice,  // "The selected device is unreachable! ... continue?"
+    UsbBootloaderMode,  // the USB device's "... upgrade mode ..." question (--yes)
+    ModifyPath,         // "Do you really want to modify the path?" (the session answers)
+    Exit,               // "Do you really want to exit?" (the session's close answers)
     Other,
 };
 // Which question a text is.
@@ -250,9 +258,10 @@ DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options 
 // ---------------------------------------------------------------------------------------
 // The Intel HEX integrity check and the information scan of a file.
 struct FileCheck {
-    SessionResult result;       // BadInput when the file cannot be read
-    bool checksumOk = false;    // every record sound
-    std::string controllerType; // from the information scan, empty when none
+    SessionResult result;        // BadInput when the file cannot be read
+    bool checksumOk = false;     // every record sound
+    std::string fault;           // "Line N: <failure>" of the first bad line, when not sound
+    std::string controllerType;  // from the information scan, empty when none
     std::string hardware;
     std::uint64_t dataBytes = 0;  // data bytes of the file's records
     std::uint64_t records = 0;
