@@ -7,6 +7,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "cli/FleetRunner.h"
 #include "cli/Json.h"
 
 namespace kv::cli {
@@ -348,8 +349,8 @@ Subcommand CheckCommand() {
 }
 
 std::vector<Subcommand> AllSubcommands() {
-    // Further subcommands (the fleet plan) add themselves here.
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
+            PlanCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {

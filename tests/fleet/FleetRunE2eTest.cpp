@@ -1,0 +1,167 @@
+// Fleet plans against kvsim's simulated fleet, in a private network namespace: four
+// devices of different families upgraded at once while one of them fails in the middle of
+// its run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <filesystem>
+
+#include "FleetMemories.h"
+#include "KvsimProcess.h"
+#include "NetworkNamespace.h"
+#include "cli/FleetRunner.h"
+
+namespace kv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using test::KvsimProcess;
+
+class FleetRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("kv-fleet-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "data");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::unique_ptr<KvsimProcess> startFleet(int devices, QStringList more = {}) {
+        QStringList arguments{"--fleet",
+                              QString::number(devices),
+                              "--files",
+                              QString::fromStdString((folder / "files").string()),
+                              "--dump",
+                              QString::fromStdString((folder / "dump").string())};
+        arguments << more;
+        return std::make_unique<KvsimProcess>(KVSIM_PATH, arguments);
+    }
+
+    FleetOptions options(bool dryRun) const {
+        FleetOptions o;
+        o.dryRun = dryRun;
+        o.session.platformDataFolder = (folder / "data").string();
+        o.session.workingFolder = folder.string();
+        return o;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestored) {
+    auto sim = startFleet(4, {"--fail", "2"});
+    const FleetPlan plan = LoadPlan((folder / "files" / "plan.json").string());
+    ASSERT_EQ(plan.devices.size(), 4u);
+
+    const FleetResult result = RunFleet(plan, options(false));
+    sim->dump();
+    const auto files = test::SamplePlanFiles(folder / "files" / "plan.json");
+
+    EXPECT_EQ(result.status, ExitStatus::RowFailed);
+    EXPECT_EQ(ToInt(result.status), 1);
+    EXPECT_EQ(result.verdict(), "Fleet upgrade FAILED");
+    std::set<std::string> logs;
+    for (std::size_t i = 0; i < result.devices.size(); ++i) {
+        const FleetDeviceResult& device = result.devices[i];
+        const std::string address = device.target.address;
+        SCOPED_TRACE(device.name);
+        ASSERT_FALSE(device.rows.empty());
+        for (const std::string& problem : test::RestoreProblems(folder / "dump", address))
+            ADD_FAILURE() << problem;
+        logs.insert(device.logPath);
+        if (i == 1) {
+            // Its card went silent in the middle of the erase: that row failed, the rows
+            // after it still ran.
+            EXPECT_EQ(device.status, ExitStatus::RowFailed);
+            EXPECT_TRUE(device.rows.front().done);
+            EXPECT_FALSE(device.rows.front().ok);
+            EXPECT_FALSE(device.outcome.success);
+            continue;
+        }
+        EXPECT_EQ(device.status, ExitStatus::Ok) << device.result.message;
+        EXPECT_TRUE(std::all_of(device.rows.begin(), device.rows.end(),
+                                [](const FleetRow& row) { return row.done && row.ok; }));
+        for (const std::string& problem :
+             test::MemoryProblems(folder / "dump", address, files.at(address)))
+            ADD_FAILURE() << problem;
+    }
+    // Every device wrote a log of its own.
+    EXPECT_EQ(logs.size(), result.devices.size());
+    EXPECT_EQ(logs.count(""), 0u);
+
+    const std::vector<std::string> report = FleetReportLines(result);
+    EXPECT_EQ(report.back().rfind("Fleet upgrade FAILED: 3 of 4 devices upgraded", 0), 0u)
+        << report.back();
+    EXPECT_EQ(std::count_if(report.begin(), report.end(),
+                            [](const std::string& line) {
+                                return line.find("FAILED") != std::string::npos;
+                            }),
+              2);  // the failed row and the verdict
+    const Json json = FleetJson(result);
+    EXPECT_EQ(json["exit"], 1);
+    EXPECT_EQ(json["devices"][1]["status"], "row-failed");
+    EXPECT_EQ(json["devices"][0]["status"], "ok");
+}
+
+TEST_F(FleetRun, DryRunShowsVersionsAndEstimatesAndWritesNothing) {
+    auto sim = startFleet(2);
+    const FleetResult result =
+        RunFleet(LoadPlan((folder / "files" / "plan.json").string()), options(true));
+    sim->dump();
+
+    EXPECT_EQ(result.status, ExitStatus::Ok);
+    ASSERT_EQ(result.devices.size(), 2u);
+    // The panel: two cards and its web server; the extender: one card and both web images.
+    EXPECT_EQ(result.devices[0].rows.size(), 3u);
+    EXPECT_EQ(result.devices[1].rows.size(), 3u);
+    for (const FleetDeviceResult& device : result.devices) {
+        SCOPED_TRACE(device.name);
+        EXPECT_GT(device.estimate, std::chrono::seconds(20));
+        for (const FleetRow& row : device.rows) {
+            EXPECT_FALSE(row.now.empty()) << row.type;
+            EXPECT_FALSE(row.done);
+            EXPECT_GT(row.estimate.total(), std::chrono::milliseconds(0)) << row.type;
+        }
+        // No card was erased and no image went up.
+        const fs::path own = folder / "dump" / device.target.address;
+        EXPECT_FALSE(fs::exists(own / "X5.bin"));
+        EXPECT_FALSE(test::MemoryProblems(folder / "dump", device.target.address,
+                                          {{device.rows.front().type, device.rows.front().file}})
+                         .empty());
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", device.target.address).empty());
+    }
+    EXPECT_EQ(result.devices[0].rows[0].fileInfo, "RV-PNL16 HW:1.0");
+}
+
+TEST_F(FleetRun, AnUnreachableDeviceIsReportedAndTheOthersStillRun) {
+    auto sim = startFleet(1);
+    FleetPlan plan = LoadPlan((folder / "files" / "plan.json").string());
+    PlanDevice missing = plan.devices.front();
+    missing.name = "nobody";
+    missing.target.address = "127.0.0.99";
+    missing.target.text = "127.0.0.99";
+    plan.devices.push_back(missing);
+
+    FleetOptions o = options(true);
+    o.session.discoveryWait = std::chrono::milliseconds(1000);
+    const FleetResult result = RunFleet(plan, o);
+    EXPECT_EQ(result.devices[0].status, ExitStatus::Ok);
+    EXPECT_EQ(result.devices[1].status, ExitStatus::Unreachable);
+    EXPECT_EQ(result.status, ExitStatus::Unreachable);
+}
+
+}  // namespace
+}  // namespace kv::cli
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!kv::test::InOwnNetworkNamespace()) {
+        std::fprintf(stderr, "run me in a network namespace of my own (unshare -rn)\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
