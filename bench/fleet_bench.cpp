@@ -74,7 +74,7 @@ Run runPlan(const FleetPlan& plan, const fs::path& data) {
 void printRun(const char* label, const Run& run) {
     std::size_t ok = 0;
     for (const auto& device : run.result.devices) ok += device.status == ExitStatus::Ok;
-    std::printf("%-28s %9.1f %8.2f %9.1f%%   %zu of %zu OK\n", label, run.wall, run.cpu,
+    std::printf("%-34s %9.1f %8.2f %9.1f%%   %zu of %zu OK\n", label, run.wall, run.cpu,
                 100.0 * run.cpu / run.wall, ok, run.result.devices.size());
 }
 
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
 
         std::printf("Fleet plan against kvsim --fleet %d, tunnels paced at their serial rate\n",
                     count);
-        std::printf("%-28s %9s %8s %10s   %s\n", "run", "wall s", "CPU s", "CPU/wall",
+        std::printf("%-34s %9s %8s %10s   %s\n", "run", "wall s", "CPU s", "CPU/wall",
                     "devices");
         const Run one = runPlan(alone, folder / "data");
         const std::string oneLabel = "1 device (" + plan.devices[slowest].name + ")";
@@ -136,7 +136,9 @@ int main(int argc, char** argv) {
         const Run all = runPlan(plan, folder / "data");
         const std::string allLabel = std::to_string(count) + " devices in parallel";
         printRun(allLabel.c_str(), all);
-        std::printf("estimate for %s: %s; measured %s\n", plan.devices[slowest].name.c_str(),
+        std::printf("estimate for %s: %s (rows and restore); measured %s (with the connection "
+                    "and inventory)\n",
+                    plan.devices[slowest].name.c_str(),
                     FormatDuration(planEstimate(plan.devices[slowest])).c_str(),
                     FormatDuration(std::chrono::milliseconds(
                                        static_cast<std::int64_t>(one.wall * 1000)))

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sstream>
+
 #include "cli/FleetRunner.h"
 
 namespace kv::cli {
@@ -106,6 +108,33 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
 
 TEST_F(PlanFiles, AMissingPlanFileIsAPlanError) {
     EXPECT_THROW(LoadPlan((folder / "none.json").string()), PlanError);
+}
+
+// kvboot plan refuses a bad plan with exit status 2 before it touches any device, and says
+// where the mistake is on standard error.
+TEST_F(PlanFiles, TheCommandRefusesBadPlansWithStatus2) {
+    std::ofstream(folder / "typo.json") << R"({"devices": [{"adress": "10.0.0.1"}]})";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string says;
+    } cases[] = {
+        {{"plan", (folder / "none.json").string()}, "cannot be read"},
+        {{"plan", (folder / "typo.json").string()}, "unknown key \"adress\""},
+        {{"plan", (folder / "typo.json").string(), "--parallel", "0"}, "--parallel"},
+        {{"plan"}, "FILE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<std::string> words{"kvboot"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        std::ostringstream out, err;
+        Console console(out, err);
+        EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 2);
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
+    }
 }
 
 TEST(Estimates, RowKindsAndTheirModel) {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "FleetMemories.h"
 #include "KvsimProcess.h"
@@ -106,34 +107,45 @@ TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestore
     EXPECT_EQ(json["devices"][0]["status"], "ok");
 }
 
-TEST_F(FleetRun, DryRunShowsVersionsAndEstimatesAndWritesNothing) {
+TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothing) {
     auto sim = startFleet(2);
-    const FleetResult result =
-        RunFleet(LoadPlan((folder / "files" / "plan.json").string()), options(true));
+    std::vector<std::string> words{"kvboot", "plan", "--dry-run", "--json",
+                                   (folder / "files" / "plan.json").string()};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    std::ostringstream out, err;
+    Console console(out, err);
+    console.platformDataFolder = (folder / "data").string();
+    EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 0) << err.str();
     sim->dump();
 
-    EXPECT_EQ(result.status, ExitStatus::Ok);
-    ASSERT_EQ(result.devices.size(), 2u);
+    const Json json = Json::parse(out.str());
+    EXPECT_EQ(json["status"], "ok");
+    EXPECT_EQ(json["dry_run"], true);
+    ASSERT_EQ(json["devices"].size(), 2u);
     // The panel: two cards and its web server; the extender: one card and both web images.
-    EXPECT_EQ(result.devices[0].rows.size(), 3u);
-    EXPECT_EQ(result.devices[1].rows.size(), 3u);
-    for (const FleetDeviceResult& device : result.devices) {
-        SCOPED_TRACE(device.name);
-        EXPECT_GT(device.estimate, std::chrono::seconds(20));
-        for (const FleetRow& row : device.rows) {
-            EXPECT_FALSE(row.now.empty()) << row.type;
-            EXPECT_FALSE(row.done);
-            EXPECT_GT(row.estimate.total(), std::chrono::milliseconds(0)) << row.type;
+    EXPECT_EQ(json["devices"][0]["rows"].size(), 3u);
+    EXPECT_EQ(json["devices"][1]["rows"].size(), 3u);
+    EXPECT_EQ(json["devices"][0]["rows"][0]["type"], "RV-PNL16");
+    EXPECT_EQ(json["devices"][0]["rows"][0]["now"], "FW:1.4.0");
+    EXPECT_EQ(json["devices"][0]["rows"][0]["file_info"], "RV-PNL16 HW:1.0");
+    for (const Json& device : json["devices"]) {
+        const std::string address = device["target"];
+        SCOPED_TRACE(address);
+        EXPECT_GT(device["estimate_seconds"].get<double>(), 20.0);
+        for (const Json& row : device["rows"]) {
+            EXPECT_FALSE(row["now"].get<std::string>().empty()) << row["type"];
+            EXPECT_GT(row["estimate_seconds"].get<double>(), 0.0) << row["type"];
+            EXPECT_FALSE(row.contains("done"));
         }
-        // No card was erased and no image went up.
-        const fs::path own = folder / "dump" / device.target.address;
-        EXPECT_FALSE(fs::exists(own / "X5.bin"));
-        EXPECT_FALSE(test::MemoryProblems(folder / "dump", device.target.address,
-                                          {{device.rows.front().type, device.rows.front().file}})
+        // No card was erased and no image went up; the device is back in normal operation.
+        EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
+        const std::string firstType = device["rows"][0]["type"];
+        EXPECT_FALSE(test::MemoryProblems(folder / "dump", address,
+                                          {{firstType, device["rows"][0]["file"]}})
                          .empty());
-        EXPECT_TRUE(test::RestoreProblems(folder / "dump", device.target.address).empty());
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
     }
-    EXPECT_EQ(result.devices[0].rows[0].fileInfo, "RV-PNL16 HW:1.0");
 }
 
 TEST_F(FleetRun, AnUnreachableDeviceIsReportedAndTheOthersStillRun) {
