@@ -490,6 +490,20 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
     }
     const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
     return p.call([&p, &absolute, index](Context& ctx) -> SessionResult {
+        // The window's file dialog offers only the row's kind of file; so does kvboot.
+        const TMatrixRec* device = ctx.state.selectedDevice();
+        const auto* listed = ctx.state.selectedControllers();
+        if (!device || !listed || static_cast<std::size_t>(*index) >= listed->size()) {
+            return {SessionError::BadInput, "no device is connected"};
+        }
+        const std::string type = (*listed)[static_cast<std::size_t>(*index)].ControllerType;
+        const std::string filter = FirmwareFileFilter(type, device ? device->MAC : "");
+        const std::string wanted = lower(filter.substr(filter.rfind("*.") + 1));
+        if (lower(fs::path(absolute).extension().string()) != wanted) {
+            return {SessionError::BadInput, "row " + std::to_string(*index) + " (" + type +
+                                                ") takes a " + wanted + " file, not " +
+                                                fs::path(absolute).filename().string()};
+        }
         p.ui.setAnswer(Question::ModifyPath, MsgButton::Yes);
         p.ui.setNextFile(absolute);
         StringGrid2MouseUp(ctx, 4, *index);

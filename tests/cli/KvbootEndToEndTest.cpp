@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../fakes/NetworkNamespace.h"
+#include "CardMemory.h"
 #include "DemoFirmware.h"
 #include "PicCard.h"
 #include "Scenario.h"
@@ -29,44 +30,9 @@ namespace kv {
 namespace {
 
 using Json = nlohmann::json;
+using test::firstDifference;
 
-// Program-memory bytes of a HEX file by full address (data records only).
-std::map<std::uint32_t, std::uint8_t> hexBytes(const std::string& path) {
-    std::map<std::uint32_t, std::uint8_t> bytes;
-    std::ifstream in(path);
-    std::string line;
-    std::uint32_t base = 0;
-    auto byteAt = [&line](std::size_t i) {
-        return static_cast<std::uint8_t>(std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16));
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() < 11 || line[0] != ':') continue;
-        const std::size_t count = byteAt(0);
-        const std::uint32_t address = (byteAt(1) << 8) | byteAt(2);
-        const std::uint8_t type = byteAt(3);
-        if (type == 4) base = static_cast<std::uint32_t>((byteAt(4) << 8) | byteAt(5)) << 16;
-        if (type != 0) continue;
-        for (std::size_t i = 0; i < count; ++i) bytes[base + address + i] = byteAt(4 + i);
-    }
-    return bytes;
-}
-
-// First address where a card's memory differs from what its file leaves there; -1 if none.
-long firstDifference(const std::vector<std::uint8_t>& memory, const std::string& path) {
-    const auto file = hexBytes(path);
-    for (std::size_t a = 0; a < memory.size(); ++a) {
-        std::uint8_t expected = a < sim::kDemoProgramStart ? sim::kOldFirmwareFill : 0xFF;
-        if (auto it = file.find(static_cast<std::uint32_t>(a));
-            it != file.end() && a >= sim::kDemoProgramStart) {
-            expected = it->second;
-        }
-        if (memory[a] != expected) return static_cast<long>(a);
-    }
-    return -1;
-}
-
-struct Run {
+struct Outcome {
     int status = -1;
     std::string out;
     std::string err;
@@ -108,8 +74,8 @@ class KvbootEndToEnd : public ::testing::Test {
         return process.get();
     }
 
-    Run finish(int waitMs = 240000) {
-        Run run;
+    Outcome finish(int waitMs = 240000) {
+        Outcome run;
         EXPECT_TRUE(process->waitForFinished(waitMs)) << "kvboot did not end";
         run.seconds = static_cast<double>(timer.elapsed()) / 1000.0;
         run.status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
@@ -119,7 +85,7 @@ class KvbootEndToEnd : public ::testing::Test {
         return run;
     }
 
-    Run kvboot(const QStringList& arguments) {
+    Outcome kvboot(const QStringList& arguments) {
         start(arguments);
         return finish();
     }
@@ -152,7 +118,7 @@ class KvbootEndToEnd : public ::testing::Test {
 };
 
 TEST_F(KvbootEndToEnd, DiscoverListsBothModulesAsTheModelsDescribeThem) {
-    const Run run = kvboot({"discover", "--wait", "3", "--json"});
+    const Outcome run = kvboot({"discover", "--wait", "3", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_TRUE(run.json.is_object()) << run.out;
     std::map<std::string, Json> byAddress;
@@ -162,7 +128,7 @@ TEST_F(KvbootEndToEnd, DiscoverListsBothModulesAsTheModelsDescribeThem) {
     for (const auto* devices : {&panel, &matrix}) {
         const auto& controller = *devices->controllers.at(0);
         const auto& module = *devices->modules.at(0);
-        const Json& m = byAddress.at(module.config.address);
+        const Json& m = byAddress.at(module.config().address);
         EXPECT_EQ(m["ident"], controller.config.ident);
         EXPECT_EQ(m["serial"], controller.config.serial);
         EXPECT_EQ(m["mac"], "00-20-4A-9B-0C-11");
@@ -172,7 +138,7 @@ TEST_F(KvbootEndToEnd, DiscoverListsBothModulesAsTheModelsDescribeThem) {
 }
 
 TEST_F(KvbootEndToEnd, InventoryListsTheCardsOfTheModelAndReleasesTheDevice) {
-    const Run run = kvboot({"inventory", "127.0.0.2", "--json"});
+    const Outcome run = kvboot({"inventory", "127.0.0.2", "--json"});
     ASSERT_EQ(run.status, 0) << run.err << run.out;
     ASSERT_TRUE(run.json.is_object()) << run.out;
     EXPECT_EQ(run.json["status"], "ok");
@@ -196,7 +162,7 @@ TEST_F(KvbootEndToEnd, InventoryListsTheCardsOfTheModelAndReleasesTheDevice) {
 
 TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
     QStringList arguments{"upgrade", "127.0.0.2", "--yes", "--json"};
-    const Run run = kvboot(arguments + panelFiles());
+    const Outcome run = kvboot(arguments + panelFiles());
     ASSERT_EQ(run.status, 0) << run.err << run.out;
     ASSERT_TRUE(run.json.is_object()) << run.out;
     EXPECT_EQ(run.json["status"], "ok");
@@ -228,8 +194,16 @@ TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
     EXPECT_NE(text.find("RV-PNL16...OK\r\nRV-BTN16...OK\r\nWeb Server...OK"), std::string::npos);
 }
 
-TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesFailsAtTheQuestionAndSendsNothing) {
-    const Run run = kvboot(QStringList{"upgrade", "127.0.0.2", "--json"} + panelFiles());
+TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesOrWithTheWrongKindOfFileSendsNothing) {
+    // The web server row takes a .rom image, not a HEX file.
+    const Outcome wrongKind =
+        kvboot({"upgrade", "127.0.0.2", "--yes", "--json", "--file",
+                QString::fromStdString("Web Server=" + fileOf.at("RV-PNL16"))});
+    EXPECT_EQ(wrongKind.status, 2) << wrongKind.err;
+    EXPECT_EQ(wrongKind.json["error"]["code"], "bad-input");
+    EXPECT_NE(wrongKind.err.find(".rom"), std::string::npos) << wrongKind.err;
+
+    const Outcome run = kvboot(QStringList{"upgrade", "127.0.0.2", "--json"} + panelFiles());
     EXPECT_EQ(run.status, 2) << run.err;
     ASSERT_TRUE(run.json.is_object()) << run.out;
     EXPECT_EQ(run.json["error"]["code"], "unanswered-question");
@@ -240,6 +214,7 @@ TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesFailsAtTheQuestionAndSendsNothing) {
         EXPECT_EQ(card->bootloader.programMemory().at(sim::kDemoProgramStart),
                   sim::kOldFirmwareFill);
     }
+    EXPECT_FALSE(panel.tftpReceivers.at(0)->image(TftpRemoteName(kTftpKindWebServer)));
 }
 
 TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
@@ -254,7 +229,7 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
     }
     ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process->processId()), SIGINT);
-    const Run run = finish();
+    const Outcome run = finish();
     EXPECT_EQ(run.status, 4) << run.err;
     ASSERT_TRUE(run.json.is_object()) << run.out;
     EXPECT_EQ(run.json["interrupted"], true);
@@ -267,7 +242,7 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
 
 TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
     const std::string good = fileOf.at("RV-BTN16");
-    Run run = kvboot({"check", QString::fromStdString(good), "--json"});
+    Outcome run = kvboot({"check", QString::fromStdString(good), "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.json["integrity"], true);
     EXPECT_EQ(run.json["controllerType"], "RV-BTN16");
@@ -293,7 +268,7 @@ TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
 }
 
 TEST_F(KvbootEndToEnd, AnAddressWithoutAModuleIsNotFound) {
-    const Run run = kvboot({"inventory", "127.0.0.9", "--discovery-wait", "1", "--json"});
+    const Outcome run = kvboot({"inventory", "127.0.0.9", "--discovery-wait", "1", "--json"});
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_EQ(run.json["error"]["code"], "not-found");
 }
