@@ -62,7 +62,11 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
     }
     DeviceSession engine(std::move(session));
     out.started = true;
-    if (options.interrupts) options.interrupts->attach(engine);
+    if (options.interrupts) {
+        options.interrupts->attach(engine);
+        // Ctrl-C that came between the scheduler's look and the attach.
+        if (options.interrupts->fired()) engine.requestInterrupt();
+    }
     struct Detach {
         InterruptHub* hub;
         DeviceSession& session;

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <filesystem>
 #include <sstream>
 
@@ -145,6 +147,37 @@ TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothin
                                           {{firstType, device["rows"][0]["file"]}})
                          .empty());
         EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+    }
+}
+
+TEST_F(FleetRun, CtrlCEndsEveryRunningDeviceRestoredWithStatus4) {
+    auto sim = startFleet(2);
+    InterruptHub hub;
+    FleetOptions o = options(false);
+    o.interrupts = &hub;
+    std::atomic<int> programming{0};
+    o.onProgress = [&programming](const std::string&, const ProgressEvent& event) {
+        if (event.percent >= 10) ++programming;
+    };
+    // Ctrl-C once the cards are being erased.
+    std::thread ctrlC([&] {
+        for (int i = 0; i < 1200 && programming < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        hub.fire();
+    });
+    const FleetResult result = RunFleet(LoadPlan((folder / "files" / "plan.json").string()), o);
+    ctrlC.join();
+    sim->dump();
+
+    EXPECT_EQ(result.status, ExitStatus::Interrupted);
+    EXPECT_EQ(result.verdict(), "Fleet upgrade INTERRUPTED");
+    for (const FleetDeviceResult& device : result.devices) {
+        SCOPED_TRACE(device.name);
+        EXPECT_EQ(device.status, ExitStatus::Interrupted);
+        EXPECT_TRUE(device.outcome.interrupted);
+        for (const std::string& problem :
+             test::RestoreProblems(folder / "dump", device.target.address))
+            ADD_FAILURE() << problem;
     }
 }
 
