@@ -52,6 +52,9 @@ class InterruptHub {
     bool fired() const { return fired_.load(); }
     // As if SIGINT arrived (tests).
     void fire();
+    // SIGINT while no session is attached ends the process at once with status 4 (the
+    // default); a runner that attaches sessions one after another turns this off.
+    void exitWhenIdle(bool on);
 
   private:
     void interruptAll();
@@ -60,6 +63,7 @@ class InterruptHub {
     std::mutex mutex_;
     std::set<DeviceSession*> sessions_;
     std::atomic<bool> fired_{false};
+    bool exitWhenIdle_ = true;
 };
 
 // The process-wide things a subcommand may use while it runs.

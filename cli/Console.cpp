@@ -1,9 +1,11 @@
 // Progress lines on a terminal and Ctrl-C for kvboot.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "cli/Commands.h"
@@ -49,7 +51,13 @@ extern "C" void onInterruptSignal(int) {
 void Console::showProgress(const std::string& device, const ProgressEvent& event) {
     if (!progress) return;
     std::lock_guard lock(mutex_);
-    const std::string line = progressLine(device, event);
+    std::string line = progressLine(device, event);
+    // A line that wraps would break the redrawing in place.
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+        line.size() >= size.ws_col) {
+        line.resize(size.ws_col - 1u);
+    }
     std::size_t index = 0;
     while (index < names_.size() && names_[index] != device) ++index;
     if (index == names_.size()) {
@@ -129,9 +137,17 @@ void InterruptHub::fire() {
     interruptAll();
 }
 
+void InterruptHub::exitWhenIdle(bool on) {
+    std::lock_guard lock(mutex_);
+    exitWhenIdle_ = on;
+}
+
 void InterruptHub::interruptAll() {
     std::lock_guard lock(mutex_);
     fired_ = true;
+    // No device is being worked on (discovery, a file check): nothing to restore, and no
+    // reason to make the operator wait for the rest.
+    if (sessions_.empty() && exitWhenIdle_) std::_Exit(ToInt(ExitStatus::Interrupted));
     for (DeviceSession* session : sessions_) session->requestInterrupt();
 }
 

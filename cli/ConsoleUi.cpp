@@ -86,11 +86,7 @@ void ConsoleUi::memoLine(const std::string& line) {
 void ConsoleUi::followStatus(const std::string& text) {
     for (std::size_t i = planIndex_; i < plan_.size(); ++i) {
         if (!plan_[i].type.empty() && text.find(plan_[i].type) != std::string::npos) {
-            if (i != planIndex_ || !rowStarted_) {
-                planIndex_ = i;
-                rowStarted_ = true;
-                rowStart_ = std::chrono::steady_clock::now();
-            }
+            planIndex_ = i;
             return;
         }
     }
@@ -98,6 +94,9 @@ void ConsoleUi::followStatus(const std::string& text) {
 
 void ConsoleUi::statusText(const std::string& text) {
     std::lock_guard lock(mutex_);
+    // A new phase of the row (erasing, then programming) fills the bar again from 0: the
+    // time left is reckoned per phase.
+    if (text != status_) rowStarted_ = false;
     status_ = text;
     followStatus(text);
 }

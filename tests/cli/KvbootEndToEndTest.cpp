@@ -47,8 +47,17 @@ class KvbootEndToEnd : public ::testing::Test {
         ASSERT_TRUE(folder.isValid());
         panel = build(sim::DemoFamily::UpgradablePanel, "127.0.0.2");
         matrix = build(sim::DemoFamily::Matrix, "127.0.0.3");
+        // A fibre extender on a pty.
+        ptyLink = folder.filePath("ttyKV0").toStdString();
+        sim::DemoOptions serialOptions;
+        serialOptions.family = sim::DemoFamily::Serial;
+        serialOptions.serialPort = ptyLink;
+        serial = sim::buildDemoWorld(world, serialOptions);
         server = std::make_unique<sim::WorldServerThread>(world);
-        server->run([](sim::WorldServer& s) { s.serveAll(); });
+        server->run([this](sim::WorldServer& s) {
+            s.serveAll();
+            s.servePty(ptyLink, ptyLink);
+        });
         firmware = folder.filePath("fw").toStdString();
         for (const auto& path : sim::WriteDemoFirmware(sim::DemoFamily::UpgradablePanel, firmware))
             (void)path;
@@ -109,7 +118,8 @@ class KvbootEndToEnd : public ::testing::Test {
 
     QTemporaryDir folder;
     sim::World world;
-    sim::DemoDevices panel, matrix;
+    sim::DemoDevices panel, matrix, serial;
+    std::string ptyLink;
     std::unique_ptr<sim::WorldServerThread> server;
     std::string firmware;
     std::map<std::string, std::string> fileOf;
@@ -158,6 +168,25 @@ TEST_F(KvbootEndToEnd, InventoryListsTheCardsOfTheModelAndReleasesTheDevice) {
                   std::string::npos);
     }
     expectRestored();
+}
+
+TEST_F(KvbootEndToEnd, InventoryOfASerialDeviceAndTheHandleAsChoiceOnAPty) {
+    Outcome run = kvboot({"inventory", QString::fromStdString("serial:" + ptyLink), "--json"});
+    ASSERT_EQ(run.status, 0) << run.err << run.out;
+    EXPECT_EQ(run.json["device"]["kind"], "serial");
+    const auto cards = sim::DemoFamilyCards(sim::DemoFamily::Serial);
+    ASSERT_EQ(run.json["rows"].size(), cards.size()) << run.out;
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+        EXPECT_EQ(run.json["rows"][i]["type"], cards[i].type);
+        EXPECT_EQ(run.json["rows"][i]["firmware"], cards[i].firmware);
+    }
+    // Taken for a fibre receiver without asking it; a network type is refused for it.
+    run = kvboot({"inventory", QString::fromStdString(ptyLink), "--as", "hqlx-fbr", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.json["rows"][0]["type"], "HQLX-FBR");
+    run = kvboot({"inventory", QString::fromStdString(ptyLink), "--as", "NRV5x5"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("network"), std::string::npos) << run.err;
 }
 
 TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
