@@ -14,7 +14,8 @@ namespace kv::Unit1 {
 void FormCreate(Context& ctx, const StartFolders& folders) {
     ctx.state.DebugSwitch = "ON";
     ctx.state.AppDataFolder = LogFile::appDataFolder(folders.platformDataFolder);
-    LogFile::OpenResult opened = ctx.log.open(ctx.state.AppDataFolder, folders.workingFolder);
+    LogFile::OpenResult opened =
+        ctx.log.open(ctx.state.AppDataFolder, folders.workingFolder, folders.logFileName);
     if (opened.message) ctx.message_box(*opened.message);
     if (opened.error) ctx.error_box(*opened.error);
     if (!opened.statusText.empty()) ctx.show_status(opened.statusText);

@@ -13,6 +13,7 @@ namespace Unit1 {
 struct StartFolders {
     std::string platformDataFolder;  // per-user application data folder of the platform
     std::string workingFolder;       // where the fallback log goes
+    std::string logFileName = LogFile::kFileName;  // the log's name in its folder
 };
 
 // Main window creation: detail switch, log file and banner, state reset.

@@ -2,10 +2,16 @@
 
 #include <algorithm>
 
+#include "core/ports/ChannelError.h"
+
 namespace kv {
 
 Context::Context(SharedState& s, LogFile& l, Ui& u, Clock& c, Ports& p)
     : state(s), log(l), ui(u), clock(c), ports(p) {}
+
+void Context::checkInterrupt() const {
+    if (interruptRequested()) throw Interrupted();
+}
 
 void Context::log_line(const std::string& text) {
     log.writeLine(text);

@@ -36,6 +36,13 @@ class Context {
     // Keeps a subsystem's state alive as long as the context.
     void own(std::shared_ptr<void> object) { owned_.push_back(std::move(object)); }
 
+    // A front end that can cut a run short (kvboot's Ctrl-C) sets this; the window does not.
+    // The upgrade procedures look at it between frames and between rows.
+    std::function<bool()> interruptCheck;
+    bool interruptRequested() const { return interruptCheck && interruptCheck(); }
+    // Throws Interrupted when an interrupt was requested.
+    void checkInterrupt() const;
+
     // DebugSwitch is "ON": detail lines are written.
     bool detail() const { return state.DebugSwitch == "ON"; }
 

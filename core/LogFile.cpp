@@ -20,16 +20,17 @@ bool LogFile::openFile(const std::string& path, bool append) {
 }
 
 LogFile::OpenResult LogFile::open(const std::string& appDataFolder,
-                                  const std::string& workingFolder) {
+                                  const std::string& workingFolder,
+                                  const std::string& fileName) {
     OpenResult result;
     std::error_code ec;
     bool append = false;
     std::string path;
     if (!fs::is_directory(appDataFolder, ec)) {
         result.message = kFallbackMessage;
-        path = (fs::path(workingFolder) / "logfile.txt").generic_string();
+        path = (fs::path(workingFolder) / fileName).generic_string();
     } else {
-        path = (fs::path(appDataFolder) / "logfile.txt").generic_string();
+        path = (fs::path(appDataFolder) / fileName).generic_string();
         if (fs::exists(path, ec)) {
             std::uintmax_t kb = fs::file_size(path, ec) / 1024;
             if (!ec) {

@@ -12,6 +12,7 @@ namespace kv {
 class LogFile {
   public:
     static constexpr std::uintmax_t kMaxAppendKb = 5000;
+    static constexpr const char* kFileName = "logfile.txt";
     static constexpr const char* kFallbackMessage =
         "Cannot find applicaton data directory!\r\nLogfile was created to installation directory";
 
@@ -30,7 +31,9 @@ class LogFile {
 
     // Opens the log under the application data folder, or "logfile.txt" in the working
     // folder when the application data folder does not exist.
-    OpenResult open(const std::string& appDataFolder, const std::string& workingFolder);
+    // `fileName` names the file in that folder (kvboot gives each device a log of its own).
+    OpenResult open(const std::string& appDataFolder, const std::string& workingFolder,
+                    const std::string& fileName = kFileName);
 
     // Appends one line. Throws KvError when the write fails.
     void writeLine(const std::string& text);

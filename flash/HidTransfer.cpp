@@ -137,6 +137,8 @@ void WaitHidTransfer(Context& ctx) {
     HidState& h = hidState(ctx);
     while (h.HidTransferRunning) {
         ctx.ProcessMessages();
+        // An interrupt stops the transfer after the block in flight.
+        if (ctx.interruptRequested()) StopHidTransfer(ctx, "Interrupted by the operator");
         HidTransferWatch(ctx);
         if (h.HidTransferRunning) ctx.sleep(kHidTransferWaitRound);
     }

@@ -169,6 +169,8 @@ void PicErase(Context& ctx, PicState& pic, std::int64_t step, std::int64_t first
             Bytes payload(header.begin(), header.end());
             payload.push_back(PicChecksum(payload));
             ctx.ProcessMessages();
+            // An interrupt ends the erase after the frame in flight.
+            ctx.checkInterrupt();
             if (ctx.detail() && address % kEraseLogEvery == 0) {
                 ctx.log_and_show("Erase address: " + hex(address, 4));
             }
@@ -187,6 +189,8 @@ void PicErase(Context& ctx, PicState& pic, std::int64_t step, std::int64_t first
 void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload,
                       const HexDataRecord& record) {
     if (!ctx.state.RowOk) throw KvError("Connection Lost Error");
+    // An interrupt ends the pass between records: the last record's frames went whole.
+    ctx.checkInterrupt();
     const std::int64_t start = (static_cast<std::int64_t>(record.upper) << 16) + record.address;
     const std::size_t size = record.data.size();
     // Before any extended linear address record the file addresses the first 64 KiB

@@ -220,6 +220,8 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
     ctx.show_status("Upgrading " + firstControllerType(ctx) + "...");
     std::uint16_t upper = 0;
     while (!source.atEnd()) {
+        // An interrupt ends the run between blocks.
+        ctx.checkInterrupt();
         // Without a line count (no integrity check ran) the bar stays at 0.
         const int lines = std::max(reader.HexLineCount, 0);
         ctx.set_progress(lines > 0 ? std::min(100, source.lineNumber() * 100 / lines) : 0);

@@ -61,6 +61,8 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
     std::size_t lastRead = 0;
     while (in.peek() != std::ifstream::traits_type::eof()) {
         ctx.ProcessMessages();
+        // An interrupt ends the transfer between blocks.
+        ctx.checkInterrupt();
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         lastRead = static_cast<std::size_t>(in.gcount());
         if (in.bad()) throw KvError("Cannot read file \"" + file + "\"");

@@ -1,6 +1,7 @@
 #include "HidapiBus.h"
 
 #include <hidapi/hidapi.h>
+#include <mutex>
 
 #ifdef __linux__
 #include <fcntl.h>
@@ -40,7 +41,10 @@ void appendUtf8(std::string& out, char32_t c) {
 }  // namespace
 
 HidapiBus::HidapiBus() {
-    hid_init();
+    // hidapi's initialisation is process-wide and not safe to run on two threads at once;
+    // kvboot makes one bus per device session, each on its own engine thread.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { hid_init(); });
 }
 
 std::string HidapiBus::toUtf8(const wchar_t* text) {

@@ -27,12 +27,14 @@ echo "package: $deb"
 expected=(
   ./usr/bin/korvandel-bootloader
   ./usr/bin/kvsim
+  ./usr/bin/kvboot
   ./usr/lib/$package/korvandel-bootloader
   ./usr/share/applications/$app_id.desktop
   ./usr/share/metainfo/$app_id.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/$package.svg
   ./usr/share/man/man1/korvandel-bootloader.1.gz
   ./usr/share/man/man1/kvsim.1.gz
+  ./usr/share/man/man1/kvboot.1.gz
   ./usr/share/doc/$package/copyright
   ./usr/share/doc/$package/changelog.gz
 )

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev libhidapi-dev libpoco-dev zlib1g-dev
   xvfb xauth imagemagick x11-apps fonts-dejavu-core
   python3 python3-pyftpdlib python3-intelhex srecord socat stm32flash zip

@@ -16,6 +16,8 @@ constexpr std::size_t kRecordBytes = 16;
 const std::string kWebServerRow = "Web Server";
 // The demo modules' MAC addresses (00-20-...) take the first web server image kind.
 const std::string kWebServerFile = "web-server.rom";
+const std::string kWebContentRow = "Web Content";
+const std::string kWebContentFile = "web-content.cob";
 
 std::string hexByte(unsigned value) {
     char text[3];
@@ -75,6 +77,11 @@ std::vector<DemoFirmwareFile> DemoFirmwareFiles(DemoFamily family) {
         files.push_back({words.type, words.type + ".hex", cardImage(words)});
     const Bytes web = sampleBytes(kWebServerRow, kDemoWebImageBytes);
     files.push_back({kWebServerRow, kWebServerFile, std::string(web.begin(), web.end())});
+    if (HasWebContentRow(family)) {
+        const Bytes content = sampleBytes(kWebContentRow, kDemoWebImageBytes);
+        files.push_back(
+            {kWebContentRow, kWebContentFile, std::string(content.begin(), content.end())});
+    }
     return files;
 }
 

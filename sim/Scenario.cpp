@@ -42,6 +42,8 @@ struct FamilyProfile {
     bool inUpgradeMode = false;
     // The cards run a bootloader that takes firmware; the module takes TFTP images.
     bool upgradable = false;
+    // The module also holds web content (slot devices that are not control panels).
+    bool webContent = false;
 };
 
 const std::vector<FamilyProfile>& families() {
@@ -138,6 +140,30 @@ const std::vector<FamilyProfile>& families() {
                    {3, {"RV-BTN16", "HW:1.2", "FW:1.0.5", "BL:1.0"}}},
          .routing = CardRouting::SelectCode,
          .upgradable = true},
+        {.family = DemoFamily::UpgradablePanel32,
+         .name = "panel32-upgrade",
+         .ident = "(I:RV-PNL32)",
+         .firmware = "(FW:2.0.1)",
+         .cards = {{1, {"RV-PNL32", "HW:2.0", "FW:2.0.1", "BL:1.1"}}},
+         .routing = CardRouting::SelectCode,
+         .upgradable = true},
+        {.family = DemoFamily::UpgradableExtender,
+         .name = "extender-upgrade",
+         .ident = "(I:LNK-FBR-TX220)",
+         .firmware = "(FW:1.2.0)",
+         .cards = {{1, {"LNK-FBR-TX220", "HW:1.0", "FW:1.0.2", "BL:1.0"}}},
+         .routing = CardRouting::SelectCode,
+         .upgradable = true,
+         .webContent = true},
+        {.family = DemoFamily::UpgradableTransmitter,
+         .name = "transmitter-upgrade",
+         .ident = "(I:NRV-TW-TX500)",
+         .firmware = "(FW:1.1.3)",
+         .cards = {{1, {"NRV-TW-TX500", "HW:1.1", "FW:1.0.3", "BL:1.0"}},
+                   {2, {"NRV-TW-IO2", "HW:1.0", "FW:1.0.1", "BL:1.0"}}},
+         .routing = CardRouting::SelectCode,
+         .upgradable = true,
+         .webContent = true},
     };
     return profiles;
 }
@@ -214,6 +240,15 @@ std::vector<CardWords> DemoFamilyCards(DemoFamily family) {
     return words;
 }
 
+bool HasWebContentRow(DemoFamily family) {
+    return profileOf(family).webContent;
+}
+
+std::vector<DemoFamily> FleetFamilies() {
+    return {DemoFamily::UpgradablePanel, DemoFamily::UpgradableExtender,
+            DemoFamily::UpgradablePanel32, DemoFamily::UpgradableTransmitter};
+}
+
 std::uint16_t MatrixCardRegister(int k) {
     return static_cast<std::uint16_t>(0xC0 | (k & 0x07));
 }
@@ -225,16 +260,18 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
     if (profile.routing == CardRouting::SerialBus) {
         devices.buses.push_back(std::make_unique<CardBus>());
         CardBus& bus = *devices.buses.back();
-        bus.attachAlways(&addController(devices, profile, 0));
+        bus.attachAlways(&addController(devices, profile, options.firstIndex));
         for (const auto& card : profile.cards)
             bus.attachAlways(&addCard(devices, profile, card.words));
         world.attachSerial(options.serialPort, &bus);
         return devices;
     }
 
-    for (std::size_t i = 0; i < options.addresses.size(); ++i) {
+    for (std::size_t n = 0; n < options.addresses.size(); ++n) {
+        const std::size_t i = options.firstIndex + n;
         NetworkModule::Config config;
-        config.address = options.addresses[i];
+        config.address = options.addresses[n];
+        config.mac[4] = static_cast<std::uint8_t>(0x0C + (i >> 8));
         config.mac[5] = static_cast<std::uint8_t>(0x11 + i);
         devices.modules.push_back(std::make_unique<NetworkModule>(config));
         NetworkModule& module = *devices.modules.back();

@@ -34,6 +34,9 @@ enum class DemoFamily {
     SerialFibreLink,      // fibre link whose cards cannot be asked
     UpgradablePanel,      // control panel whose cards take firmware and whose module takes
                           // a web server image by TFTP
+    UpgradablePanel32,    // the larger control panel, upgradable like UpgradablePanel
+    UpgradableExtender,   // fibre extender on the LAN: one card, web server and web content
+    UpgradableTransmitter,  // twisted-pair transmitter on the LAN: two cards, both web images
 };
 
 std::optional<DemoFamily> ParseDemoFamily(const std::string& name);
@@ -45,6 +48,11 @@ bool IsSerialFamily(DemoFamily family);
 bool IsUpgradableFamily(DemoFamily family);
 // The words of the family's cards, in the order the inventory walks them.
 std::vector<CardWords> DemoFamilyCards(DemoFamily family);
+// True when the module of the family carries web content besides its web server (every
+// slot device whose first card is not a control panel).
+bool HasWebContentRow(DemoFamily family);
+// The upgradable network families a simulated fleet cycles through, in order.
+std::vector<DemoFamily> FleetFamilies();
 
 struct DemoOptions {
     DemoFamily family = DemoFamily::Matrix;
@@ -54,6 +62,9 @@ struct DemoOptions {
     std::string serialPort = "COM3";
     // Each network module also serves its web server's version page on TCP 80.
     bool webServer = true;
+    // Number of the first device, for MAC addresses and serial numbers that stay unique
+    // when several worlds are built into one.
+    std::size_t firstIndex = 0;
 };
 
 // The models of a demo world; the world holds pointers into them, so this must outlive

@@ -3,6 +3,7 @@
 //
 //   kvsim [--family NAME] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]
 //         [--device NAME@127.0.0.x]... [--write-firmware FOLDER]
+//   kvsim --fleet N [--files FOLDER] [--dump FOLDER] [--fail K[:FRAMES]] [--pace]
 //
 // Network families put one network module per --address (default 127.0.0.2); each
 // --device adds one module of its own family at its own address (then --family and
@@ -23,6 +24,16 @@
 // that falls silent in the middle of its transfer). On SIGINT or SIGTERM kvsim prints the
 // state it ends with: each module's select code, serial setting and bootloader mode, and
 // whether each upgradable card and the web server image hold their sample files.
+// --fleet N serves N upgradable network devices of mixed families at 127.0.0.2 onwards
+// (panel-upgrade, extender-upgrade, panel32-upgrade, transmitter-upgrade, in turn), each
+// with its own module, cards and TFTP server. --files FOLDER writes the sample firmware of
+// those families there, with plan.json, a fleet plan that upgrades every row of every
+// device. --dump FOLDER writes each device's memories there on SIGUSR1 and on exit:
+// FOLDER/<address>/<card type>.bin (the card's program memory), <slot>.bin (each image
+// its module took by TFTP) and state.txt (select code, serial line, bootloader mode).
+// --fail K[:FRAMES] makes the last card of device K (1 = 127.0.0.2) go silent after
+// FRAMES bootloader frames (default 300: in the middle of its erase).
+// --pace (any world) paces every module's tunnel at the wire rate of its serial side.
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -39,6 +50,7 @@
 
 #include "DemoFirmware.h"
 #include "PicCard.h"
+#include "Fleet.h"
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
@@ -47,10 +59,17 @@
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<bool> dumpRequested{false};
 
 void onSignal(int) {
     stopRequested = true;
 }
+
+void onDumpSignal(int) {
+    dumpRequested = true;
+}
+
+constexpr int kDefaultFailFrames = 300;
 
 struct Options {
     kv::sim::DemoFamily family = kv::sim::DemoFamily::Matrix;
@@ -61,6 +80,12 @@ struct Options {
     std::string pty;
     std::string firmwareFolder;
     long silentCardAfter = 0;
+    int fleet = 0;
+    std::string filesFolder;
+    std::string dumpFolder;
+    int failDevice = 0;
+    int failFrames = kDefaultFailFrames;
+    bool pace = false;
 };
 
 bool loopback(const std::string& address) {
@@ -79,7 +104,9 @@ int usage(const std::string& problem) {
               << "usage: kvsim [--family " << familyList()
               << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
                  " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]"
-                 " [--silent-card-after FRAMES]\n";
+                 " [--silent-card-after FRAMES]\n"
+                 "       kvsim --fleet N [--files FOLDER] [--dump FOLDER] [--fail K[:FRAMES]]"
+                 " [--pace]\n";
     return 2;
 }
 
@@ -203,6 +230,28 @@ int main(int argc, char** argv) {
                     return usage("only loopback addresses (127.x.x.x) are served: " + address);
                 }
                 options.addresses.push_back(address);
+            } else if (arg == "--fleet") {
+                const std::string count = value();
+                options.fleet = std::atoi(count.c_str());
+                if (options.fleet < 1 || options.fleet > kv::sim::kMaxFleet ||
+                    count.find_first_not_of("0123456789") != std::string::npos) {
+                    return usage("--fleet needs a number of devices from 1 to " +
+                                 std::to_string(kv::sim::kMaxFleet));
+                }
+            } else if (arg == "--files") {
+                options.filesFolder = value();
+            } else if (arg == "--dump") {
+                options.dumpFolder = value();
+            } else if (arg == "--fail") {
+                const std::string fail = value();
+                const auto colon = fail.find(':');
+                options.failDevice = std::atoi(fail.substr(0, colon).c_str());
+                if (colon != std::string::npos)
+                    options.failFrames = std::atoi(fail.substr(colon + 1).c_str());
+                if (options.failDevice < 1 || options.failFrames < 1)
+                    return usage("--fail needs K[:FRAMES], both from 1: " + fail);
+            } else if (arg == "--pace") {
+                options.pace = true;
             } else if (arg == "--write-firmware") {
                 options.firmwareFolder = value();
             } else if (arg == "--pty") {
@@ -229,7 +278,14 @@ int main(int argc, char** argv) {
         }
     }
     if (!options.firmwareFolder.empty()) return writeFirmware(options);
-    const bool defaultNetwork = options.devices.empty() || options.familyGiven;
+    if (options.fleet == 0 &&
+        (!options.filesFolder.empty() || !options.dumpFolder.empty() || options.failDevice)) {
+        return usage("--files, --dump and --fail go with --fleet");
+    }
+    if (options.failDevice > options.fleet && options.fleet > 0)
+        return usage("--fail names a device beyond the fleet");
+    const bool defaultNetwork =
+        options.fleet == 0 && (options.devices.empty() || options.familyGiven);
     if (options.addresses.empty() && defaultNetwork) options.addresses.push_back("127.0.0.2");
     const bool serialOnly = kv::sim::IsSerialFamily(options.family);
     if (serialOnly && options.pty.empty()) {
@@ -255,6 +311,21 @@ int main(int argc, char** argv) {
         familyOf.push_back(family);
         std::cout << "kvsim: " << kv::sim::DemoFamilyName(family) << " at " << address << std::endl;
     }
+    kv::sim::Fleet fleet =
+        kv::sim::BuildFleet(world, options.fleet, options.failDevice, options.failFrames);
+    for (const auto& device : fleet.devices) {
+        std::cout << "kvsim: " << kv::sim::DemoFamilyName(device.family) << " at "
+                  << device.address << std::endl;
+    }
+    if (!options.filesFolder.empty()) {
+        try {
+            kv::sim::WriteFleetFiles(fleet, options.filesFolder);
+        } catch (const std::exception& e) {
+            std::cerr << "kvsim: " << e.what() << std::endl;
+            return 1;
+        }
+        std::cout << "files " << options.filesFolder << std::endl;
+    }
     if (!options.pty.empty()) {
         kv::sim::DemoOptions serial;
         serial.family = options.serialFamily;
@@ -273,8 +344,20 @@ int main(int argc, char** argv) {
     }
 
     kv::sim::WorldServer server(world);
-    std::cout << "kvsim: family " << kv::sim::DemoFamilyName(options.family) << std::endl;
+    if (options.fleet == 0)
+        std::cout << "kvsim: family " << kv::sim::DemoFamilyName(options.family) << std::endl;
     try {
+        if (options.pace) {
+            auto pace = [&server](const kv::sim::DemoDevices& group) {
+                for (const auto& module : group.modules) {
+                    const kv::sim::NetworkModule* paced = module.get();
+                    server.paceTcp(paced->config().address, paced->config().tunnelPort,
+                                   [paced] { return paced->serialLine(); });
+                }
+            };
+            for (const auto& group : devices) pace(group);
+            for (const auto& device : fleet.devices) pace(device.models);
+        }
         for (const std::string& line : server.serveAll()) std::cout << line << std::endl;
         if (!options.pty.empty()) {
             std::string slave = server.servePty(options.pty, options.pty);
@@ -288,12 +371,25 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGUSR1, onDumpSignal);
+    auto dump = [&] {
+        if (options.dumpFolder.empty()) return;
+        std::lock_guard lock(server.mutex());
+        try {
+            kv::sim::DumpFleet(fleet, options.dumpFolder);
+            std::cout << "dumped " << options.dumpFolder << std::endl;
+        } catch (const std::exception& e) {
+            std::cerr << "kvsim: " << e.what() << std::endl;
+        }
+    };
     QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [] {
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (dumpRequested.exchange(false)) dump();
         if (stopRequested) QCoreApplication::quit();
     });
     watch.start(100);
     const int status = app.exec();
     for (std::size_t i = 0; i < devices.size(); ++i) printEndState(familyOf[i], devices[i]);
+    dump();
     return status;
 }

@@ -339,6 +339,8 @@ void UpgradeNetworkDevice(Context& ctx) {
             if (index >= rows.size()) continue;
             const TControllerRec row = liveRow(index);
             if (row.FirmwareFile.empty() || !row.Selected) continue;
+            // An interrupted run attempts no further row.
+            ctx.checkInterrupt();
             current = index;
             s.RowOk = true;
             const std::string& type = row.ControllerType;
@@ -373,6 +375,7 @@ void UpgradeNetworkDevice(Context& ctx) {
             auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
             const TControllerRec row = liveRow(index);
             if (row.Selected && !row.FirmwareFile.empty()) {
+                ctx.checkInterrupt();
                 current = index;
                 s.RowOk = true;
                 ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
@@ -394,6 +397,7 @@ void UpgradeNetworkDevice(Context& ctx) {
             auto index = static_cast<std::size_t>(count - 1);
             const TControllerRec row = liveRow(index);
             if (row.Selected && !row.FirmwareFile.empty()) {
+                ctx.checkInterrupt();
                 current = index;
                 s.RowOk = true;
                 for (int i = 0; i < kBeforeWebContentRounds; ++i) {

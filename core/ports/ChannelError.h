@@ -22,3 +22,15 @@ class ChannelError : public KvError {
 };
 
 }  // namespace kv
+
+namespace kv {
+
+// The operator interrupted the run (kvboot's Ctrl-C): the frame in flight was finished,
+// nothing more is sent for the row, and the device is restored.
+class Interrupted : public KvError {
+  public:
+    Interrupted() : KvError("Interrupted by the operator") {}
+    const char* className() const noexcept override { return "EInterrupted"; }
+};
+
+}  // namespace kv

@@ -1,10 +1,13 @@
 #include "WorldServer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -37,6 +40,21 @@ std::vector<std::string> broadcastsOf(const std::string& address) {
             parts[0] + "." + parts[1] + ".255.255"};
 }
 
+using PaceClock = std::chrono::steady_clock;
+
+// Wire time of `bytes` on a line: start bit, 8 data bits, the parity bit if any, stop bit.
+PaceClock::duration wireTime(const LineSettings& line, std::size_t bytes) {
+    const int bits = line.parity == Parity::None ? 10 : 11;
+    return std::chrono::duration_cast<PaceClock::duration>(std::chrono::duration<double>(
+        static_cast<double>(bytes) * bits / std::max(line.baud, 1)));
+}
+
+// Where one paced connection's two directions of the line are busy until.
+struct LineTimes {
+    PaceClock::time_point toDevice = PaceClock::now();
+    PaceClock::time_point fromDevice = PaceClock::now();
+};
+
 }  // namespace
 
 WorldServer::WorldServer(World& world) : world_(world) {}
@@ -54,31 +72,55 @@ std::uint16_t WorldServer::serveTcp(const std::string& worldAddress, std::uint16
     connect(server, &QTcpServer::newConnection, this, [this, server, worldAddress, worldPort] {
         while (QTcpSocket* socket = server->nextPendingConnection()) {
             std::shared_ptr<StreamPeer> peer;
+            LineOf lineOf;
             {
                 std::lock_guard lock(mutex_);
                 peer = world_.connectTcp(worldAddress, worldPort);
+                auto paced = paced_.find({worldAddress, worldPort});
+                if (paced != paced_.end()) lineOf = paced->second;
             }
             if (!peer) {
                 socket->abort();
                 socket->deleteLater();
                 continue;
             }
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, peer] {
+            auto times = std::make_shared<LineTimes>();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, peer, lineOf, times] {
                 QByteArray data = socket->readAll();
                 Bytes reply;
                 bool closed = false;
+                LineSettings line{0, Parity::None};
                 {
                     std::lock_guard lock(mutex_);
+                    if (lineOf) line = lineOf();
                     reply =
                         peer->receive(ByteView(reinterpret_cast<const std::uint8_t*>(data.data()),
                                                static_cast<std::size_t>(data.size())));
                     closed = peer->closed();
                 }
-                if (!reply.empty()) {
-                    socket->write(reinterpret_cast<const char*>(reply.data()),
-                                  static_cast<qint64>(reply.size()));
+                auto send = [socket, reply, closed] {
+                    if (!reply.empty()) {
+                        socket->write(reinterpret_cast<const char*>(reply.data()),
+                                      static_cast<qint64>(reply.size()));
+                    }
+                    if (closed) socket->disconnectFromHost();
+                };
+                if (line.baud <= 0) {
+                    send();
+                    return;
                 }
-                if (closed) socket->disconnectFromHost();
+                const auto now = PaceClock::now();
+                times->toDevice = std::max(times->toDevice, now) +
+                                  wireTime(line, static_cast<std::size_t>(data.size()));
+                if (reply.empty() && !closed) return;
+                times->fromDevice =
+                    std::max(times->fromDevice, times->toDevice) + wireTime(line, reply.size());
+                const auto due = std::chrono::ceil<std::chrono::milliseconds>(
+                    times->fromDevice - PaceClock::now());
+                // Timers of one connection fire in the order of their deadlines, which
+                // only grow, so replies keep their order.
+                QTimer::singleShot(std::max<std::chrono::milliseconds>(due, {}),
+                                   Qt::PreciseTimer, socket, send);
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
@@ -177,6 +219,11 @@ std::vector<std::string> WorldServer::serveAll() {
         lines.push_back(endpoint("udp broadcast", address, port));
     }
     return lines;
+}
+
+void WorldServer::paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line) {
+    std::lock_guard lock(mutex_);
+    paced_[{worldAddress, worldPort}] = std::move(line);
 }
 
 std::string WorldServer::servePty(const std::string& portName, const std::string& linkPath) {

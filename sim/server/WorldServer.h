@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,15 @@ class WorldServer : public QObject {
     // at linkPath (replaced if it is a symlink already). Returns the pty's own path.
     std::string servePty(const std::string& portName, const std::string& linkPath);
 
+    // Paces the TCP listener at worldAddress:worldPort (connections accepted from now on) at
+    // the rate of the serial line behind it, as a module's tunnel is: the tool's bytes reach
+    // the device after their wire time, queued behind what is still on the line, and the
+    // reply leaves at the same pace. `line` is asked under mutex() for every chunk; a baud
+    // rate of 0 leaves the chunk unpaced. The server thread never sleeps: replies are sent
+    // by timers, so one paced device never holds up another.
+    using LineOf = std::function<LineSettings()>;
+    void paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line);
+
     std::mutex& mutex() { return mutex_; }
 
   private:
@@ -51,6 +61,7 @@ class WorldServer : public QObject {
     World& world_;
     std::mutex mutex_;
     std::map<std::pair<std::string, std::uint16_t>, QUdpSocket*> udpSockets_;
+    std::map<std::pair<std::string, std::uint16_t>, LineOf> paced_;
     std::vector<std::unique_ptr<PtyLine>> ptys_;
 };
 

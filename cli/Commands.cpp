@@ -1,0 +1,382 @@
+// kvboot's subcommands: discover, inventory, upgrade, check.
+#include "cli/Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+
+#include "cli/FleetRunner.h"
+#include "cli/Json.h"
+
+namespace kv::cli {
+
+namespace {
+
+constexpr const char* kExitStatuses =
+    "Exit status: 0 every row OK, 1 some row failed (check: the file is not sound), "
+    "2 usage or bad input file, 3 device not found or unreachable, 4 interrupted (Ctrl-C).";
+
+// What inventory and upgrade share: the target, --as and the answers.
+struct DeviceOptions {
+    std::string target;
+    std::string as;
+    bool json = false;
+    bool yes = false;
+    bool switchProtocol = false;
+    double discoveryWait = 3.0;
+};
+
+void addDeviceOptions(CLI::App& sub, DeviceOptions& o) {
+    sub.add_option("TARGET", o.target,
+                   "Device: IPv4 address of its network module (ADDRESS or ADDRESS:TUNNELPORT), "
+                   "serial port name (/dev/ttyUSB0, COM3, serial:NAME), or usb:SERIAL / "
+                   "usb:PRODUCT:SERIAL")
+        ->required();
+    std::string names;
+    for (const std::string& name : HandleAsNames()) names += (names.empty() ? "" : ", ") + name;
+    sub.add_option("--as", o.as,
+                   "Take the device for this type without asking it (the window's \"Handle as\" "
+                   "menu): " +
+                       names);
+    sub.add_flag("--json", o.json, "Print the result as one JSON document");
+    sub.add_flag("--switch-protocol", o.switchProtocol,
+                 "Answer Yes when the device runs Protocol#2 and offers to switch to the "
+                 "Korvandel protocol (the device must then be connected again)");
+    sub.add_option("--discovery-wait", o.discoveryWait,
+                   "Seconds to wait for the module's discovery answer (default 3)")
+        ->check(CLI::Range(0.1, 60.0));
+}
+
+void printError(Console& console, const std::string& text) {
+    console.err << "kvboot: " << text << "\n";
+}
+
+std::string cell(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string rowsTable(const std::vector<ControllerRow>& rows) {
+    std::ostringstream out;
+    out << cell("ROW", 5) << cell("TYPE", 20) << cell("HARDWARE", 14) << cell("BOOTLOADER", 12)
+        << "FIRMWARE\n";
+    for (const ControllerRow& r : rows) {
+        out << cell(std::to_string(r.row), 5) << cell(r.type, 20) << cell(r.hardware, 14)
+            << cell(r.bootloader, 12) << r.firmware << "\n";
+    }
+    return out.str();
+}
+
+// A session for one device of the command line, with its progress on the terminal and
+// attached to Ctrl-C for as long as it lives.
+class CommandSession {
+  public:
+    CommandSession(Runtime& runtime, const Target& target, const DeviceOptions& o, bool quick)
+        : runtime_(runtime), session_(options(runtime, target, o, quick)) {
+        runtime_.interrupts.attach(session_);
+    }
+    ~CommandSession() {
+        runtime_.console.endProgress();
+        runtime_.interrupts.detach(session_);
+    }
+    DeviceSession& operator*() { return session_; }
+    DeviceSession* operator->() { return &session_; }
+
+  private:
+    static SessionOptions options(Runtime& runtime, const Target& target, const DeviceOptions& o,
+                                  bool quick) {
+        SessionOptions s;
+        s.deviceName = target.text;
+        s.platformDataFolder = runtime.console.platformDataFolder;
+        s.quickBootload = quick;
+        s.discoveryWait = std::chrono::milliseconds(static_cast<long>(o.discoveryWait * 1000));
+        if (o.yes) {
+            s.answers[Question::Upgrade] = MsgButton::Yes;
+            s.answers[Question::UsbBootloaderMode] = MsgButton::Yes;
+        }
+        s.answers[Question::ProtocolSwitch] = o.switchProtocol ? MsgButton::Yes : MsgButton::No;
+        Console* console = &runtime.console;
+        const std::string name = target.text;
+        s.onProgress = [console, name](const ProgressEvent& e) { console->showProgress(name, e); };
+        return s;
+    }
+
+    Runtime& runtime_;
+    DeviceSession session_;
+};
+
+// The status of the whole command once the device was closed.
+ExitStatus withClose(ExitStatus status, const SessionResult& closed, Console& console) {
+    if (closed.ok()) return status;
+    printError(console, closed.message);
+    return Worst(status, StatusOf(closed.error));
+}
+
+std::optional<HandleAsType> parseAs(const DeviceOptions& o, Console& console, bool& bad) {
+    bad = false;
+    if (o.as.empty()) return std::nullopt;
+    std::optional<HandleAsType> as = ParseHandleAs(o.as);
+    if (!as) {
+        std::string names;
+        for (const std::string& name : HandleAsNames()) names += " " + name;
+        printError(console, "unknown --as type \"" + o.as + "\"; one of:" + names);
+        bad = true;
+    }
+    return as;
+}
+
+Json resultJson(const std::string& target, ExitStatus status, const SessionResult& error) {
+    return Json{{"target", target},
+                {"status", std::string(ExitStatusName(status))},
+                {"error", ErrorJson(error)}};
+}
+
+}  // namespace
+
+Subcommand DiscoverCommand() {
+    return {"discover", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
+                auto* sub = app.add_subcommand(
+                    "discover",
+                    "Find devices as the window's FIND does: network modules (address, ident, "
+                    "serial, MAC, module version), serial ports and the maker's USB devices");
+                auto wait = std::make_shared<double>(5.0);
+                auto json = std::make_shared<bool>(false);
+                sub->add_option("--wait", *wait, "Seconds to wait for answers (default 5)")
+                    ->check(CLI::Range(0.0, 600.0));
+                sub->add_flag("--json", *json, "Print the result as one JSON document");
+                sub->footer(std::string(kExitStatuses) +
+                            " discover gives 3 when nothing at all was found.");
+                return [sub, wait, json, &runtime]() {
+                    if (!sub->parsed()) return -1;
+                    SessionOptions options;
+                    options.platformDataFolder = runtime.console.platformDataFolder;
+                    const DiscoveryResult found = Discover(
+                        std::chrono::milliseconds(static_cast<long>(*wait * 1000)), options);
+                    const bool any =
+                        !found.modules.empty() || !found.serialPorts.empty() || !found.usb.empty();
+                    const ExitStatus status = any ? ExitStatus::Ok : ExitStatus::Unreachable;
+                    if (!found.result.ok()) printError(runtime.console, found.result.message);
+                    if (*json) {
+                        Json doc = ToJson(found);
+                        doc["status"] = std::string(ExitStatusName(status));
+                        runtime.console.out << Dump(doc) << "\n";
+                        return ToInt(status);
+                    }
+                    std::ostream& out = runtime.console.out;
+                    out << "Network modules:\n";
+                    for (const DiscoveredModule& m : found.modules) {
+                        out << "  " << cell(m.address, 16) << cell(m.ident, 22)
+                            << cell(m.serial, 12) << "MAC " << cell(m.mac, 18) << "module "
+                            << cell(m.moduleVersion, 8) << "tunnel " << m.tunnelPort << "\n";
+                    }
+                    out << "Serial ports:\n";
+                    for (const std::string& port : found.serialPorts) out << "  " << port << "\n";
+                    out << "USB devices:\n";
+                    for (const DiscoveredUsb& u : found.usb) {
+                        out << "  usb:" << u.product << ":" << u.serial << "\n";
+                    }
+                    return ToInt(status);
+                };
+            }};
+}
+
+Subcommand InventoryCommand() {
+    return {"inventory", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
+                auto* sub = app.add_subcommand(
+                    "inventory",
+                    "Connect to a device and list its controller rows: type, hardware, "
+                    "bootloader and firmware versions; the device is returned to normal "
+                    "operation afterwards");
+                auto o = std::make_shared<DeviceOptions>();
+                addDeviceOptions(*sub, *o);
+                sub->add_flag("--yes", o->yes,
+                              "Answer Yes to the USB device's question before it enters its "
+                              "upgrade mode");
+                sub->footer(kExitStatuses);
+                return [sub, o, &runtime]() {
+                    if (!sub->parsed()) return -1;
+                    Console& console = runtime.console;
+                    std::string error;
+                    const std::optional<Target> target = ParseTarget(o->target, error);
+                    bool badAs = false;
+                    const std::optional<HandleAsType> as = parseAs(*o, console, badAs);
+                    if (!target || badAs) {
+                        if (!target) printError(console, error);
+                        return ToInt(ExitStatus::Usage);
+                    }
+                    CommandSession session(runtime, *target, *o, false);
+                    const SessionResult connected = session->connect(*target, as);
+                    const DeviceInfo device = session->device();
+                    const std::vector<ControllerRow> rows = session->rows();
+                    const SessionResult closed = session->close();
+                    if (!connected.ok()) printError(console, connected.message);
+                    const ExitStatus status = withClose(StatusOf(connected.error), closed, console);
+                    if (o->json) {
+                        Json doc = resultJson(target->text, status, connected);
+                        doc["device"] = ToJson(device);
+                        Json list = Json::array();
+                        for (const ControllerRow& r : rows) list.push_back(ToJson(r));
+                        doc["rows"] = list;
+                        doc["log"] = session->logPath();
+                        console.out << Dump(doc) << "\n";
+                    } else if (connected.ok()) {
+                        console.out << device.address << "  " << device.name << "  "
+                                    << device.serial << "\n"
+                                    << rowsTable(rows);
+                    }
+                    return ToInt(status);
+                };
+            }};
+}
+
+Subcommand UpgradeCommand() {
+    return {"upgrade", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
+                auto* sub = app.add_subcommand(
+                    "upgrade",
+                    "Connect to a device, choose a file for each named row, run the upgrade "
+                    "procedure and print its report; the device is returned to normal operation "
+                    "afterwards, also after Ctrl-C");
+                auto o = std::make_shared<DeviceOptions>();
+                auto files = std::make_shared<std::vector<std::string>>();
+                auto quick = std::make_shared<bool>(false);
+                addDeviceOptions(*sub, *o);
+                sub->add_option("--file", *files,
+                                "ROW=PATH: the file for a row, ROW being its controller type (as "
+                                "inventory lists it) or its row number; repeat for more rows")
+                    ->required();
+                sub->add_flag("--quick", *quick,
+                              "Quick bootload: checksum verification only (no read-back)");
+                sub->add_flag("--yes", o->yes,
+                              "Answer Yes to \"Do you really want to upgrade?\" (and to a USB "
+                              "device's upgrade mode question); without it the upgrade stops "
+                              "before anything is sent");
+                sub->footer(kExitStatuses);
+                return [sub, o, files, quick, &runtime]() {
+                    if (!sub->parsed()) return -1;
+                    Console& console = runtime.console;
+                    std::string error;
+                    const std::optional<Target> target = ParseTarget(o->target, error);
+                    bool badAs = false;
+                    const std::optional<HandleAsType> as = parseAs(*o, console, badAs);
+                    if (!target || badAs) {
+                        if (!target) printError(console, error);
+                        return ToInt(ExitStatus::Usage);
+                    }
+                    std::vector<FileChoice> choices;
+                    for (const std::string& text : *files) {
+                        const std::optional<FileChoice> choice = ParseFileChoice(text);
+                        std::error_code ec;
+                        if (!choice) {
+                            printError(console, "--file " + text + ": expected ROW=PATH");
+                            return ToInt(ExitStatus::Usage);
+                        }
+                        if (!std::filesystem::is_regular_file(choice->path, ec)) {
+                            printError(console, "--file " + text + ": cannot read " + choice->path);
+                            return ToInt(ExitStatus::Usage);
+                        }
+                        choices.push_back(*choice);
+                    }
+
+                    CommandSession session(runtime, *target, *o, *quick);
+                    UpgradeOutcome outcome;
+                    SessionResult connected = session->connect(*target, as);
+                    for (const FileChoice& choice : choices) {
+                        if (!connected.ok()) break;
+                        connected = session->chooseFile(choice.row, choice.path);
+                    }
+                    if (connected.ok()) {
+                        outcome = session->upgrade();
+                    } else {
+                        outcome.result = connected;
+                        outcome.interrupted = connected.error == SessionError::Interrupted;
+                    }
+                    const DeviceInfo device = session->device();
+                    const SessionResult closed = session->close();
+                    runtime.console.endProgress();
+                    if (!outcome.result.ok()) printError(console, outcome.result.message);
+                    const ExitStatus status = withClose(outcome.status(), closed, console);
+                    if (o->json) {
+                        Json doc = resultJson(target->text, status, outcome.result);
+                        doc["device"] = ToJson(device);
+                        const Json upgrade = ToJson(outcome);
+                        for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
+                            if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
+                        }
+                        doc["log"] = session->logPath();
+                        console.out << Dump(doc) << "\n";
+                    } else {
+                        for (const std::string& line : outcome.report) console.out << line << "\n";
+                        if (!outcome.verdict.empty()) console.out << outcome.verdict << "\n";
+                    }
+                    return ToInt(status);
+                };
+            }};
+}
+
+Subcommand CheckCommand() {
+    return {"check", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
+                auto* sub = app.add_subcommand(
+                    "check",
+                    "The Intel HEX integrity check and the information scan of a firmware file "
+                    "(controller type and hardware it is meant for)");
+                auto file = std::make_shared<std::string>();
+                auto json = std::make_shared<bool>(false);
+                sub->add_option("FILE", *file, "Intel HEX file")->required();
+                sub->add_flag("--json", *json, "Print the result as one JSON document");
+                sub->footer(kExitStatuses);
+                return [sub, file, json, &runtime]() {
+                    if (!sub->parsed()) return -1;
+                    Console& console = runtime.console;
+                    const FileCheck check = CheckFile(*file);
+                    if (!check.result.ok()) printError(console, check.result.message);
+                    if (*json) {
+                        console.out << Dump(ToJson(check, *file)) << "\n";
+                    } else if (check.result.ok()) {
+                        console.out << *file << ": "
+                                    << (check.checksumOk ? "integrity OK" : "BAD: " + check.fault)
+                                    << "\n";
+                        if (check.checksumOk) {
+                            console.out << "  controller type: " << check.controllerType << "\n"
+                                        << "  hardware:        " << check.hardware << "\n"
+                                        << "  records:         " << check.records << " ("
+                                        << check.dataBytes << " data bytes)\n";
+                        }
+                    }
+                    return ToInt(check.status());
+                };
+            }};
+}
+
+std::vector<Subcommand> AllSubcommands() {
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
+            PlanCommand()};
+}
+
+int RunKvboot(int argc, char** argv, Console& console) {
+    CLI::App app{
+        "kvboot: find, list and upgrade Korvandel devices from the command line, on the same "
+        "procedures as the Korvandel Bootloader window. Results go to standard output, "
+        "progress (on a terminal) and errors to standard error. Each device gets its log "
+        "file logfile-<device>.txt in the program's log folder.",
+        "kvboot"};
+    app.require_subcommand(1);
+    app.footer(std::string(kExitStatuses) + "\nSee kvboot SUBCOMMAND --help and man kvboot.");
+    InterruptHub interrupts;
+    Runtime runtime{console, interrupts};
+    std::vector<std::function<int()>> runs;
+    for (const Subcommand& command : AllSubcommands()) runs.push_back(command.add(app, runtime));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, console.out, console.err);
+        return code == 0 ? ToInt(ExitStatus::Ok) : ToInt(ExitStatus::Usage);
+    }
+    for (const auto& run : runs) {
+        const int status = run();
+        if (status >= 0) return status;
+    }
+    return ToInt(ExitStatus::Usage);
+}
+
+}  // namespace kv::cli

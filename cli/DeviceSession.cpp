@@ -1,0 +1,663 @@
+#include "cli/DeviceSession.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <sstream>
+
+#include <QStandardPaths>
+
+#include "PlatformClock.h"
+#include "PlatformPorts.h"
+#include "actions/OperatorActions.h"
+#include "cli/ConsoleUi.h"
+#include "core/ControllerGrid.h"
+#include "core/Engine.h"
+#include "core/LogFile.h"
+#include "core/SharedState.h"
+#include "core/ports/ChannelError.h"
+#include "device/Channels.h"
+#include "device/TextCommands.h"
+#include "discovery/Discovery.h"
+#include "discovery/UsbState.h"
+#include "firmware/HexFile.h"
+
+namespace kv::cli {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kNoDevice = "0.0.0.0";
+constexpr auto kPumpRound = 20ms;
+constexpr auto kTunnelProbeWait = 3000ms;
+
+// UDP 30718 is one port per machine: the modules answer a query to the port it came from,
+// and of several sockets sharing it only one gets a unicast answer. Sessions of one
+// process therefore take turns for their queries (each holds it for one module's answer).
+std::mutex& discoveryPortLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string logFileName(const std::string& device) {
+    if (device.empty()) return LogFile::kFileName;
+    std::string name;
+    for (unsigned char c : device) {
+        const bool plain = std::isalnum(c) || c == '.' || c == '-' || c == '_';
+        if (plain) {
+            name += static_cast<char>(c);
+        } else if (!name.empty() && name.back() != '_') {
+            name += '_';
+        }
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    return "logfile-" + (name.empty() ? std::string("device") : name) + ".txt";
+}
+
+std::string platformDataFolder() {
+#ifdef _WIN32
+    return qEnvironmentVariable("APPDATA").toStdString();
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString();
+#endif
+}
+
+// The first word of a list entry is the device's address or port name.
+std::optional<int> entryOf(const std::vector<std::string>& tree, const std::string& name) {
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        if (tree[i].substr(0, tree[i].find(' ')) == name) return static_cast<int>(i);
+    return std::nullopt;
+}
+
+// Message box texts joined for one line of output.
+std::string joined(const std::vector<std::string>& messages) {
+    std::string out;
+    for (const auto& m : messages) {
+        std::string line = m;
+        for (char& c : line)
+            if (c == '\r' || c == '\n') c = ' ';
+        if (!out.empty()) out += "; ";
+        out += line;
+    }
+    return out;
+}
+
+// Data bytes of a HEX file (for progress in bytes), or the file's size for an image.
+std::uint64_t rowBytes(const std::string& path) {
+    std::error_code ec;
+    const std::uint64_t size = fs::file_size(path, ec);
+    if (ec) return 0;
+    const std::string extension = lower(fs::path(path).extension().string());
+    if (extension != ".hex") return size;
+    FileCheck check = CheckFile(path);
+    return check.dataBytes ? check.dataBytes : size;
+}
+
+}  // namespace
+
+struct DeviceSession::Impl {
+    explicit Impl(SessionOptions o) : options(std::move(o)) {}
+
+    SessionOptions options;
+    SharedState state;
+    LogFile log;
+    ConsoleUi ui;
+    PlatformClock ownClock;
+    Clock* clock = options.clock ? options.clock : &ownClock;
+    Ports ports;
+    std::unique_ptr<PlatformPorts> platform;
+    HidBus* hid = nullptr;  // attached only for USB targets and discovery
+    Context context{state, log, ui, *clock, ports};
+    Engine engine{context};
+    std::atomic<bool> interrupt{false};
+    bool closed = false;
+    bool connectedFlag = false;
+    TargetKind kind = TargetKind::Network;
+    std::string logPathText;
+
+    // Runs `work` on the engine thread and waits for it; its exceptions come back here.
+    template <typename F>
+    auto call(F work) -> decltype(work(std::declval<Context&>())) {
+        using Result = decltype(work(std::declval<Context&>()));
+        auto task = std::make_shared<std::packaged_task<Result(Context&)>>(std::move(work));
+        std::future<Result> done = task->get_future();
+        engine.post([task](Context& ctx) { (*task)(ctx); });
+        return done.get();
+    }
+
+    void start() {
+        context.interruptCheck = [this] { return interrupt.load(); };
+        ui.setQuickBootload(options.quickBootload);
+        for (const auto& [question, answer] : options.answers) ui.setAnswer(question, answer);
+        if (options.onProgress) ui.setProgressSink(options.onProgress);
+        if (options.onMemo) ui.setMemoSink(options.onMemo);
+        engine.start();
+
+        Unit1::StartFolders folders;
+        folders.platformDataFolder =
+            options.platformDataFolder.empty() ? platformDataFolder() : options.platformDataFolder;
+        folders.workingFolder = options.workingFolder.empty() ? "." : options.workingFolder;
+        folders.logFileName = logFileName(options.deviceName);
+        // The window's package makes the log folder at installation; kvboot makes it here.
+        std::error_code ignored;
+        fs::create_directories(LogFile::appDataFolder(folders.platformDataFolder), ignored);
+        call([this, folders](Context& ctx) {
+            platform = std::make_unique<PlatformPorts>();
+            ports = platform->ports();
+            hid = ports.HidCtl;
+            ports.HidCtl = nullptr;
+            platform->setLogSink([&ctx](const std::string& line) { ctx.log_line(line); });
+            Unit1::FormCreate(ctx, folders);
+            logPathText = ctx.log.path();
+        });
+    }
+
+    void stop() {
+        try {
+            call([this](Context&) {
+                ports = Ports{};
+                platform.reset();
+            });
+        } catch (const std::exception&) {
+            // The engine is gone already: nothing uses the channels now.
+            ports = Ports{};
+            platform.reset();
+        }
+        engine.stop();
+    }
+
+    SessionResult failure(SessionError error, std::string message) {
+        return SessionResult{error, std::move(message)};
+    }
+
+    // What a finished procedure left behind, when it did not get where it should.
+    SessionResult procedureFailure(const std::string& what) {
+        if (auto question = ui.unanswered()) {
+            const std::string flag = FlagFor(question->question);
+            std::string text = what + " needs an answer to \"" + joined({question->text}) + "\"";
+            text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
+            return failure(SessionError::Question, text);
+        }
+        const std::vector<std::string> messages = ui.messages();
+        return failure(SessionError::Failed,
+                       messages.empty() ? what + " failed" : what + " failed: " + joined(messages));
+    }
+
+    // Pumps the engine's event sources for up to `wait`, until `done` holds.
+    static void pumpUntil(Context& ctx, std::chrono::milliseconds wait,
+                          const std::function<bool()>& done) {
+        const auto end = ctx.clock.now() + wait;
+        for (;;) {
+            ctx.ProcessMessages();
+            if (done() || ctx.clock.now() >= end) return;
+            ctx.sleep(kPumpRound);
+        }
+    }
+
+    SessionResult connectNetwork(Context& ctx, const Target& target,
+                                 std::optional<HandleAsType> as) {
+        SharedState& s = ctx.state;
+        std::optional<int> entry = entryOf(s.networkTree, target.address);
+        if (!entry && target.tunnelPort) {
+            Unit1::AddIPButton1Click(ctx, target.address, true, std::to_string(target.tunnelPort));
+            entry = entryOf(s.networkTree, target.address);
+        }
+        if (!entry) {
+            std::lock_guard turn(discoveryPortLock());
+            if (!StartDiscoveryListener(ctx)) {
+                return failure(SessionError::Unreachable,
+                               "UDP port 30718 cannot be opened (another program holds it); give "
+                               "the tunnel port as " +
+                                   target.address + ":PORT");
+            }
+            try {
+                // The Add IP window's query: the answer adds the module to the lists.
+                SendModuleQuery(ctx, target.address);
+            } catch (const std::exception& e) {
+                StopDiscoveryListener(ctx);
+                return failure(SessionError::NotFound,
+                               "cannot query " + target.address + ": " + e.what());
+            }
+            pumpUntil(ctx, options.discoveryWait,
+                      [&] { return entryOf(s.networkTree, target.address).has_value(); });
+            StopDiscoveryListener(ctx);
+            entry = entryOf(s.networkTree, target.address);
+        }
+        if (!entry) {
+            return failure(SessionError::NotFound,
+                           "no network module answered at " + target.address);
+        }
+        int port = target.tunnelPort;
+        for (const auto& device : s.DeviceList)
+            if (device.IP == target.address && device.Port) port = device.Port;
+        TcpClient& tunnel = *ctx.ports.TcpClient1;
+        tunnel.setHost(target.address);
+        tunnel.setPort(port);
+        const bool reachable = tunnel.connect(kTunnelProbeWait);
+        Disconnect(tunnel);
+        if (!reachable) {
+            return failure(SessionError::Unreachable, "the device's tunnel " + target.address +
+                                                          ":" + std::to_string(port) +
+                                                          " does not accept a connection");
+        }
+        if (as) {
+            Unit1::PopupMenu1Click(ctx, static_cast<Unit1::HandleAs>(static_cast<int>(*as)), *entry,
+                                   -1);
+        } else {
+            Unit1::TreeView1DblClick(ctx, *entry);
+        }
+        const auto* rows = s.selectedControllers();
+        if (s.CurrentIP != target.address || s.ConnectionKind != 1 || !rows || rows->empty()) {
+            return procedureFailure("connecting to " + target.address);
+        }
+        if (!as && s.IdentReply == kUnknownDeviceReply) {
+            return failure(SessionError::Unreachable,
+                           "the device behind " + target.address + " does not answer");
+        }
+        return {};
+    }
+
+    SessionResult connectSerial(Context& ctx, const Target& target,
+                                std::optional<HandleAsType> as) {
+        SharedState& s = ctx.state;
+        if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
+        if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
+            return failure(SessionError::NotFound,
+                           "the serial port " + target.address + " cannot be opened");
+        }
+        std::optional<int> entry = entryOf(s.comTree, target.address);
+        if (!entry) {
+            // As the COM port scan lists a port that opens.
+            s.comTree.push_back(target.address);
+            TMatrixRec device;
+            device.IP = target.address;
+            s.DeviceList.push_back(std::move(device));
+            ctx.showComTree();
+            entry = static_cast<int>(s.comTree.size() - 1);
+        }
+        if (as) {
+            Unit1::PopupMenu1Click(ctx, static_cast<Unit1::HandleAs>(static_cast<int>(*as)), -1,
+                                   *entry);
+        } else {
+            Unit1::TreeView2DblClick(ctx, *entry);
+        }
+        const auto* rows = s.selectedControllers();
+        const TMatrixRec* device = s.selectedDevice();
+        if (s.ConnectionKind != 2 || !device || device->IP != target.address || !rows ||
+            rows->empty()) {
+            return procedureFailure("connecting to " + target.address);
+        }
+        return {};
+    }
+
+    SessionResult connectUsb(Context& ctx, const Target& target) {
+        SharedState& s = ctx.state;
+        ctx.ports.HidCtl = hid;
+        auto rowOf = [&]() -> std::optional<int> {
+            for (std::size_t i = 0; i < s.usbRows.size(); ++i) {
+                const UsbRow& row = s.usbRows[i];
+                if (row.serial == target.address &&
+                    (target.product.empty() || lower(row.product) == lower(target.product))) {
+                    return static_cast<int>(i);
+                }
+            }
+            return std::nullopt;
+        };
+        pumpUntil(ctx, options.discoveryWait, [&] { return rowOf().has_value(); });
+        const std::optional<int> row = rowOf();
+        if (!row) {
+            return failure(SessionError::NotFound,
+                           "no USB device of the maker with serial number " + target.address);
+        }
+        Unit1::USBViewDblClick(ctx, *row);
+        const auto* rows = s.selectedControllers();
+        if (s.ConnectionKind != 3 || !rows || rows->empty()) {
+            return procedureFailure("connecting to USB device " + target.address);
+        }
+        return {};
+    }
+};
+
+DeviceSession::DeviceSession(SessionOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {
+    impl_->start();
+}
+
+DeviceSession::~DeviceSession() {
+    try {
+        close();
+    } catch (const std::exception&) {
+        // The device could not be restored; the log says so. Nothing to tell anyone here.
+    }
+    impl_->stop();
+}
+
+DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
+    Impl& p = *impl_;
+    return p.call([&p, wait](Context& ctx) {
+        DiscoveryResult result;
+        p.ui.resetCollected();
+        ctx.ports.HidCtl = p.hid;
+        {
+            std::lock_guard turn(discoveryPortLock());
+            Unit1::Panel2Click(ctx);
+            Impl::pumpUntil(ctx, wait, [] { return false; });
+            StopDiscoveryListener(ctx);
+        }
+        const SharedState& s = ctx.state;
+        for (const std::string& entry : s.networkTree) {
+            const std::string address = entry.substr(0, entry.find(' '));
+            for (const TMatrixRec& device : s.DeviceList) {
+                if (device.IP != address) continue;
+                result.modules.push_back({device.IP, device.MAC, device.Ident, device.Serial,
+                                          device.ModuleVersion, device.Port});
+                break;
+            }
+        }
+        result.serialPorts = s.comTree;
+        for (const UsbRow& row : s.usbRows) result.usb.push_back({row.product, row.serial});
+        const std::vector<std::string> messages = p.ui.messages();
+        if (!messages.empty() && result.modules.empty() && result.serialPorts.empty() &&
+            result.usb.empty()) {
+            result.result = {SessionError::Failed, joined(messages)};
+        }
+        return result;
+    });
+}
+
+SessionResult DeviceSession::connect(const Target& target, std::optional<HandleAsType> as) {
+    Impl& p = *impl_;
+    if (p.interrupt) return {SessionError::Interrupted, "interrupted"};
+    if (as && IsNetworkHandleAs(*as) != (target.kind == TargetKind::Network)) {
+        return {SessionError::BadInput, "--as " + HandleAsName(*as) + " is for " +
+                                            (IsNetworkHandleAs(*as) ? "network" : "serial") +
+                                            " devices"};
+    }
+    if (as && target.kind == TargetKind::Usb) {
+        return {SessionError::BadInput, "USB devices have no --as type"};
+    }
+    try {
+        SessionResult result = p.call([&p, &target, as](Context& ctx) {
+            p.ui.resetCollected();
+            p.ui.setAnswer(Question::Connect, MsgButton::Yes);
+            p.kind = target.kind;
+            switch (target.kind) {
+                case TargetKind::Network:
+                    return p.connectNetwork(ctx, target, as);
+                case TargetKind::Serial:
+                    return p.connectSerial(ctx, target, as);
+                case TargetKind::Usb:
+                    return p.connectUsb(ctx, target);
+            }
+            return SessionResult{};
+        });
+        // A device the connect switched over (module set-up, bootloader) is released by
+        // close() even when the inventory failed afterwards.
+        p.connectedFlag = p.call([](Context& ctx) {
+            return ctx.state.CurrentIP != kNoDevice || ctx.state.ConnectionKind != 0;
+        });
+        if (result.ok() && p.interrupt) return {SessionError::Interrupted, "interrupted"};
+        return result;
+    } catch (const std::exception& e) {
+        return {SessionError::Failed, e.what()};
+    }
+}
+
+bool DeviceSession::connected() const {
+    return impl_->connectedFlag;
+}
+
+DeviceInfo DeviceSession::device() const {
+    Impl& p = *impl_;
+    return p.call([&p](Context& ctx) {
+        DeviceInfo info;
+        const SharedState& s = ctx.state;
+        info.name = s.properties.name;
+        info.serial = s.properties.serial;
+        info.address = s.properties.ip;
+        info.mac = s.properties.mac;
+        info.kind = p.kind;
+        if (const TMatrixRec* device = ctx.state.selectedDevice()) {
+            if (info.address.empty()) info.address = device->IP;
+            info.ident = device->Ident;
+            info.firmwareNumber = device->FwNumber;
+            info.moduleVersion = device->ModuleVersion;
+            info.lanVersion = device->LanVersion;
+            info.tunnelPort = device->Port;
+        }
+        return info;
+    });
+}
+
+std::vector<ControllerRow> DeviceSession::rows() const {
+    return impl_->call([](Context& ctx) {
+        std::vector<ControllerRow> rows;
+        const auto* controllers = ctx.state.selectedControllers();
+        if (!controllers || ctx.state.ConnectionKind == 0) return rows;
+        for (std::size_t i = 0; i < controllers->size(); ++i) {
+            const TControllerRec& c = (*controllers)[i];
+            rows.push_back({static_cast<int>(i), c.ControllerType, c.HardwareVersion,
+                            c.BootloaderVersion, c.FirmwareVersion, c.FirmwareFile, c.CardAddress});
+        }
+        return rows;
+    });
+}
+
+SessionResult DeviceSession::chooseFile(const std::string& row, const std::string& path) {
+    Impl& p = *impl_;
+    const std::vector<ControllerRow> list = rows();
+    if (list.empty()) return {SessionError::BadInput, "no device is connected"};
+    std::optional<int> index;
+    const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
+        return std::isdigit(c);
+    });
+    if (numeric) {
+        const unsigned long n = row.size() > 6 ? list.size() : std::stoul(row);
+        if (n < list.size()) index = static_cast<int>(n);
+    } else {
+        for (const ControllerRow& r : list) {
+            if (lower(r.type) == lower(row)) {
+                index = r.row;
+                break;
+            }
+        }
+    }
+    if (!index) {
+        std::string names;
+        for (const ControllerRow& r : list) names += (names.empty() ? "" : ", ") + r.type;
+        return {SessionError::BadInput, "the device has no row \"" + row + "\" (rows 0.." +
+                                            std::to_string(list.size() - 1) + ": " + names + ")"};
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        return {SessionError::BadInput, "cannot read the file " + path};
+    }
+    if (std::ifstream probe(path, std::ios::binary); !probe) {
+        return {SessionError::BadInput, "cannot read the file " + path};
+    }
+    const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
+    return p.call([&p, &absolute, index](Context& ctx) -> SessionResult {
+        // The window's file dialog offers only the row's kind of file; so does kvboot.
+        const TMatrixRec* device = ctx.state.selectedDevice();
+        const auto* listed = ctx.state.selectedControllers();
+        if (!device || !listed || static_cast<std::size_t>(*index) >= listed->size()) {
+            return {SessionError::BadInput, "no device is connected"};
+        }
+        const std::string type = (*listed)[static_cast<std::size_t>(*index)].ControllerType;
+        const std::string filter = FirmwareFileFilter(type, device ? device->MAC : "");
+        const std::string wanted = lower(filter.substr(filter.rfind("*.") + 1));
+        if (lower(fs::path(absolute).extension().string()) != wanted) {
+            return {SessionError::BadInput, "row " + std::to_string(*index) + " (" + type +
+                                                ") takes a " + wanted + " file, not " +
+                                                fs::path(absolute).filename().string()};
+        }
+        p.ui.setAnswer(Question::ModifyPath, MsgButton::Yes);
+        p.ui.setNextFile(absolute);
+        StringGrid2MouseUp(ctx, 4, *index);
+        auto* controllers = ctx.state.selectedControllers();
+        const auto at = static_cast<std::size_t>(*index);
+        if (!controllers || at >= controllers->size() ||
+            (*controllers)[at].FirmwareFile != absolute) {
+            return {SessionError::Failed,
+                    "the file could not be chosen for row " + std::to_string(*index)};
+        }
+        if (!(*controllers)[at].Selected) StringGrid1MouseUp(ctx, *index);
+        return {};
+    });
+}
+
+void DeviceSession::setQuickBootload(bool on) {
+    impl_->ui.setQuickBootload(on);
+}
+
+void DeviceSession::setAnswer(Question question, MsgButton answer) {
+    impl_->ui.setAnswer(question, answer);
+}
+
+UpgradeOutcome DeviceSession::upgrade() {
+    Impl& p = *impl_;
+    UpgradeOutcome outcome;
+    if (p.interrupt) {
+        outcome.interrupted = true;
+        outcome.result = {SessionError::Interrupted, "interrupted before the upgrade started"};
+        return outcome;
+    }
+    if (!p.connectedFlag) {
+        outcome.result = {SessionError::BadInput, "no device is connected"};
+        return outcome;
+    }
+    std::vector<ConsoleUi::RowPlan> plan;
+    for (const ControllerRow& row : rows()) {
+        if (!row.file.empty()) plan.push_back({row.row, row.type, rowBytes(row.file)});
+    }
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        p.call([&p, &plan](Context& ctx) {
+            p.ui.resetCollected();
+            p.ui.planRows(plan);
+            // The restore asks when the device no longer answers; its answer changes nothing.
+            p.ui.setAnswer(Question::UnreachableDevice, MsgButton::Yes);
+            Unit1::Image9Click(ctx);
+        });
+    } catch (const std::exception& e) {
+        // An error that escaped the whole procedure (the window's general error display).
+        outcome.result = {SessionError::Failed, e.what()};
+    }
+    outcome.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    outcome.interrupted = p.interrupt.load();
+
+    const std::optional<ConsoleUi::Report> report = p.ui.report();
+    if (!report) {
+        if (!outcome.result.ok()) return outcome;
+        const std::vector<std::string> messages = p.ui.messages();
+        const bool badInput = std::any_of(messages.begin(), messages.end(), [](const auto& m) {
+            return m.rfind("WARNING!", 0) == 0 || m == "No controller selected to upgrade!";
+        });
+        outcome.result = p.procedureFailure("the upgrade");
+        if (badInput && outcome.result.error == SessionError::Failed) {
+            outcome.result.error = SessionError::BadInput;
+        }
+        if (outcome.interrupted) outcome.result.error = SessionError::Interrupted;
+        return outcome;
+    }
+    outcome.report = report->lines;
+    outcome.verdict = report->verdict;
+    outcome.success = report->success;
+    std::vector<bool> used(plan.size(), false);
+    for (const std::string& line : report->lines) {
+        for (const auto& [suffix, ok] : {std::pair{"...OK", true}, std::pair{"...FAILED", false}}) {
+            const std::string tail = suffix;
+            if (line.size() <= tail.size() ||
+                line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
+                continue;
+            }
+            RowOutcome row;
+            row.type = line.substr(0, line.size() - tail.size());
+            row.ok = ok;
+            for (std::size_t i = 0; i < plan.size(); ++i) {
+                if (!used[i] && plan[i].type == row.type) {
+                    used[i] = true;
+                    row.row = plan[i].row;
+                    break;
+                }
+            }
+            outcome.rows.push_back(row);
+            break;
+        }
+        auto total = [&line](const std::string& prefix, int& into) {
+            if (line.rfind(prefix, 0) == 0) into = std::atoi(line.c_str() + prefix.size());
+        };
+        total("Total retransmissions:", outcome.retransmissions);
+        total("Total rewrites:", outcome.rewrites);
+    }
+    if (outcome.interrupted) {
+        outcome.success = false;
+        outcome.result = {SessionError::Interrupted,
+                          "interrupted: the rows not finished failed and the device was restored"};
+    }
+    return outcome;
+}
+
+void DeviceSession::requestInterrupt() {
+    impl_->interrupt.store(true);
+}
+
+bool DeviceSession::interruptRequested() const {
+    return impl_->interrupt.load();
+}
+
+SessionResult DeviceSession::close() {
+    Impl& p = *impl_;
+    if (p.closed) return {};
+    p.closed = true;
+    return p.call([&p](Context& ctx) -> SessionResult {
+        p.ui.resetCollected();
+        p.ui.setAnswer(Question::Exit, MsgButton::Yes);
+        // A device that no longer answers still gets the release commands that need no
+        // connection; leaving it as it is would leave it in its bootloader.
+        p.ui.setAnswer(Question::UnreachableDevice, MsgButton::Yes);
+        const bool wasConnected = ctx.state.CurrentIP != kNoDevice;
+        const std::string address = ctx.state.CurrentIP;
+        Unit1::FormCloseQuery(ctx);
+        if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
+        p.connectedFlag = false;
+        const std::vector<std::string> messages = p.ui.messages();
+        if (wasConnected && !messages.empty()) {
+            return {SessionError::Unreachable,
+                    "while releasing " + address + ": " + joined(messages)};
+        }
+        return {};
+    });
+}
+
+std::string DeviceSession::logPath() const {
+    return impl_->logPathText;
+}
+
+std::vector<std::string> DeviceSession::messages() const {
+    return impl_->ui.messages();
+}
+
+DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options) {
+    if (options.deviceName.empty()) options.deviceName = "discover";
+    DeviceSession session(std::move(options));
+    DiscoveryResult result = session.discover(wait);
+    session.close();
+    return result;
+}
+
+}  // namespace kv::cli

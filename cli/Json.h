@@ -1,0 +1,27 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "cli/DeviceSession.h"
+
+namespace kv::cli {
+
+// kvboot's --json output. The field names are stable: scripts read them (README "kvboot").
+using Json = nlohmann::ordered_json;
+
+Json ToJson(const ControllerRow& row);
+Json ToJson(const DeviceInfo& device);
+Json ToJson(const RowOutcome& row);
+// {"status", "success", "verdict", "interrupted", "rows", "report", "retransmissions",
+//  "rewrites", "seconds", "error"?}
+Json ToJson(const UpgradeOutcome& outcome);
+Json ToJson(const DiscoveryResult& result);
+Json ToJson(const FileCheck& check, const std::string& path);
+// {"code": "not-found" | ..., "message": text}; null for no error.
+Json ErrorJson(const SessionResult& result);
+std::string SessionErrorName(SessionError error);
+
+// One document on one line, as written to standard output.
+std::string Dump(const Json& document);
+
+}  // namespace kv::cli

@@ -1,0 +1,229 @@
+// What the command line names: targets, "Handle as" types, questions, statuses.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+
+#include "cli/Commands.h"
+#include "cli/DeviceSession.h"
+
+namespace kv::cli {
+
+namespace {
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool startsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::optional<int> number(std::string_view text, int lowest, int highest) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+    if (value < lowest || value > highest) return std::nullopt;
+    return value;
+}
+
+bool isIPv4(const std::string& text) {
+    int parts = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = std::string_view(text).substr(
+            start, dot == std::string::npos ? text.npos : dot - start);
+        if (part.size() > 3 || !number(part, 0, 255)) return false;
+        ++parts;
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
+
+struct HandleAsName {
+    HandleAsType type;
+    const char* name;
+    bool network;
+};
+
+constexpr std::array<HandleAsName, 7> kHandleAs{{
+    {HandleAsType::RvCtl2, "RV-CTL2", true},
+    {HandleAsType::HqlxFbr, "HQLX-FBR", false},
+    {HandleAsType::NrvFkTwSn500, "NRV-FK-TW-SN500", false},
+    {HandleAsType::NrvTwSn500s, "NRV-TW-SN500S", false},
+    {HandleAsType::Rv6x6Max, "RV6x6-2WQRI-Max", true},
+    {HandleAsType::Nrv5x5, "NRV5x5", true},
+    {HandleAsType::LnkFbrRc330, "LNK-FBR-RC-330", false},
+}};
+
+}  // namespace
+
+std::optional<Target> ParseTarget(const std::string& text, std::string& error) {
+    Target target;
+    target.text = text;
+    if (text.empty()) {
+        error = "no target given";
+        return std::nullopt;
+    }
+    if (startsWith(lower(text), "usb:")) {
+        const std::string rest = text.substr(4);
+        const auto colon = rest.rfind(':');
+        target.kind = TargetKind::Usb;
+        target.address = colon == std::string::npos ? rest : rest.substr(colon + 1);
+        if (colon != std::string::npos) target.product = rest.substr(0, colon);
+        if (target.address.empty()) {
+            error =
+                "\"" + text + "\" names no USB serial number (usb:SERIAL or usb:PRODUCT:SERIAL)";
+            return std::nullopt;
+        }
+        return target;
+    }
+    if (startsWith(lower(text), "serial:")) {
+        target.kind = TargetKind::Serial;
+        target.address = text.substr(7);
+        if (target.address.empty()) {
+            error = "\"" + text + "\" names no serial port";
+            return std::nullopt;
+        }
+        return target;
+    }
+    const auto colon = text.find(':');
+    const std::string host = text.substr(0, colon);
+    if (isIPv4(host)) {
+        target.kind = TargetKind::Network;
+        target.address = host;
+        if (colon != std::string::npos) {
+            const std::optional<int> port =
+                number(std::string_view(text).substr(colon + 1), 1, 65535);
+            if (!port) {
+                error = "\"" + text + "\": the tunnel port must be a number from 1 to 65535";
+                return std::nullopt;
+            }
+            target.tunnelPort = *port;
+        }
+        return target;
+    }
+    // Something that looks like an address but is none is a typing error, not a port name.
+    if (std::all_of(host.begin(), host.end(),
+                    [](unsigned char c) { return std::isdigit(c) || c == '.'; })) {
+        error = "\"" + text + "\" is no IPv4 address";
+        return std::nullopt;
+    }
+    target.kind = TargetKind::Serial;
+    target.address = text;
+    return target;
+}
+
+std::optional<HandleAsType> ParseHandleAs(const std::string& name) {
+    for (const auto& entry : kHandleAs)
+        if (lower(entry.name) == lower(name)) return entry.type;
+    return std::nullopt;
+}
+
+std::string HandleAsName(HandleAsType type) {
+    for (const auto& entry : kHandleAs)
+        if (entry.type == type) return entry.name;
+    return {};
+}
+
+bool IsNetworkHandleAs(HandleAsType type) {
+    for (const auto& entry : kHandleAs)
+        if (entry.type == type) return entry.network;
+    return false;
+}
+
+std::vector<std::string> HandleAsNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : kHandleAs) names.emplace_back(entry.name);
+    return names;
+}
+
+Question ClassifyQuestion(const std::string& text) {
+    // The USB question ends like the connect question: it goes first.
+    if (text.find("firmware upgrade mode") != std::string::npos) return Question::UsbBootloaderMode;
+    if (text == "Do you want to establish connenction with the device?") return Question::Connect;
+    if (text == "Do you really want to upgrade?") return Question::Upgrade;
+    if (startsWith(text, "Protocol#2 is active!")) return Question::ProtocolSwitch;
+    if (startsWith(text, "The selected device is unreachable!")) return Question::UnreachableDevice;
+    if (text == "Do you really want to modify the path?") return Question::ModifyPath;
+    if (text == "Do you really want to exit?") return Question::Exit;
+    return Question::Other;
+}
+
+std::string FlagFor(Question question) {
+    switch (question) {
+        case Question::Upgrade:
+        case Question::UsbBootloaderMode:
+            return "--yes";
+        case Question::ProtocolSwitch:
+            return "--switch-protocol";
+        case Question::UnreachableDevice:
+            return "--release-unreachable";
+        default:
+            return {};
+    }
+}
+
+ExitStatus StatusOf(SessionError error) {
+    switch (error) {
+        case SessionError::None:
+            return ExitStatus::Ok;
+        case SessionError::NotFound:
+        case SessionError::Unreachable:
+            return ExitStatus::Unreachable;
+        case SessionError::BadInput:
+        case SessionError::Question:
+            return ExitStatus::Usage;
+        case SessionError::Interrupted:
+            return ExitStatus::Interrupted;
+        case SessionError::Failed:
+            return ExitStatus::RowFailed;
+    }
+    return ExitStatus::RowFailed;
+}
+
+ExitStatus UpgradeOutcome::status() const {
+    if (interrupted || result.error == SessionError::Interrupted) return ExitStatus::Interrupted;
+    if (!result.ok()) return StatusOf(result.error);
+    return success ? ExitStatus::Ok : ExitStatus::RowFailed;
+}
+
+ExitStatus FileCheck::status() const {
+    if (!result.ok()) return StatusOf(result.error);
+    return checksumOk ? ExitStatus::Ok : ExitStatus::RowFailed;
+}
+
+std::string_view ExitStatusName(ExitStatus status) {
+    switch (status) {
+        case ExitStatus::Ok:
+            return "ok";
+        case ExitStatus::RowFailed:
+            return "row-failed";
+        case ExitStatus::Usage:
+            return "usage";
+        case ExitStatus::Unreachable:
+            return "unreachable";
+        case ExitStatus::Interrupted:
+            return "interrupted";
+    }
+    return "row-failed";
+}
+
+std::optional<FileChoice> ParseFileChoice(const std::string& text) {
+    const auto equals = text.find('=');
+    if (equals == std::string::npos) return std::nullopt;
+    FileChoice choice{text.substr(0, equals), text.substr(equals + 1)};
+    // Blanks around the row name come from quoting in scripts; a path keeps its own.
+    const auto first = choice.row.find_first_not_of(" \t");
+    const auto last = choice.row.find_last_not_of(" \t");
+    choice.row = first == std::string::npos ? "" : choice.row.substr(first, last - first + 1);
+    if (choice.row.empty() || choice.path.empty()) return std::nullopt;
+    return choice;
+}
+
+}  // namespace kv::cli

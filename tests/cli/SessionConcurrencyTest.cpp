@@ -1,0 +1,130 @@
+// Several device sessions in one process, each on its own thread with its own engine,
+// channels and log: two panels upgraded at the same time (one found by its discovery
+// answer, one by its given tunnel port), a third session interrupted between operations.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "../fakes/NetworkNamespace.h"
+#include "CardMemory.h"
+#include "DemoFirmware.h"
+#include "PicCard.h"
+#include "Scenario.h"
+#include "World.h"
+#include "cli/DeviceSession.h"
+#include "server/WorldServer.h"
+#include "server/WorldServerThread.h"
+
+namespace kv::cli {
+namespace {
+
+using test::firstDifference;
+
+struct PanelRun {
+    std::string target;
+    SessionResult connected;
+    std::vector<SessionResult> chosen;
+    UpgradeOutcome outcome;
+    SessionResult closed;
+    std::string log;
+    int progressEvents = 0;
+};
+
+TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
+    ASSERT_TRUE(test::InOwnNetworkNamespace());
+    QTemporaryDir folder;
+    sim::World world;
+    std::vector<sim::DemoDevices> panels;
+    for (const char* address : {"127.0.0.2", "127.0.0.4"}) {
+        sim::DemoOptions options;
+        options.family = sim::DemoFamily::UpgradablePanel;
+        options.addresses = {address};
+        panels.push_back(sim::buildDemoWorld(world, options));
+    }
+    sim::WorldServerThread server(world);
+    server.run([](sim::WorldServer& s) { s.serveAll(); });
+    const std::string firmware = folder.filePath("fw").toStdString();
+    sim::WriteDemoFirmware(sim::DemoFamily::UpgradablePanel, firmware);
+    std::map<std::string, std::string> fileOf;
+    for (const auto& file : sim::DemoFirmwareFiles(sim::DemoFamily::UpgradablePanel))
+        fileOf[file.controllerType] = firmware + "/" + file.fileName;
+
+    std::vector<PanelRun> runs(2);
+    runs[0].target = "127.0.0.2";
+    runs[1].target = "127.0.0.4:10001";
+    std::vector<std::thread> threads;
+    for (PanelRun& run : runs) {
+        threads.emplace_back([&run, &folder, &fileOf] {
+            SessionOptions options;
+            options.deviceName = run.target;
+            options.platformDataFolder = folder.filePath("data").toStdString();
+            options.answers[Question::Upgrade] = MsgButton::Yes;
+            options.onProgress = [&run](const ProgressEvent&) { ++run.progressEvents; };
+            DeviceSession session(options);
+            std::string error;
+            run.connected = session.connect(*ParseTarget(run.target, error));
+            for (const auto& [type, path] : fileOf)
+                run.chosen.push_back(session.chooseFile(type, path));
+            run.outcome = session.upgrade();
+            run.closed = session.close();
+            run.log = session.logPath();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+
+    std::set<std::string> logs;
+    for (const PanelRun& run : runs) {
+        SCOPED_TRACE(run.target);
+        EXPECT_TRUE(run.connected.ok()) << run.connected.message;
+        for (const SessionResult& chosen : run.chosen) EXPECT_TRUE(chosen.ok()) << chosen.message;
+        EXPECT_TRUE(run.outcome.success) << run.outcome.result.message;
+        EXPECT_EQ(run.outcome.status(), ExitStatus::Ok);
+        EXPECT_EQ(run.outcome.rows.size(), 3u);
+        EXPECT_TRUE(run.closed.ok()) << run.closed.message;
+        EXPECT_GT(run.progressEvents, 0);
+        logs.insert(run.log);
+        std::ifstream in(run.log);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        // Each log holds its own device's run only.
+        const std::string address = run.target.substr(0, run.target.find(':'));
+        const std::string other = address == "127.0.0.2" ? "127.0.0.4" : "127.0.0.2";
+        EXPECT_NE(text.find("IP address: " + address), std::string::npos);
+        EXPECT_EQ(text.find(other), std::string::npos);
+    }
+    EXPECT_EQ(logs.size(), 2u);
+
+    std::lock_guard lock(server.mutex());
+    for (const auto& panel : panels) {
+        for (const auto& card : panel.picCards) {
+            const std::string& type = card->ident.config.words->type;
+            EXPECT_EQ(firstDifference(card->bootloader.programMemory(), fileOf.at(type)), -1L)
+                << type;
+        }
+        EXPECT_EQ(panel.modules.at(0)->gpio().selectCode(), std::uint8_t{7});
+        EXPECT_EQ(panel.modules.at(0)->serialLine().baud, 9600);
+    }
+}
+
+TEST(DeviceSessions, AnInterruptBeforeTheUpgradeSendsNothing) {
+    QTemporaryDir folder;
+    SessionOptions options;
+    options.platformDataFolder = folder.path().toStdString();
+    DeviceSession session(options);
+    session.requestInterrupt();
+    std::string error;
+    EXPECT_EQ(session.connect(*ParseTarget("127.0.0.9:10001", error)).error,
+              SessionError::Interrupted);
+    const UpgradeOutcome outcome = session.upgrade();
+    EXPECT_TRUE(outcome.interrupted);
+    EXPECT_EQ(outcome.status(), ExitStatus::Interrupted);
+    EXPECT_TRUE(outcome.rows.empty());
+}
+
+}  // namespace
+}  // namespace kv::cli

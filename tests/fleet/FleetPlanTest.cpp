@@ -1,0 +1,255 @@
+// Plan files, the time estimates and the fleet report, without devices.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <sstream>
+
+#include "cli/FleetRunner.h"
+
+namespace kv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+class PlanFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("kv-plan-" + std::to_string(::getpid()));
+        fs::create_directories(folder / "fw");
+        std::ofstream(folder / "fw" / "panel-1.4.2.hex") << ":00000001FF\n";
+        std::ofstream(folder / "fw" / "web.rom") << "image";
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    FleetPlan parse(const std::string& text) { return ParsePlan(text, "plan.json", folder); }
+    fs::path folder;
+};
+
+TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
+    const FleetPlan plan = parse(R"({"parallel": 3, "devices": [
+        {"name": "left", "address": "10.0.0.7", "files": {"RV-PNL16": "fw/panel-1.4.2.hex",
+         "2": "fw/web.rom"}, "quick": true, "answers": {"protocol-switch": "yes"}},
+        {"port": "/dev/ttyUSB0", "as": "HQLX-FBR", "files": {"0": "fw/panel-1.4.2.hex"}},
+        {"usb": "KV123", "files": {"0": "fw/panel-1.4.2.hex"}, "answers": {"upgrade": "no"}}]})");
+    EXPECT_EQ(plan.parallel, 3);
+    ASSERT_EQ(plan.devices.size(), 3u);
+    const PlanDevice& left = plan.devices[0];
+    EXPECT_EQ(left.name, "left");
+    EXPECT_EQ(left.target.kind, TargetKind::Network);
+    EXPECT_EQ(left.target.address, "10.0.0.7");
+    EXPECT_TRUE(left.quick);
+    ASSERT_EQ(left.files.size(), 2u);
+    EXPECT_EQ(left.files[0].row, "RV-PNL16");
+    EXPECT_EQ(fs::path(left.files[0].path), folder / "fw" / "panel-1.4.2.hex");
+    EXPECT_EQ(left.answers.at(Question::ProtocolSwitch), MsgButton::Yes);
+    // Running the plan answers the upgrade question unless the plan says no.
+    EXPECT_EQ(left.answers.at(Question::Upgrade), MsgButton::Yes);
+    EXPECT_EQ(plan.devices[2].answers.at(Question::Upgrade), MsgButton::No);
+    EXPECT_EQ(plan.devices[1].target.kind, TargetKind::Serial);
+    EXPECT_EQ(plan.devices[1].target.address, "/dev/ttyUSB0");
+    EXPECT_EQ(plan.devices[1].as, HandleAsType::HqlxFbr);
+    EXPECT_EQ(plan.devices[1].name, plan.devices[1].target.text);
+    EXPECT_EQ(plan.devices[2].target.kind, TargetKind::Usb);
+}
+
+TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
+    const std::string file = R"("files": {"0": "fw/web.rom"})";
+    const struct {
+        std::string plan;
+        std::string says;
+    } cases[] = {
+        {"{", "not valid JSON"},
+        {"[]", "must be a JSON object"},
+        {R"({"devices": []})", "\"devices\" is empty"},
+        {R"({"device": []})", "unknown key \"device\""},
+        {R"({"devices": {}})", "\"devices\" must be a list"},
+        {R"({"parallel": 0, "devices": [{"address": "10.0.0.1", )" + file + "}]}",
+         "\"parallel\" must be"},
+        {R"({"devices": [{"address": "10.0.0.1"}]})", "device 1: \"files\" is missing"},
+        {R"({"devices": [{)" + file + "}]}", "exactly one of"},
+        {R"({"devices": [{"address": "10.0.0.1", "port": "COM3", )" + file + "}]}",
+         "exactly one of"},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {}}]})", "names no row"},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {"0": "missing.hex"}}]})",
+         "does not exist"},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {"0": 5}}]})", "must be a string"},
+        {R"({"devices": [{"address": "10.0.0.1", "quick": "yes", )" + file + "}]}",
+         "\"quick\" must be true or false"},
+        {R"({"devices": [{"address": "10.0.0.1", "as": "toaster", )" + file + "}]}",
+         "unknown \"as\" type \"toaster\""},
+        {R"({"devices": [{"address": "10.0.0.1", "answers": {"exit": "yes"}, )" + file + "}]}",
+         "unknown question \"exit\""},
+        {R"({"devices": [{"address": "10.0.0.1", "answers": {"upgrade": "maybe"}, )" + file +
+             "}]}",
+         "must be \"yes\" or \"no\""},
+        {R"({"devices": [{"address": "10.0.0.1", "speed": 1, )" + file + "}]}",
+         "device 1: unknown key \"speed\""},
+        {R"({"devices": [{"name": "a", "address": "10.0.0.1", )" + file +
+             R"(}, {"name": "A", "address": "10.0.0.2", )" + file + "}]}",
+         "device 2 (A): the name \"A\" is used twice"},
+        {R"({"devices": [{"address": "10.0.0.1", )" + file + R"(}, {"name": "b", "address": )"
+             R"("10.0.0.1", )" + file + "}]}",
+         "is in the plan twice"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plan);
+        try {
+            parse(c.plan);
+            ADD_FAILURE() << "accepted";
+        } catch (const PlanError& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("plan.json: ", 0), 0u) << text;
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        }
+    }
+}
+
+TEST_F(PlanFiles, AMissingPlanFileIsAPlanError) {
+    EXPECT_THROW(LoadPlan((folder / "none.json").string()), PlanError);
+}
+
+// kvboot plan refuses a bad plan with exit status 2 before it touches any device, and says
+// where the mistake is on standard error.
+TEST_F(PlanFiles, TheCommandRefusesBadPlansWithStatus2) {
+    std::ofstream(folder / "typo.json") << R"({"devices": [{"adress": "10.0.0.1"}]})";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string says;
+    } cases[] = {
+        {{"plan", (folder / "none.json").string()}, "cannot be read"},
+        {{"plan", (folder / "typo.json").string()}, "unknown key \"adress\""},
+        {{"plan", (folder / "typo.json").string(), "--parallel", "0"}, "--parallel"},
+        {{"plan"}, "FILE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<std::string> words{"kvboot"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        std::ostringstream out, err;
+        Console console(out, err);
+        EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 2);
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(Estimates, RowKindsAndTheirModel) {
+    // Demo card image: 256 blocks of program data.
+    const FileFigures card{4096, 256, true};
+    const struct {
+        RowKind kind;
+        std::string type;
+        FileFigures file;
+        bool quick;
+        TargetKind target;
+        milliseconds wire;
+        milliseconds waits;
+    } cases[] = {
+        // 2016 erase frames of 14 bytes, 256 writes of 30 and reads of 34, at 1920 bytes/s.
+        {RowKind::PicCard, "RV-PNL16", card, false, TargetKind::Network, milliseconds(23233),
+         milliseconds(3200)},
+        {RowKind::PicCard, "RV-PNL16", card, true, TargetKind::Network, milliseconds(18700),
+         milliseconds(3200)},
+        {RowKind::PicCard, "RV-PNL16", card, false, TargetKind::Serial, milliseconds(23233),
+         milliseconds(2000)},
+        // Fibre sender cards erase 1 KiB rows and are never read back.
+        {RowKind::PicCard, "LNK-FBR-SN330-MAX", card, false, TargetKind::Network,
+         milliseconds(4911), milliseconds(3200)},
+        {RowKind::WebServer, "Web Server", {3000, 0, true}, false, TargetKind::Network,
+         milliseconds(6), milliseconds(4500)},
+        {RowKind::WebContent, "Web Content", {3000, 0, true}, false, TargetKind::Network,
+         milliseconds(6), milliseconds(6000)},
+        {RowKind::WebPackage, "Web Package", {2000000, 0, true}, false, TargetKind::Network,
+         milliseconds(2000), milliseconds(4800)},
+        // 64 KiB through 256-byte writes and read-backs at 57600 8E1 over the module.
+        {RowKind::Cpu, "RV-CTL2", {65536, 0, true}, false, TargetKind::Network,
+         milliseconds(26156), milliseconds(12500 + 15 * 256 * 6 / 2)},
+        {RowKind::Cpu, "NRV-CTL", {65536, 0, true}, true, TargetKind::Serial, milliseconds(6527),
+         milliseconds(12500)},
+        {RowKind::Usb, "USB", {6400, 0, true}, false, TargetKind::Usb, milliseconds(101),
+         milliseconds(2000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type + (c.quick ? " quick" : ""));
+        EXPECT_EQ(RowKindOf(c.type, c.target), c.kind);
+        const RowEstimate estimate = EstimateRow(c.kind, c.type, c.file, c.quick, c.target);
+        EXPECT_LE(std::chrono::abs(estimate.wire - c.wire), milliseconds(2));
+        EXPECT_EQ(estimate.waits, c.waits);
+    }
+    EXPECT_EQ(EstimateRestore(TargetKind::Network, false), milliseconds(11100));
+    EXPECT_LT(EstimateRestore(TargetKind::Network, true), milliseconds(1000));
+}
+
+TEST(Estimates, HexFilesCountTheBlocksTheCardGetsWritten) {
+    const fs::path file = fs::temp_directory_path() / ("kv-blocks-" + std::to_string(::getpid()));
+    {
+        std::ofstream out(file);
+        out << ":020000040000FA\n"
+            << ":10060000525600000000000000000000000000007A\n"  // below 0x0800: kept by the loader
+            << ":10080000000102030405060708090A0B0C0D0E0F68\n"
+            << ":10081000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFE8\n"  // erased: not written
+            << ":20082000" + std::string(64, '1') + "97\n"  // 32 bytes: two blocks
+            << ":00000001FF\n";
+    }
+    const FileFigures figures = MeasureFile(file.string(), RowKind::PicCard);
+    EXPECT_TRUE(figures.readable);
+    EXPECT_EQ(figures.bytes, 16u + 16u + 16u + 32u);
+    EXPECT_EQ(figures.programBlocks, 3u);
+    EXPECT_EQ(MeasureFile(file.string(), RowKind::WebServer).bytes, fs::file_size(file));
+    EXPECT_FALSE(MeasureFile("/nonexistent/file.hex", RowKind::PicCard).readable);
+    fs::remove(file);
+}
+
+TEST(Estimates, TextHelpers) {
+    const struct {
+        std::string path;
+        std::string version;
+    } names[] = {{"/fw/panel-1.4.2.hex", "1.4.2"},
+                 {"web_v2_0_11.rom", "2.0.11"},
+                 {"/v1.2.3/card.hex", ""},
+                 {"card.hex", ""}};
+    for (const auto& n : names) EXPECT_EQ(VersionInFileName(n.path), n.version) << n.path;
+    EXPECT_EQ(FormatDuration(milliseconds(0)), "0:00");
+    EXPECT_EQ(FormatDuration(milliseconds(65400)), "1:05");
+    EXPECT_EQ(FormatDuration(milliseconds(3723000)), "1:02:03");
+    EXPECT_EQ(LogNameFor("stage left/1"), "stage_left_1");
+    EXPECT_EQ(LogNameFor(".."), "device..");
+    EXPECT_EQ(LogNameFor("127.0.0.2"), "127.0.0.2");
+}
+
+TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
+    FleetResult result;
+    FleetDeviceResult ok;
+    ok.name = "a";
+    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, true, true}};
+    FleetDeviceResult failed;
+    failed.name = "bb";
+    failed.status = ExitStatus::RowFailed;
+    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, true, false},
+                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, false, false}};
+    FleetDeviceResult lost;
+    lost.name = "c";
+    lost.status = ExitStatus::Unreachable;
+    lost.result = {SessionError::NotFound, "no answer from 10.0.0.9"};
+    result.devices = {ok, failed, lost};
+    result.status = ExitStatus::Unreachable;
+    const std::vector<std::string> expected{
+        "a   row 0 RV-PNL16  OK",
+        "bb  row 0 RV-PNL32  FAILED",
+        "bb  row 1 Web Server  NOT DONE",
+        "c   unreachable: no answer from 10.0.0.9",
+        "Fleet upgrade FAILED: 1 of 3 devices upgraded in 0:00",
+    };
+    EXPECT_EQ(FleetReportLines(result), expected);
+    const Json json = FleetJson(result);
+    EXPECT_EQ(json["exit"], 3);
+    EXPECT_EQ(json["devices"][1]["rows"][1]["done"], false);
+    EXPECT_EQ(json["devices"][2]["error"]["message"], "no answer from 10.0.0.9");
+}
+
+}  // namespace
+}  // namespace kv::cli

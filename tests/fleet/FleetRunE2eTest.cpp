@@ -1,0 +1,212 @@
+// Fleet plans against kvsim's simulated fleet, in a private network namespace: four
+// devices of different families upgraded at once while one of them fails in the middle of
+// its run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <filesystem>
+#include <sstream>
+
+#include "FleetMemories.h"
+#include "KvsimProcess.h"
+#include "NetworkNamespace.h"
+#include "cli/FleetRunner.h"
+
+namespace kv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using test::KvsimProcess;
+
+class FleetRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("kv-fleet-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "data");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::unique_ptr<KvsimProcess> startFleet(int devices, QStringList more = {}) {
+        QStringList arguments{"--fleet",
+                              QString::number(devices),
+                              "--files",
+                              QString::fromStdString((folder / "files").string()),
+                              "--dump",
+                              QString::fromStdString((folder / "dump").string())};
+        arguments << more;
+        return std::make_unique<KvsimProcess>(KVSIM_PATH, arguments);
+    }
+
+    FleetOptions options(bool dryRun) const {
+        FleetOptions o;
+        o.dryRun = dryRun;
+        o.session.platformDataFolder = (folder / "data").string();
+        o.session.workingFolder = folder.string();
+        return o;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestored) {
+    auto sim = startFleet(4, {"--fail", "2"});
+    const FleetPlan plan = LoadPlan((folder / "files" / "plan.json").string());
+    ASSERT_EQ(plan.devices.size(), 4u);
+
+    const FleetResult result = RunFleet(plan, options(false));
+    sim->dump();
+    const auto files = test::SamplePlanFiles(folder / "files" / "plan.json");
+
+    EXPECT_EQ(result.status, ExitStatus::RowFailed);
+    EXPECT_EQ(ToInt(result.status), 1);
+    EXPECT_EQ(result.verdict(), "Fleet upgrade FAILED");
+    std::set<std::string> logs;
+    for (std::size_t i = 0; i < result.devices.size(); ++i) {
+        const FleetDeviceResult& device = result.devices[i];
+        const std::string address = device.target.address;
+        SCOPED_TRACE(device.name);
+        ASSERT_FALSE(device.rows.empty());
+        for (const std::string& problem : test::RestoreProblems(folder / "dump", address))
+            ADD_FAILURE() << problem;
+        logs.insert(device.logPath);
+        if (i == 1) {
+            // Its card went silent in the middle of the erase: that row failed, the rows
+            // after it still ran.
+            EXPECT_EQ(device.status, ExitStatus::RowFailed);
+            EXPECT_TRUE(device.rows.front().done);
+            EXPECT_FALSE(device.rows.front().ok);
+            EXPECT_FALSE(device.outcome.success);
+            continue;
+        }
+        EXPECT_EQ(device.status, ExitStatus::Ok) << device.result.message;
+        EXPECT_TRUE(std::all_of(device.rows.begin(), device.rows.end(),
+                                [](const FleetRow& row) { return row.done && row.ok; }));
+        for (const std::string& problem :
+             test::MemoryProblems(folder / "dump", address, files.at(address)))
+            ADD_FAILURE() << problem;
+    }
+    // Every device wrote a log of its own.
+    EXPECT_EQ(logs.size(), result.devices.size());
+    EXPECT_EQ(logs.count(""), 0u);
+
+    const std::vector<std::string> report = FleetReportLines(result);
+    EXPECT_EQ(report.back().rfind("Fleet upgrade FAILED: 3 of 4 devices upgraded", 0), 0u)
+        << report.back();
+    EXPECT_EQ(std::count_if(report.begin(), report.end(),
+                            [](const std::string& line) {
+                                return line.find("FAILED") != std::string::npos;
+                            }),
+              2);  // the failed row and the verdict
+    const Json json = FleetJson(result);
+    EXPECT_EQ(json["exit"], 1);
+    EXPECT_EQ(json["devices"][1]["status"], "row-failed");
+    EXPECT_EQ(json["devices"][0]["status"], "ok");
+}
+
+TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothing) {
+    auto sim = startFleet(2);
+    std::vector<std::string> words{"kvboot", "plan", "--dry-run", "--json",
+                                   (folder / "files" / "plan.json").string()};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    std::ostringstream out, err;
+    Console console(out, err);
+    console.platformDataFolder = (folder / "data").string();
+    EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 0) << err.str();
+    sim->dump();
+
+    const Json json = Json::parse(out.str());
+    EXPECT_EQ(json["status"], "ok");
+    EXPECT_EQ(json["dry_run"], true);
+    ASSERT_EQ(json["devices"].size(), 2u);
+    // The panel: two cards and its web server; the extender: one card and both web images.
+    EXPECT_EQ(json["devices"][0]["rows"].size(), 3u);
+    EXPECT_EQ(json["devices"][1]["rows"].size(), 3u);
+    EXPECT_EQ(json["devices"][0]["rows"][0]["type"], "RV-PNL16");
+    EXPECT_EQ(json["devices"][0]["rows"][0]["now"], "FW:1.4.0");
+    EXPECT_EQ(json["devices"][0]["rows"][0]["file_info"], "RV-PNL16 HW:1.0");
+    for (const Json& device : json["devices"]) {
+        const std::string address = device["target"];
+        SCOPED_TRACE(address);
+        EXPECT_GT(device["estimate_seconds"].get<double>(), 20.0);
+        for (const Json& row : device["rows"]) {
+            EXPECT_FALSE(row["now"].get<std::string>().empty()) << row["type"];
+            EXPECT_GT(row["estimate_seconds"].get<double>(), 0.0) << row["type"];
+            EXPECT_FALSE(row.contains("done"));
+        }
+        // No card was erased and no image went up; the device is back in normal operation.
+        EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
+        const std::string firstType = device["rows"][0]["type"];
+        EXPECT_FALSE(test::MemoryProblems(folder / "dump", address,
+                                          {{firstType, device["rows"][0]["file"]}})
+                         .empty());
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+    }
+}
+
+TEST_F(FleetRun, CtrlCEndsEveryRunningDeviceRestoredWithStatus4) {
+    auto sim = startFleet(2);
+    InterruptHub hub;
+    FleetOptions o = options(false);
+    o.interrupts = &hub;
+    std::atomic<int> programming{0};
+    o.onProgress = [&programming](const std::string&, const ProgressEvent& event) {
+        if (event.percent >= 10) ++programming;
+    };
+    // Ctrl-C once the cards are being erased.
+    std::thread ctrlC([&] {
+        for (int i = 0; i < 1200 && programming < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        hub.fire();
+    });
+    const FleetResult result = RunFleet(LoadPlan((folder / "files" / "plan.json").string()), o);
+    ctrlC.join();
+    sim->dump();
+
+    EXPECT_EQ(result.status, ExitStatus::Interrupted);
+    EXPECT_EQ(result.verdict(), "Fleet upgrade INTERRUPTED");
+    for (const FleetDeviceResult& device : result.devices) {
+        SCOPED_TRACE(device.name);
+        EXPECT_EQ(device.status, ExitStatus::Interrupted);
+        EXPECT_TRUE(device.outcome.interrupted);
+        for (const std::string& problem :
+             test::RestoreProblems(folder / "dump", device.target.address))
+            ADD_FAILURE() << problem;
+    }
+}
+
+TEST_F(FleetRun, AnUnreachableDeviceIsReportedAndTheOthersStillRun) {
+    auto sim = startFleet(1);
+    FleetPlan plan = LoadPlan((folder / "files" / "plan.json").string());
+    PlanDevice missing = plan.devices.front();
+    missing.name = "nobody";
+    missing.target.address = "127.0.0.99";
+    missing.target.text = "127.0.0.99";
+    plan.devices.push_back(missing);
+
+    FleetOptions o = options(true);
+    o.session.discoveryWait = std::chrono::milliseconds(1000);
+    const FleetResult result = RunFleet(plan, o);
+    EXPECT_EQ(result.devices[0].status, ExitStatus::Ok);
+    EXPECT_EQ(result.devices[1].status, ExitStatus::Unreachable);
+    EXPECT_EQ(result.status, ExitStatus::Unreachable);
+}
+
+}  // namespace
+}  // namespace kv::cli
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!kv::test::InOwnNetworkNamespace()) {
+        std::fprintf(stderr, "run me in a network namespace of my own (unshare -rn)\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
