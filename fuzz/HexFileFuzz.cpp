@@ -4,8 +4,8 @@
 #include <sstream>
 #include <string>
 
-#include "FakeRig.h"
 #include "FuzzCheck.h"
+#include "FuzzRig.h"
 #include "firmware/HexFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -14,7 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lineBreaks = static_cast<int>(
         std::count_if(file.begin(), file.end(), [](char c) { return c == '\n' || c == '\r'; }));
 
-    kv::test::FakeRig rig;
+    kv::test::FakeRig& rig = kv::fuzz::freshRun();
+    rig.state.HexControllerType.clear();
+    rig.state.HexHardwareInfo.clear();
+    rig.state.HexFileOpened = false;
     kv::HexReaderState reader;
 
     std::istringstream check(file);

@@ -30,6 +30,16 @@ TEST(HidapiReportDescriptor, LongestNumberedReportAndPushPop) {
     EXPECT_EQ(lengthOf(withLong), 5);
 }
 
+TEST(HidapiReportDescriptor, HugeSizesAndCountsClampInsteadOfWrapping) {
+    // Four outputs of 2^31 x 2^31 bits add up to 2^64: the sum must not wrap to 3 bytes.
+    Bytes wrapping = {0x77, 0x00, 0x00, 0x00, 0x80, 0x97, 0x00, 0x00, 0x00, 0x80,
+                      0x91, 0x00, 0x91, 0x00, 0x91, 0x00, 0x91, 0x00,
+                      0x75, 0x08, 0x95, 0x03, 0x91, 0x00};
+    EXPECT_EQ(lengthOf(wrapping), 1 << 16);
+    Bytes largest = {0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0x91, 0x00};
+    EXPECT_EQ(lengthOf(largest), 1 << 16);
+}
+
 TEST(HidapiReportDescriptor, NoOutputOrBrokenDescriptor) {
     EXPECT_EQ(lengthOf({0x75, 0x08, 0x95, 0x40, 0x81, 0x02}), 0);
     EXPECT_EQ(lengthOf({}), 0);
