@@ -215,7 +215,8 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
         // a folder) would have the second move into place fail after the first one did.
         std::set<fs::path> files;
         for (const auto& entry : entries) {
-            if (!files.insert(entry.target).second) refuseClash(archive, entry.header->getFileName());
+            if (!files.insert(entry.target).second)
+                refuseClash(archive, entry.header->getFileName());
         }
         auto belowAFile = [&](const fs::path& path) {
             for (fs::path up = path.parent_path(); up != root && isInside(root, up);

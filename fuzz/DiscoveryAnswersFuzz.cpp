@@ -37,7 +37,8 @@ kv::test::FakeRig& rig() {
         // Only the odd modules have a working tunnel; the others fail the exchange.
         for (int n = 1; n <= 7; n += 2) {
             for (int port = 0; port < 4; ++port) {
-                made.world.listenTcp("10.0.0." + std::to_string(n), static_cast<std::uint16_t>(10001 + port),
+                made.world.listenTcp("10.0.0." + std::to_string(n),
+                                     static_cast<std::uint16_t>(10001 + port),
                                      [] { return std::make_unique<TunnelPeer>(); });
             }
         }
@@ -47,7 +48,9 @@ kv::test::FakeRig& rig() {
     return r;
 }
 
-bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
 
 void checkMac(const std::string& mac) {
     FUZZ_CHECK(mac.size() == 17);

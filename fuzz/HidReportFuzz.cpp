@@ -107,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(h.HidVersionReply.find('\0') == std::string::npos);
             FUZZ_CHECK(h.HidVersionReply ==
                        std::string(report.begin() + 1,
-                                   report.begin() + 1 + static_cast<std::ptrdiff_t>(
-                                                            h.HidVersionReply.size())));
+                                   report.begin() + 1 +
+                                       static_cast<std::ptrdiff_t>(h.HidVersionReply.size())));
         } else {
             FUZZ_CHECK(h.HidVersionReply == before.version);
         }

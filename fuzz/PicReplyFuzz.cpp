@@ -77,7 +77,7 @@ void decoderAlone(ByteView bytes) {
 }
 
 kv::test::FakeRig& rig() {
-    static kv::test::FakeRig& r = [] () -> kv::test::FakeRig& {
+    static kv::test::FakeRig& r = []() -> kv::test::FakeRig& {
         auto& made = kv::fuzz::sharedRig();
         made.addDevice(kAddress, kTunnelPort);
         made.state.CurrentIP = kAddress;

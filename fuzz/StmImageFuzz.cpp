@@ -69,7 +69,8 @@ void checkBlocks(const std::vector<kv::StmBlock>& blocks, Taken& taken) {
         FUZZ_CHECK(block.address % 4 == 0);
         FUZZ_CHECK(!block.data.empty() && block.data.size() % 4 == 0);
         FUZZ_CHECK(block.data.size() <= kv::kStmMaxBlock);
-        const std::uint32_t last = block.address + static_cast<std::uint32_t>(block.data.size() - 1);
+        const std::uint32_t last =
+            block.address + static_cast<std::uint32_t>(block.data.size() - 1);
         FUZZ_CHECK(last >= block.address && (last >> 16) == (block.address >> 16));
         for (std::size_t k = 0; k < block.data.size(); ++k) {
             const auto address = block.address + static_cast<std::uint32_t>(k);
@@ -86,7 +87,8 @@ void rawText(const std::uint8_t* data, std::size_t size) {
     try {
         kv::StmImage image = kv::StmImage::read(in);
         Taken taken;
-        const std::uint32_t start = size >= 4 ? std::uint32_t(data[0]) << 24 | std::uint32_t(data[1]) << 16 |
+        const std::uint32_t start = size >= 4 ? std::uint32_t(data[0]) << 24 |
+                                                    std::uint32_t(data[1]) << 16 |
                                                     std::uint32_t(data[2]) << 8 | data[3]
                                               : 0;
         checkBlocks(image.takeBlocksCovering(start, 4096), taken);
@@ -115,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (r.type == 4) upper = std::uint32_t(r.data[0] << 8 | r.data[1]) << 16;
         if (r.type != 0) continue;
         const std::uint32_t base = upper | r.address;
-        for (std::size_t k = 0; k < r.data.size(); ++k) expected[base + std::uint32_t(k)] = r.data[k];
+        for (std::size_t k = 0; k < r.data.size(); ++k)
+            expected[base + std::uint32_t(k)] = r.data[k];
         dataRecords.emplace_back(base, r.data.size());
     }
 

@@ -55,9 +55,8 @@ int HidapiOutputReportLength(ByteView d) {
         const int tag = prefix >> 4;
         if (type == kTypeMain && tag == kTagOutput) {
             std::uint64_t& bits = outputBits[globals.reportId];
-            bits = std::min(kBitsCeiling,
-                            bits + static_cast<std::uint64_t>(globals.reportSize) *
-                                       globals.reportCount);
+            bits = std::min(kBitsCeiling, bits + static_cast<std::uint64_t>(globals.reportSize) *
+                                                     globals.reportCount);
         } else if (type == kTypeGlobal) {
             switch (tag) {
                 case kTagReportSize:
