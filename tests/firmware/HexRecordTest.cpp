@@ -69,12 +69,6 @@ TEST(HexLineFault, RunsTheFourTestsInOrder) {
     EXPECT_EQ(HexLineFault(":0000000XFF"), "No Hex-Number");
     // The type is tested last: a type 07 line with a wrong checksum is a checksum error.
     EXPECT_EQ(HexLineFault(":00000007FA"), "Checksum error");
-    // Address records of another length than their value's.
-    EXPECT_EQ(HexLineFault(":020000040800F2"), "");
-    EXPECT_EQ(HexLineFault(":0400000508000000EF"), "");
-    EXPECT_EQ(HexLineFault(":0100000408F3"), "Illegal record length");
-    EXPECT_EQ(HexLineFault(":05070005732732004AD9"), "Illegal record length");
-    EXPECT_EQ(HexLineFault(":020000030800F3"), "Illegal record length");
 }
 
 TEST(ReadHexLine, SplitsAtEveryLineEndAndBoundsLongLines) {
