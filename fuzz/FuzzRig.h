@@ -10,10 +10,11 @@ namespace kv::fuzz {
 // One fake rig for the whole fuzzing run: building a rig makes a temporary folder and
 // opens a log file, which would cost more than the input under test. Each input starts
 // with freshRun(), which drops what earlier inputs left in the window and keeps the log
-// from growing without bound. The rig lives until the process ends.
+// from growing without bound.
 inline test::FakeRig& sharedRig() {
-    static auto* rig = new test::FakeRig;
-    return *rig;
+    // Destroyed at exit, which takes its temporary folder away.
+    static test::FakeRig rig;
+    return rig;
 }
 
 inline test::FakeRig& freshRun() {
