@@ -1,5 +1,6 @@
 #include "flash/StmImage.h"
 
+#include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 
 namespace kv {
@@ -16,6 +17,9 @@ StmImage StmImage::read(std::istream& in) {
     while (source.advance()) {
         const int type = source.recordType();
         if (type == 4) {
+            // Any other length would take the upper address from the checksum or beyond;
+            // refused here, before the programmer erases anything.
+            if (source.byteCount() != 2) throw KvError("Illegal record length");
             upper = std::uint32_t(source.upperAddress()) << 16;
         } else if (type == 0) {
             const Bytes data = source.recordData();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <vector>
 
 #include "core/ports/ChannelError.h"
@@ -114,6 +115,11 @@ void removeUnpacked(const Unpacked& unpacked) {
     }
 }
 
+[[noreturn]] void refuseClash(const std::string& archive, const std::string& entryName) {
+    throw KvError("Web package \"" + archive + "\" refused: entry \"" + entryName +
+                  "\" lands on the same place as another entry");
+}
+
 fs::path partFileOf(const fs::path& target) {
     fs::path part = target;
     part += ".unzip-part";
@@ -202,6 +208,29 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
                 folders.push_back(target);
             } else {
                 entries.push_back({&it->second, target, storedPermissions(zip, it->first)});
+            }
+        }
+
+        // Two entries for one file ("a/b" and "a//b", or a file where another entry needs
+        // a folder) would have the second move into place fail after the first one did.
+        std::set<fs::path> files;
+        for (const auto& entry : entries) {
+            if (!files.insert(entry.target).second)
+                refuseClash(archive, entry.header->getFileName());
+        }
+        auto belowAFile = [&](const fs::path& path) {
+            for (fs::path up = path.parent_path(); up != root && isInside(root, up);
+                 up = up.parent_path()) {
+                if (files.count(up)) return true;
+            }
+            return false;
+        };
+        for (const auto& entry : entries) {
+            if (belowAFile(entry.target)) refuseClash(archive, entry.header->getFileName());
+        }
+        for (const auto& folder : folders) {
+            if (files.count(folder) || belowAFile(folder)) {
+                refuseClash(archive, folder.lexically_relative(root).generic_string());
             }
         }
 

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <string>
 
-#include "FakeRig.h"
 #include "FuzzCheck.h"
+#include "FuzzRig.h"
 #include "firmware/HexFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -14,13 +14,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lineBreaks = static_cast<int>(
         std::count_if(file.begin(), file.end(), [](char c) { return c == '\n' || c == '\r'; }));
 
-    kv::test::FakeRig rig;
+    kv::test::FakeRig& rig = kv::fuzz::freshRun();
+    rig.state.HexControllerType.clear();
+    rig.state.HexHardwareInfo.clear();
+    rig.state.HexFileOpened = false;
     kv::HexReaderState reader;
 
     std::istringstream check(file);
     const bool ok = kv::CheckHexFile(rig.ctx, reader, check);
-    // Never counts more lines than the file has.
+    // Never counts more lines than the file has; a file that passed has at least one.
     FUZZ_CHECK(reader.HexLineCount >= 0 && reader.HexLineCount <= lineBreaks + 1);
+    if (ok) FUZZ_CHECK(reader.HexLineCount >= 1);
 
     std::istringstream scan(file);
     const int scanResult = kv::ProcessHexFile(rig.ctx, reader, kv::kHexInformationScan, scan);
@@ -41,8 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 r.memoryClass == kv::kHexClassEeprom || r.memoryClass == kv::kHexClassConfig);
         });
     FUZZ_CHECK(programResult == 0 || programResult == 1);
-    // A file that passed the check is read to its end without a bad record.
-    if (ok) FUZZ_CHECK(programResult == 0);
+    // The scan decides whether a PIC file is used: a file it read to its end is also
+    // programmed to its end. (The integrity check, which gates the STM32 files, looks at
+    // neither addresses nor data, so an address record of the wrong length passes it.)
+    FUZZ_CHECK(programResult == scanResult);
     FUZZ_CHECK(records <= static_cast<std::size_t>(lineBreaks) + 1);
     return 0;
 }

@@ -19,6 +19,9 @@ constexpr int kTagReportCount = 0x9;
 constexpr int kTagPush = 0xA;
 constexpr int kTagPop = 0xB;
 constexpr std::uint8_t kLongItem = 0xFE;
+// Output bits of one report beyond which the length is clamped anyway; counting stops
+// there, so huge sizes and counts from a hostile descriptor cannot wrap the sum around.
+constexpr std::uint64_t kBitsCeiling = std::uint64_t(1) << 32;
 
 struct Globals {
     std::uint32_t reportSize = 0;
@@ -51,8 +54,9 @@ int HidapiOutputReportLength(ByteView d) {
         const int type = (prefix >> 2) & 0x3;
         const int tag = prefix >> 4;
         if (type == kTypeMain && tag == kTagOutput) {
-            outputBits[globals.reportId] +=
-                static_cast<std::uint64_t>(globals.reportSize) * globals.reportCount;
+            std::uint64_t& bits = outputBits[globals.reportId];
+            bits = std::min(kBitsCeiling, bits + static_cast<std::uint64_t>(globals.reportSize) *
+                                                     globals.reportCount);
         } else if (type == kTypeGlobal) {
             switch (tag) {
                 case kTagReportSize:

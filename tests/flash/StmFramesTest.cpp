@@ -124,6 +124,18 @@ TEST(StmImage, BlocksAreAlignedWholeWordsAndHoldTheFile) {
     }
 }
 
+// An extended address record of another length than 2 would take its upper address
+// from its checksum: the file is refused while it is read, before anything is erased.
+TEST(StmImage, ExtendedAddressRecordOfAnotherLengthIsRefused) {
+    for (const char* record : {":0100000408F3", ":03000004080000F1", ":00000004FC"}) {
+        SCOPED_TRACE(record);
+        std::istringstream in(std::string(record) + "\r\n:0400000001020304F2\r\n");
+        EXPECT_THROW(StmImage::read(in), KvError);
+    }
+    std::istringstream good(":020000040800F2\r\n:0400000001020304F2\r\n");
+    EXPECT_EQ(StmImage::read(good).wordCount(), 1u);
+}
+
 TEST(StmHexSource, BrokenLinesThrowTheReadersTexts) {
     std::istringstream in(":1000000000\r\n:0400\r\n");
     StmHexSource source(in);

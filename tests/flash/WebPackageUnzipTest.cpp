@@ -80,6 +80,32 @@ TEST_F(WebPackageUnzipTest, EntriesLeadingOutsideRefuseTheWholePackage) {
     }
 }
 
+// Entries whose names differ but land on one file, or a file where another entry needs a
+// folder: the second could not be moved into place after the first was.
+TEST_F(WebPackageUnzipTest, EntriesLandingOnOnePlaceRefuseTheWholePackage) {
+    const std::vector<std::vector<test::ZipEntry>> clashes = {
+        {{"webcontent/a.html", "one", true}, {"webcontent//a.html", "two", true}},
+        {{"webcontent/a.html", "one", true}, {"webcontent\\a.html", "two", true}},
+        {{"webcontent/./a.html", "one", true}, {"webcontent/a.html", "two", true}},
+        {{"webcontent", "file", true}, {"webcontent/a.html", "two", true}},
+        {{"webcontent/x", "file", true}, {"webcontent/x/", "", true}},
+    };
+    for (const auto& entries : clashes) {
+        SCOPED_TRACE(entries.back().name);
+        fs::remove_all(rig.folder / "appdata");
+        fs::create_directories(dest());
+        makeZip(zip(), entries);
+        try {
+            UnzipWebPackage(dest().string(), zip().string());
+            ADD_FAILURE() << "package accepted";
+        } catch (const KvError& e) {
+            EXPECT_NE(std::string(e.what()).find("same place as another entry"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(fs::is_empty(dest())) << "nothing is unpacked";
+    }
+}
+
 TEST_F(WebPackageUnzipTest, FolderLinkedElsewhereIsNotFollowed) {
     const fs::path elsewhere = rig.folder / "elsewhere";
     fs::create_directories(elsewhere);
