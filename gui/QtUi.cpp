@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "core/ThreadCheck.h"
 #include "gui/GuiText.h"
 #include "gui/MainWindow.h"
 #include "gui/MessageBoxes.h"
@@ -44,7 +45,8 @@ void QtUi::post(F&& work) {
     }
     QMetaObject::invokeMethod(
         &main_,
-        [this, work = std::forward<F>(work)]() mutable {
+        [this, work = std::forward<F>(work), mark = threadcheck::HandOverMark()]() mutable {
+            mark.received();
             if (!down_.load()) work();
         },
         Qt::QueuedConnection);
@@ -56,8 +58,18 @@ void QtUi::call(F&& work) {
         work();
         return;
     }
-    // The engine waits here until the operator answered on the GUI thread.
-    QMetaObject::invokeMethod(&main_, std::forward<F>(work), Qt::BlockingQueuedConnection);
+    // The engine waits here until the operator answered on the GUI thread; what the GUI
+    // thread wrote for it (the answer) is complete when the call returns.
+    const char answered = 0;
+    QMetaObject::invokeMethod(
+        &main_,
+        [work = std::forward<F>(work), &answered, mark = threadcheck::HandOverMark()]() mutable {
+            mark.received();
+            work();
+            threadcheck::handedOver(&answered);
+        },
+        Qt::BlockingQueuedConnection);
+    threadcheck::received(&answered);
 }
 
 MsgButton QtUi::safeAnswer(const std::vector<MsgButton>& buttons, int defaultIndex) {
