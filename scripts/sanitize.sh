@@ -43,9 +43,11 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
+# Warnings stay errors in the normal build; with the sanitizers' instrumentation GCC
+# reports uninitialised values inside the standard library that are not there.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Sanitize \
   -DCMAKE_CXX_FLAGS_SANITIZE="$flags" -DKV_SANITIZE="$sanitize" \
-  -DKV_PACKAGING=OFF -DKV_BENCH=OFF "${launcher[@]}" ${CMAKE_ARGS:-} >/dev/null
+  -DKV_PACKAGING=OFF -DKV_BENCH=OFF -DKV_WERROR=OFF "${launcher[@]}" ${CMAKE_ARGS:-} >/dev/null
 
 supp=$root/scripts/sanitizers
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
