@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -143,17 +144,18 @@ void extractFile(std::istream& in, const Entry& entry, const std::string& archiv
 
     const std::uint64_t stated = header.getUncompressedSize();
     Poco::Zip::ZipInputStream data(in, header, true);
-    std::vector<char> buffer(64 * 1024);
+    constexpr std::size_t kChunk = 64 * 1024;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
     std::uint64_t written = 0;
     while (data) {
-        data.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        data.read(buffer.get(), static_cast<std::streamsize>(kChunk));
         const auto got = static_cast<std::uint64_t>(data.gcount());
         if (got == 0) break;
         if (written + got > stated) {
             throw KvError("Web package \"" + archive + "\": entry \"" + header.getFileName() +
                           "\" is larger than the archive states");
         }
-        out.write(buffer.data(), static_cast<std::streamsize>(got));
+        out.write(buffer.get(), static_cast<std::streamsize>(got));
         written += got;
     }
     out.flush();

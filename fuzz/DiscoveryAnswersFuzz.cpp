@@ -63,7 +63,7 @@ void checkMac(const std::string& mac) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto& r = rig();
-    kv::fuzz::freshRun();
+    const kv::fuzz::FreshRun run;
     r.state.CurrentIP = "0.0.0.0";
     kv::FindDevices(r.ctx);
     kv::StartDiscoveryListener(r.ctx);

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lineBreaks = static_cast<int>(
         std::count_if(file.begin(), file.end(), [](char c) { return c == '\n' || c == '\r'; }));
 
-    kv::test::FakeRig& rig = kv::fuzz::freshRun();
+    const kv::fuzz::FreshRun run;
+    kv::test::FakeRig& rig = run.rig;
     rig.state.HexControllerType.clear();
     rig.state.HexHardwareInfo.clear();
     rig.state.HexFileOpened = false;

@@ -80,7 +80,8 @@ struct Before {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QuietDevice& quiet = device();
-    auto& rig = kv::fuzz::freshRun();
+    const kv::fuzz::FreshRun run;
+    auto& rig = run.rig;
     kv::HidState& h = kv::hidState(rig.ctx);
     prepare(h, size > 0 ? data[0] : 0);
     int verifyFailures = 0;

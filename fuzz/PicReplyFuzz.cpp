@@ -111,6 +111,9 @@ void tunnelRead(const Bytes& reply, int expected) {
     } catch (const kv::KvError&) {  // also the channel's errors
         lost = true;
     }
+    // The connection and its listener go with the input.
+    r.tcp1.disconnect();
+    r.world.stopListening(kAddress, kTunnelPort);
     // Silence is the only way to lose the link here.
     FUZZ_CHECK(lost == reply.empty());
     if (lost) return;
@@ -150,7 +153,7 @@ void serialRead(const Bytes& reply) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const ByteView bytes(data, size);
     rig();
-    kv::fuzz::freshRun();
+    const kv::fuzz::FreshRun run;
     decoderAlone(bytes);
     if (size == 0) {
         tunnelRead({}, 0);

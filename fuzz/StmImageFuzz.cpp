@@ -2,11 +2,11 @@
 // takeBlocksCovering per data record. Every block must be a write the bootloader
 // accepts, no word may go out twice, and the blocks must carry exactly the file's data
 // (0xFF where the file holds none).
-#include <cstdio>
-#include <map>
-#include <set>
+#include <algorithm>
+#include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzCheck.h"
@@ -22,20 +22,26 @@ struct Record {
     std::vector<std::uint8_t> data;
 };
 
+void appendHex(std::string& line, unsigned value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    line += kDigits[(value >> 4) & 0xF];
+    line += kDigits[value & 0xF];
+}
+
 std::string render(const Record& r) {
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(r.data.size()),
-                  static_cast<unsigned>(r.address), static_cast<unsigned>(r.type));
-    std::string line = field;
+    std::string line = ":";
+    appendHex(line, static_cast<unsigned>(r.data.size()));
+    appendHex(line, r.address >> 8);
+    appendHex(line, r.address & 0xFF);
+    appendHex(line, static_cast<unsigned>(r.type));
     unsigned sum = static_cast<unsigned>(r.data.size() + (r.address >> 8) + (r.address & 0xFF) +
                                          static_cast<unsigned>(r.type));
     for (std::uint8_t b : r.data) {
-        std::snprintf(field, sizeof field, "%02X", static_cast<unsigned>(b));
-        line += field;
+        appendHex(line, b);
         sum += b;
     }
-    std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + field + "\r\n";
+    appendHex(line, (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + "\r\n";
 }
 
 // Records from the input: selector, address (2 bytes), count, data.
@@ -58,12 +64,21 @@ std::vector<Record> records(const std::uint8_t* data, std::size_t size) {
     return out;
 }
 
+// Flat lists rather than maps: this check runs on every input and must not cost more
+// than the builder it checks. Sorted and compared once all blocks are taken.
 struct Taken {
-    std::set<std::uint32_t> words;
-    std::map<std::uint32_t, std::uint8_t> bytes;
+    std::vector<std::uint32_t> words;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> bytes;
+
+    // True when no word went out twice; leaves both lists sorted.
+    bool sortAndCheckUnique() {
+        std::sort(words.begin(), words.end());
+        std::sort(bytes.begin(), bytes.end());
+        return std::adjacent_find(words.begin(), words.end()) == words.end();
+    }
 };
 
-// The rules of a single write request, and no word in two of them.
+// The rules of a single write request.
 void checkBlocks(const std::vector<kv::StmBlock>& blocks, Taken& taken) {
     for (const auto& block : blocks) {
         FUZZ_CHECK(block.address % 4 == 0);
@@ -74,8 +89,8 @@ void checkBlocks(const std::vector<kv::StmBlock>& blocks, Taken& taken) {
         FUZZ_CHECK(last >= block.address && (last >> 16) == (block.address >> 16));
         for (std::size_t k = 0; k < block.data.size(); ++k) {
             const auto address = block.address + static_cast<std::uint32_t>(k);
-            if (k % 4 == 0) FUZZ_CHECK(taken.words.insert(address).second);
-            taken.bytes[address] = block.data[k];
+            if (k % 4 == 0) taken.words.push_back(address);
+            taken.bytes.emplace_back(address, block.data[k]);
         }
     }
 }
@@ -92,6 +107,7 @@ void rawText(const std::uint8_t* data, std::size_t size) {
                                                     std::uint32_t(data[2]) << 8 | data[3]
                                               : 0;
         checkBlocks(image.takeBlocksCovering(start, 4096), taken);
+        FUZZ_CHECK(taken.sortAndCheckUnique());
         FUZZ_CHECK(taken.words.size() <= image.wordCount());
     } catch (const kv::KvError&) {
     }
@@ -108,8 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text;
     for (const auto& r : file) text += render(r);
 
-    // What the file says, last write winning, up to its end record.
-    std::map<std::uint32_t, std::uint8_t> expected;
+    // What the file says, last write winning, up to its end record: the bytes in file
+    // order, then sorted by address with the last write of each address kept.
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> expected;
     std::vector<std::pair<std::uint32_t, std::size_t>> dataRecords;
     std::uint32_t upper = 0;
     for (const auto& r : file) {
@@ -118,14 +135,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (r.type != 0) continue;
         const std::uint32_t base = upper | r.address;
         for (std::size_t k = 0; k < r.data.size(); ++k)
-            expected[base + std::uint32_t(k)] = r.data[k];
+            expected.emplace_back(base + std::uint32_t(k), r.data[k]);
         dataRecords.emplace_back(base, r.data.size());
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> lastWrites;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        if (k + 1 < expected.size() && expected[k + 1].first == expected[k].first) continue;
+        lastWrites.push_back(expected[k]);
     }
 
     std::istringstream in(text);
     kv::StmImage image = kv::StmImage::read(in);
-    std::set<std::uint32_t> words;
-    for (const auto& [address, byte] : expected) words.insert(address & ~3u);
+    std::vector<std::uint32_t> words;
+    for (const auto& [address, byte] : lastWrites) {
+        if (words.empty() || words.back() != (address & ~3u)) words.push_back(address & ~3u);
+    }
     FUZZ_CHECK(image.wordCount() == words.size());
 
     Taken taken;
@@ -133,10 +159,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkBlocks(image.takeBlocksCovering(address, count), taken);
     }
     // Every word of the file went out once, with the file's bytes and 0xFF around them.
+    FUZZ_CHECK(taken.sortAndCheckUnique());
     FUZZ_CHECK(taken.words == words);
+    auto want = lastWrites.begin();
     for (const auto& [address, byte] : taken.bytes) {
-        const auto it = expected.find(address);
-        FUZZ_CHECK(byte == (it == expected.end() ? 0xFF : it->second));
+        while (want != lastWrites.end() && want->first < address) ++want;
+        const bool inFile = want != lastWrites.end() && want->first == address;
+        FUZZ_CHECK(byte == (inFile ? want->second : 0xFF));
     }
     // Taking again gives nothing: nothing is written twice.
     for (const auto& [address, count] : dataRecords) {
