@@ -12,11 +12,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${BUILD_DIR:-$root/build}" && pwd)
-if [ -z "${KV_IN_NAMESPACE:-}" ]; then
-  export KV_IN_NAMESPACE=1
-  exec unshare -rn "$0" "$@"
-fi
-ip link set lo up
+. "$root/scripts/lib/kvsim-run.sh"
+kv_private_network "$0" "$@"
 
 demo=$build/demo
 panel=127.0.0.2
@@ -33,28 +30,15 @@ echo "sample firmware files:"
 ls -l "$firmware" | tail -n +2
 
 work=$(mktemp -d)
-sim_pid=""
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
+  kv_stop_kvsim
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
 pty=$work/fibre-extender
-"$build/sim/kvsim" --device "$family@$panel" --device matrix@127.0.0.3 --pty "$pty" \
-  >"$work/kvsim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready' "$work/kvsim.log" && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! grep -q '^ready' "$work/kvsim.log"; then
-  echo "demo: kvsim did not get ready:" >&2
-  cat "$work/kvsim.log" >&2
-  exit 1
-fi
+kv_start_kvsim demo "$work/kvsim.log" --device "$family@$panel" --device matrix@127.0.0.3 \
+  --pty "$pty"
 echo "simulated devices: $family at $panel, matrix at 127.0.0.3, fibre extender on $pty"
 export KV_EXTRA_SERIAL_PORTS=$pty
 

@@ -10,11 +10,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${BUILD_DIR:-$root/build}" && pwd)
-if [ -z "${KV_IN_NAMESPACE:-}" ]; then
-  export KV_IN_NAMESPACE=1
-  exec unshare -rn "$0" "$@"
-fi
-ip link set lo up
+. "$root/scripts/lib/kvsim-run.sh"
+kv_private_network "$0" "$@"
 
 out=$build/silent-card
 panel=127.0.0.2
@@ -28,29 +25,16 @@ mkdir -p "$(dirname "$logfile")" "$out/pictures"
 
 "$build/sim/kvsim" --write-firmware "$out/firmware" --device "$family@$panel" >/dev/null
 
-sim_pid=""
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-}
-trap cleanup EXIT INT TERM
-"$build/sim/kvsim" --device "$family@$panel" --silent-card-after "$silent_after" \
-  >"$out/kvsim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready' "$out/kvsim.log" && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-grep -q '^ready' "$out/kvsim.log" || { cat "$out/kvsim.log" >&2; exit 1; }
+trap kv_stop_kvsim EXIT INT TERM
+kv_start_kvsim silent-card "$out/kvsim.log" --device "$family@$panel" \
+  --silent-card-after "$silent_after"
 
 status=0
 timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/tests/demo/kvdemo" --device "$panel" --family "$family" \
   --firmware "$out/firmware" --pictures "$out/pictures" --failing-run \
   >"$out/kvdemo.log" 2>&1 || status=$?
-kill -TERM "$sim_pid"
-wait "$sim_pid" || true
-sim_pid=""
+kv_stop_kvsim
 
 cat "$out/kvdemo.log"
 echo "----- the report in the log file -----"

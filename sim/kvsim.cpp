@@ -41,7 +41,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -51,6 +50,7 @@
 #include "DemoFirmware.h"
 #include "PicCard.h"
 #include "Fleet.h"
+#include "HexBytes.h"
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
@@ -110,29 +110,6 @@ int usage(const std::string& problem) {
     return 2;
 }
 
-// Bytes a HEX text puts at each address (data records only).
-std::map<std::uint32_t, std::uint8_t> hexBytes(const std::string& text) {
-    std::map<std::uint32_t, std::uint8_t> bytes;
-    std::istringstream in(text);
-    std::string line;
-    std::uint32_t base = 0;
-    auto byteAt = [&line](std::size_t i) {
-        return static_cast<std::uint8_t>(std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16));
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() < 11 || line[0] != ':') continue;
-        const std::size_t count = byteAt(0);
-        const auto address = static_cast<std::uint32_t>((byteAt(1) << 8) | byteAt(2));
-        const std::uint8_t type = byteAt(3);
-        if (type == 4) base = static_cast<std::uint32_t>((byteAt(4) << 8) | byteAt(5)) << 16;
-        if (type != 0 || line.size() < 11 + 2 * count) continue;
-        for (std::size_t i = 0; i < count; ++i)
-            bytes[base + address + static_cast<std::uint32_t>(i)] = byteAt(4 + i);
-    }
-    return bytes;
-}
-
 // What the served devices hold when kvsim ends, for scripts that check a run.
 void printEndState(kv::sim::DemoFamily family, const kv::sim::DemoDevices& devices) {
     for (const auto& module : devices.modules) {
@@ -149,7 +126,7 @@ void printEndState(kv::sim::DemoFamily family, const kv::sim::DemoDevices& devic
     for (const auto& card : devices.picCards) {
         const std::string& type = card->ident.config.words->type;
         const auto& memory = card->bootloader.programMemory();
-        const auto expected = hexBytes(files[type]);
+        const auto expected = kv::sim::HexTextBytes(files[type]);
         std::string verdict = "equals its file";
         for (std::size_t a = kv::sim::kDemoProgramStart; a < memory.size(); ++a) {
             auto it = expected.find(static_cast<std::uint32_t>(a));

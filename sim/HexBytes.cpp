@@ -1,0 +1,29 @@
+#include "HexBytes.h"
+
+#include <sstream>
+
+namespace kv::sim {
+
+std::map<std::uint32_t, std::uint8_t> HexTextBytes(const std::string& text) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    std::istringstream in(text);
+    std::string line;
+    std::uint32_t base = 0;
+    auto byteAt = [&line](std::size_t i) {
+        return static_cast<std::uint8_t>(std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16));
+    };
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() < 11 || line[0] != ':') continue;
+        const std::size_t count = byteAt(0);
+        const auto address = static_cast<std::uint32_t>((byteAt(1) << 8) | byteAt(2));
+        const std::uint8_t type = byteAt(3);
+        if (type == 4) base = static_cast<std::uint32_t>((byteAt(4) << 8) | byteAt(5)) << 16;
+        if (type != 0 || line.size() < 11 + 2 * count) continue;
+        for (std::size_t i = 0; i < count; ++i)
+            bytes[base + address + static_cast<std::uint32_t>(i)] = byteAt(4 + i);
+    }
+    return bytes;
+}
+
+}  // namespace kv::sim
