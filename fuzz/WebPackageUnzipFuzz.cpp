@@ -20,16 +20,29 @@ namespace {
 
 constexpr std::uintmax_t kMaxUnpackedBytes = 64ull * 1024 * 1024;
 
-const fs::path& base() {
-    static const fs::path folder = [] {
+// The folder the inputs unpack in, for this process; taken away when the run ends.
+class BaseFolder {
+  public:
+    BaseFolder() {
         const fs::path shm = "/dev/shm";
         const fs::path parent = fs::is_directory(shm) ? shm : fs::temp_directory_path();
-        fs::path made = parent / ("kvfuzz-unzip-" + std::to_string(::getpid()));
-        fs::remove_all(made);
-        fs::create_directories(made);
-        return made;
-    }();
-    return folder;
+        path = parent / ("kvfuzz-unzip-" + std::to_string(::getpid()));
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~BaseFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    BaseFolder(const BaseFolder&) = delete;
+    BaseFolder& operator=(const BaseFolder&) = delete;
+
+    fs::path path;
+};
+
+const fs::path& base() {
+    static const BaseFolder folder;
+    return folder.path;
 }
 
 bool startsWith(const fs::path& path, const fs::path& folder) {
