@@ -126,10 +126,31 @@ std::optional<HandleAsType> parseAs(const DeviceOptions& o, Console& console, bo
     return as;
 }
 
-Json resultJson(const std::string& target, ExitStatus status, const SessionResult& error) {
+// The target and --as of inventory and upgrade; nothing (after saying why) when either is
+// wrong.
+struct ParsedDevice {
+    Target target;
+    std::optional<HandleAsType> as;
+};
+
+std::optional<ParsedDevice> parseDevice(const DeviceOptions& o, Console& console) {
+    std::string error;
+    const std::optional<Target> target = ParseTarget(o.target, error);
+    bool badAs = false;
+    const std::optional<HandleAsType> as = parseAs(o, console, badAs);
+    if (!target) printError(console, error);
+    if (!target || badAs) return std::nullopt;
+    return ParsedDevice{*target, as};
+}
+
+// What inventory's and upgrade's JSON documents open with.
+Json resultJson(const std::string& target, ExitStatus status, const SessionResult& error,
+                const DeviceInfo& device, const std::string& logPath) {
     return Json{{"target", target},
                 {"status", std::string(ExitStatusName(status))},
-                {"error", ErrorJson(error)}};
+                {"error", ErrorJson(error)},
+                {"device", ToJson(device)},
+                {"log", logPath}};
 }
 
 }  // namespace
@@ -197,28 +218,22 @@ Subcommand InventoryCommand() {
                 return [sub, o, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    std::string error;
-                    const std::optional<Target> target = ParseTarget(o->target, error);
-                    bool badAs = false;
-                    const std::optional<HandleAsType> as = parseAs(*o, console, badAs);
-                    if (!target || badAs) {
-                        if (!target) printError(console, error);
-                        return ToInt(ExitStatus::Usage);
-                    }
-                    CommandSession session(runtime, *target, *o, false);
-                    const SessionResult connected = session->connect(*target, as);
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
+                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    const Target& target = parsed->target;
+                    CommandSession session(runtime, target, *o, false);
+                    const SessionResult connected = session->connect(target, parsed->as);
                     const DeviceInfo device = session->device();
                     const std::vector<ControllerRow> rows = session->rows();
                     const SessionResult closed = session->close();
                     if (!connected.ok()) printError(console, connected.message);
                     const ExitStatus status = withClose(StatusOf(connected.error), closed, console);
                     if (o->json) {
-                        Json doc = resultJson(target->text, status, connected);
-                        doc["device"] = ToJson(device);
+                        Json doc =
+                            resultJson(target.text, status, connected, device, session->logPath());
                         Json list = Json::array();
                         for (const ControllerRow& r : rows) list.push_back(ToJson(r));
                         doc["rows"] = list;
-                        doc["log"] = session->logPath();
                         console.out << Dump(doc) << "\n";
                     } else if (connected.ok()) {
                         console.out << device.address << "  " << device.name << "  "
@@ -255,14 +270,9 @@ Subcommand UpgradeCommand() {
                 return [sub, o, files, quick, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    std::string error;
-                    const std::optional<Target> target = ParseTarget(o->target, error);
-                    bool badAs = false;
-                    const std::optional<HandleAsType> as = parseAs(*o, console, badAs);
-                    if (!target || badAs) {
-                        if (!target) printError(console, error);
-                        return ToInt(ExitStatus::Usage);
-                    }
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
+                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    const Target& target = parsed->target;
                     std::vector<FileChoice> choices;
                     for (const std::string& text : *files) {
                         const std::optional<FileChoice> choice = ParseFileChoice(text);
@@ -278,9 +288,9 @@ Subcommand UpgradeCommand() {
                         choices.push_back(*choice);
                     }
 
-                    CommandSession session(runtime, *target, *o, *quick);
+                    CommandSession session(runtime, target, *o, *quick);
                     UpgradeOutcome outcome;
-                    SessionResult connected = session->connect(*target, as);
+                    SessionResult connected = session->connect(target, parsed->as);
                     for (const FileChoice& choice : choices) {
                         if (!connected.ok()) break;
                         connected = session->chooseFile(choice.row, choice.path);
@@ -297,13 +307,12 @@ Subcommand UpgradeCommand() {
                     if (!outcome.result.ok()) printError(console, outcome.result.message);
                     const ExitStatus status = withClose(outcome.status(), closed, console);
                     if (o->json) {
-                        Json doc = resultJson(target->text, status, outcome.result);
-                        doc["device"] = ToJson(device);
+                        Json doc = resultJson(target.text, status, outcome.result, device,
+                                              session->logPath());
                         const Json upgrade = ToJson(outcome);
                         for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
                             if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
                         }
-                        doc["log"] = session->logPath();
                         console.out << Dump(doc) << "\n";
                     } else {
                         for (const std::string& line : outcome.report) console.out << line << "\n";
