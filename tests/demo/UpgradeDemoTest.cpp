@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -30,28 +29,75 @@
 
 namespace {
 
-using kv::test::hexBytes;
-
-// The first address where the card's memory differs from what the file leaves there:
-// the file's bytes from the programmable start on, erased cells around them, and the
-// bootloader's own area untouched. -1 when they agree.
-long firstDifference(const std::vector<std::uint8_t>& memory, const std::string& path) {
-    const auto file = hexBytes(path);
-    for (std::size_t a = 0; a < memory.size(); ++a) {
-        std::uint8_t expected = a < kv::sim::kDemoProgramStart ? kv::sim::kOldFirmwareFill : 0xFF;
-        if (auto it = file.find(static_cast<std::uint32_t>(a));
-            it != file.end() && a >= kv::sim::kDemoProgramStart) {
-            expected = it->second;
-        }
-        if (memory[a] != expected) return static_cast<long>(a);
-    }
-    return -1;
-}
+using kv::test::firstDifference;
 
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// The upgradable panel served on 127.0.0.2, its sample files written, and the demo
+// operator's plan choosing a file for every row. A test may set faults on `devices` and
+// adjust `plan` before run(), which plays the whole program and returns what it saw.
+struct DemoRun {
+    static constexpr auto kFamily = kv::sim::DemoFamily::UpgradablePanel;
+
+    DemoRun() : devices(build(world)), server(world) {
+        QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2"));
+        const QString firmware = QDir(work.path()).filePath(QStringLiteral("firmware"));
+        kv::sim::WriteDemoFirmware(kFamily, kv::gui::fromQ(firmware));
+        plan.deviceAddress = QStringLiteral("127.0.0.2");
+        plan.pictures = QDir(work.path()).filePath(QStringLiteral("pictures"));
+        for (const auto& file : kv::sim::DemoFirmwareFiles(kFamily)) {
+            const QString path = QDir(firmware).filePath(QString::fromStdString(file.fileName));
+            plan.rows.push_back({QString::fromStdString(file.controllerType), path});
+            fileOf[file.controllerType] = path;
+        }
+    }
+
+    kv::demo::OperatorResult run() {
+        server.run([](kv::sim::WorldServer& s) { s.serveAll(); });
+        kv::demo::OperatorResult result;
+        kv::gui::Program program;
+        program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
+        kv::demo::DemoOperator player(program, plan);
+        result = player.run();
+        program.shutDown();
+        return result;
+    }
+
+    std::string file(const std::string& type) const { return kv::gui::fromQ(fileOf.at(type)); }
+
+    QByteArray log() const {
+        return fileBytes(
+            QDir(dataHome.path())
+                .filePath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2/logfile.txt")));
+    }
+
+    // The web server image the module received equals its file.
+    bool moduleHoldsTheWebImage() const {
+        const auto image =
+            devices.tftpReceivers.at(0)->image(kv::TftpRemoteName(kv::kTftpKindWebServer));
+        return image.has_value() && QByteArray(reinterpret_cast<const char*>(image->data()),
+                                               static_cast<qsizetype>(image->size())) ==
+                                        fileBytes(fileOf.at("Web Server"));
+    }
+
+    kv::sim::World world;
+    kv::sim::DemoDevices devices;
+    kv::sim::WorldServerThread server;
+    QTemporaryDir dataHome, work;
+    kv::demo::OperatorPlan plan;
+    std::map<std::string, QString> fileOf;
+
+  private:
+    static kv::sim::DemoDevices build(kv::sim::World& world) {
+        kv::sim::DemoOptions options;
+        options.family = kFamily;
+        options.addresses = {"127.0.0.2"};
+        return kv::sim::buildDemoWorld(world, options);
+    }
+};
 
 }  // namespace
 
@@ -61,39 +107,9 @@ class UpgradeDemoTest : public QObject {
   private Q_SLOTS:
     void everyRowOfThePanelIsUpgradedEndToEnd() {
         if (!kv::test::InOwnNetworkNamespace()) QSKIP("runs only in its own network namespace");
-        const auto family = kv::sim::DemoFamily::UpgradablePanel;
-        kv::sim::World world;
-        kv::sim::DemoOptions options;
-        options.family = family;
-        options.addresses = {"127.0.0.2"};
-        kv::sim::DemoDevices devices = kv::sim::buildDemoWorld(world, options);
-        kv::sim::WorldServerThread server(world);
-        server.run([](kv::sim::WorldServer& s) { s.serveAll(); });
-
-        QTemporaryDir dataHome, work;
-        QVERIFY(QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2")));
-        const QString firmware = QDir(work.path()).filePath(QStringLiteral("firmware"));
-        kv::sim::WriteDemoFirmware(family, kv::gui::fromQ(firmware));
-
-        kv::demo::OperatorPlan plan;
-        plan.deviceAddress = QStringLiteral("127.0.0.2");
-        plan.pictures = QDir(work.path()).filePath(QStringLiteral("pictures"));
-        std::map<std::string, QString> fileOf;
-        for (const auto& file : kv::sim::DemoFirmwareFiles(family)) {
-            const QString path = QDir(firmware).filePath(QString::fromStdString(file.fileName));
-            plan.rows.push_back({QString::fromStdString(file.controllerType), path});
-            fileOf[file.controllerType] = path;
-        }
-        QCOMPARE(plan.rows.size(), 3);
-
-        kv::demo::OperatorResult result;
-        {
-            kv::gui::Program program;
-            program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
-            kv::demo::DemoOperator player(program, plan);
-            result = player.run();
-            program.shutDown();
-        }
+        DemoRun demo;
+        QCOMPARE(demo.plan.rows.size(), 3);
+        const kv::demo::OperatorResult result = demo.run();
         QVERIFY2(result.ok, qPrintable(result.failure));
         QCOMPARE(result.verdict, QStringLiteral("Upgrade successful"));
         const QStringList reportLines = result.reportText.split('\n');
@@ -104,31 +120,21 @@ class UpgradeDemoTest : public QObject {
         }
 
         {
-            std::lock_guard lock(server.mutex());
-            QCOMPARE(devices.picCards.size(), std::size_t{2});
-            for (const auto& card : devices.picCards) {
+            std::lock_guard lock(demo.server.mutex());
+            QCOMPARE(demo.devices.picCards.size(), std::size_t{2});
+            for (const auto& card : demo.devices.picCards) {
                 const std::string& type = card->ident.config.words->type;
-                QCOMPARE(firstDifference(card->bootloader.programMemory(),
-                                         kv::gui::fromQ(fileOf.at(type))),
-                         -1L);
+                QCOMPARE(firstDifference(card->bootloader.programMemory(), demo.file(type)), -1L);
                 QCOMPARE(card->bootloader.counters.badFrames, 0);
             }
-            const auto image =
-                devices.tftpReceivers.at(0)->image(kv::TftpRemoteName(kv::kTftpKindWebServer));
-            QVERIFY(image.has_value());
-            const QByteArray expected = fileBytes(fileOf.at("Web Server"));
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(image->data()),
-                                static_cast<qsizetype>(image->size())),
-                     expected);
+            QVERIFY(demo.moduleHoldsTheWebImage());
             // Back in normal operation: the main controller selected at 9600 bit/s.
-            const auto& module = *devices.modules.at(0);
+            const auto& module = *demo.devices.modules.at(0);
             QCOMPARE(module.gpio().selectCode(), std::uint8_t{7});
             QCOMPARE(module.serialLine().baud, 9600);
         }
 
-        const QByteArray log =
-            fileBytes(QDir(dataHome.path())
-                          .filePath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2/logfile.txt")));
+        const QByteArray log = demo.log();
         for (const char* text :
              {"New hex file: RV-PNL16.hex", "New hex file: RV-BTN16.hex",
               "UPGRADE PROCEDURE REPORT\r\n-------------------------------\r\n\r\n"
@@ -142,45 +148,16 @@ class UpgradeDemoTest : public QObject {
     // device is back in normal operation. KV_SILENT_CARD_PICTURES keeps the pictures.
     void aCardThatFallsSilentMidTransferFailsItsRowOnly() {
         if (!kv::test::InOwnNetworkNamespace()) QSKIP("runs only in its own network namespace");
-        const auto family = kv::sim::DemoFamily::UpgradablePanel;
-        kv::sim::World world;
-        kv::sim::DemoOptions options;
-        options.family = family;
-        options.addresses = {"127.0.0.2"};
-        kv::sim::DemoDevices devices = kv::sim::buildDemoWorld(world, options);
-        QCOMPARE(devices.picCards.size(), std::size_t{2});
+        DemoRun demo;
+        QCOMPARE(demo.devices.picCards.size(), std::size_t{2});
         // Past its erase (2016 frames) and well into writing and verifying.
-        kv::sim::PicBootloader& silent = devices.picCards[1]->bootloader;
+        kv::sim::PicBootloader& silent = demo.devices.picCards[1]->bootloader;
         silent.faults.silentAfterFrames = 2016 + 60;
-        kv::sim::WorldServerThread server(world);
-        server.run([](kv::sim::WorldServer& s) { s.serveAll(); });
-
-        QTemporaryDir dataHome, work;
-        QVERIFY(QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2")));
-        const QString firmware = QDir(work.path()).filePath(QStringLiteral("firmware"));
-        kv::sim::WriteDemoFirmware(family, kv::gui::fromQ(firmware));
-
-        kv::demo::OperatorPlan plan;
-        plan.deviceAddress = QStringLiteral("127.0.0.2");
-        plan.acknowledgeUpgradeMessages = true;
+        demo.plan.acknowledgeUpgradeMessages = true;
         const QByteArray keep = qgetenv("KV_SILENT_CARD_PICTURES");
-        plan.pictures = keep.isEmpty() ? QDir(work.path()).filePath(QStringLiteral("pictures"))
-                                       : QString::fromLocal8Bit(keep);
-        std::map<std::string, QString> fileOf;
-        for (const auto& file : kv::sim::DemoFirmwareFiles(family)) {
-            const QString path = QDir(firmware).filePath(QString::fromStdString(file.fileName));
-            plan.rows.push_back({QString::fromStdString(file.controllerType), path});
-            fileOf[file.controllerType] = path;
-        }
+        if (!keep.isEmpty()) demo.plan.pictures = QString::fromLocal8Bit(keep);
 
-        kv::demo::OperatorResult result;
-        {
-            kv::gui::Program program;
-            program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
-            kv::demo::DemoOperator player(program, plan);
-            result = player.run();
-            program.shutDown();
-        }
+        const kv::demo::OperatorResult result = demo.run();
         QVERIFY2(result.ok, qPrintable(result.failure));
         QCOMPARE(result.verdict, QStringLiteral("Upgrade FAILED"));
         const QStringList reportLines = result.reportText.split('\n');
@@ -192,29 +169,18 @@ class UpgradeDemoTest : public QObject {
               qPrintable(result.upgradeMessages.join(QStringLiteral(" | "))));
 
         {
-            std::lock_guard lock(server.mutex());
+            std::lock_guard lock(demo.server.mutex());
             QVERIFY(silent.counters.droppedReplies > 0);
-            const auto& good = *devices.picCards[0];
-            QCOMPARE(firstDifference(good.bootloader.programMemory(),
-                                     kv::gui::fromQ(fileOf.at("RV-PNL16"))),
-                     -1L);
-            QVERIFY(firstDifference(silent.programMemory(), kv::gui::fromQ(fileOf.at("RV-BTN16"))) >= 0);
-            const auto image =
-                devices.tftpReceivers.at(0)->image(kv::TftpRemoteName(kv::kTftpKindWebServer));
-            QVERIFY(image.has_value());
-            const QByteArray expected = fileBytes(fileOf.at("Web Server"));
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(image->data()),
-                                static_cast<qsizetype>(image->size())),
-                     expected);
-            const auto& module = *devices.modules.at(0);
+            const auto& good = *demo.devices.picCards[0];
+            QCOMPARE(firstDifference(good.bootloader.programMemory(), demo.file("RV-PNL16")), -1L);
+            QVERIFY(firstDifference(silent.programMemory(), demo.file("RV-BTN16")) >= 0);
+            QVERIFY(demo.moduleHoldsTheWebImage());
+            const auto& module = *demo.devices.modules.at(0);
             QCOMPARE(module.gpio().selectCode(), std::uint8_t{7});
             QCOMPARE(module.serialLine().baud, 9600);
             QVERIFY(!module.gpio().bootloaderMode());
         }
-        const QByteArray log =
-            fileBytes(QDir(dataHome.path())
-                          .filePath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2/logfile.txt")));
-        QVERIFY(log.contains("RV-PNL16...OK\r\nRV-BTN16...FAILED\r\nWeb Server...OK\r\n"));
+        QVERIFY(demo.log().contains("RV-PNL16...OK\r\nRV-BTN16...FAILED\r\nWeb Server...OK\r\n"));
     }
 };
 
