@@ -593,12 +593,8 @@ void Run::buildSerialFibre() {
     RegisterChannelEvents(rig.ctx);
     const std::string type = chance(50) ? "LNK-FBR-RC330-MAX" : "LNK-FBR-SN330-MAX";
     cards_.push_back(newCard(1024));
-    rig.world.attachSerial("COM3", cards_.back().get());
-    rig.com1.setName("COM3");
-    rig.com1.open();
+    rig.addSerialDevice(cards_.back().get());
     rig.com1.setBaud(19200);
-    rig.addDevice("COM3", 0);
-    rig.state.ConnectionKind = 2;
     rig.state.CurrentIP = "0.0.0.0";
     // One card on the line; a second row (as a fibre link lists it) is a microcontroller
     // row as well, and only one of them is chosen.
@@ -672,6 +668,10 @@ bool Run::arm(Fault fault) {
     std::vector<sim::PicBootloader*> pics;
     for (const auto& c : rows_)
         if (c.selected && c.pic) pics.push_back(c.pic);
+    // One of the chosen cards, at random (only when there is one).
+    auto anyPic = [&]() -> sim::PicBootloader& {
+        return *pics[pick(0, static_cast<std::uint32_t>(pics.size() - 1))];
+    };
     const bool stmChosen = cpu_ && std::any_of(rows_.begin(), rows_.end(), [](const RowCheck& c) {
                                return c.selected && c.kind == RowCheck::Kind::Stm;
                            });
@@ -698,8 +698,7 @@ bool Run::arm(Fault fault) {
         }
         case Fault::SilentCard:
             if (pics.empty()) return false;
-            pics[pick(0, static_cast<std::uint32_t>(pics.size() - 1))]->faults.dropReplyOfFrame =
-                static_cast<int>(pick(1, 2500));
+            anyPic().faults.dropReplyOfFrame = static_cast<int>(pick(1, 2500));
             break;
         case Fault::Nack:
             if (!stmChosen) return false;
@@ -713,8 +712,7 @@ bool Run::arm(Fault fault) {
                 cpu_->faults.corruptReadCount = static_cast<int>(pick(1, 3));
             } else if (!pics.empty()) {
                 // Counted from the card's first read: one or two bad read-backs in a row.
-                pics[pick(0, static_cast<std::uint32_t>(pics.size() - 1))]->faults.corruptReadBacks =
-                    static_cast<int>(pick(1, 2));
+                anyPic().faults.corruptReadBacks = static_cast<int>(pick(1, 2));
             } else {
                 armed = false;
             }
@@ -730,8 +728,7 @@ bool Run::arm(Fault fault) {
             } else if (stmChosen && (pics.empty() || chance(50))) {
                 cpu_->faults.silentAfterCommands = static_cast<int>(pick(1, 60));
             } else if (!pics.empty()) {
-                pics[pick(0, static_cast<std::uint32_t>(pics.size() - 1))]->faults.silentAfterFrames =
-                    static_cast<int>(pick(1, 2500));
+                anyPic().faults.silentAfterFrames = static_cast<int>(pick(1, 2500));
             } else {
                 armed = false;
             }

@@ -61,4 +61,12 @@ TMatrixRec& FakeRig::addDevice(const std::string& ip, int port) {
     return state.DeviceList.back();
 }
 
+TMatrixRec& FakeRig::addSerialDevice(sim::StreamPeer* peer) {
+    world.attachSerial("COM3", peer);
+    com1.setName("COM3");
+    com1.open();
+    state.ConnectionKind = 2;
+    return addDevice("COM3", 0);
+}
+
 }  // namespace kv::test

@@ -48,6 +48,9 @@ class FakeRig {
     std::vector<std::string> logLines() const;
     // Adds a device to DeviceList and makes it the selected one.
     TMatrixRec& addDevice(const std::string& ip, int port = 10001);
+    // Puts `peer` on serial port COM3, opens the tool's port there and adds and selects a
+    // serial device on it.
+    TMatrixRec& addSerialDevice(sim::StreamPeer* peer);
 };
 
 }  // namespace kv::test

@@ -181,12 +181,8 @@ class SerialUpgrade : public ::testing::Test {
         RegisterChannelEvents(rig.ctx);
         config.line = {115200, Parity::Even};
         chip = std::make_unique<sim::Stm32Bootloader>(config);
-        rig.world.attachSerial("COM3", chip.get());
-        rig.com1.setName("COM3");
-        rig.com1.open();
-        TMatrixRec& device = rig.addDevice("COM3", 0);
+        TMatrixRec& device = rig.addSerialDevice(chip.get());
         device.Controllers = {row("NRV-TW-SN500S", true)};
-        rig.state.ConnectionKind = 2;
         rig.state.TpTransmitterMode = true;
     }
     FakeRig rig;

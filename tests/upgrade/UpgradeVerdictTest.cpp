@@ -83,12 +83,8 @@ struct SerialCard {
         sim::PicBootloader::Config config;
         config.eraseRowSize = 1024;
         pic = std::make_unique<sim::PicBootloader>(config);
-        rig.world.attachSerial("COM3", pic.get());
-        rig.com1.setName("COM3");
-        rig.com1.open();
+        rig.addSerialDevice(pic.get());
         rig.com1.setBaud(19200);
-        rig.addDevice("COM3", 0);
-        rig.state.ConnectionKind = 2;
         rig.state.CurrentIP = "0.0.0.0";
     }
     std::string file(const std::string& name, const std::string& text) {
