@@ -4,10 +4,13 @@
 #include <Poco/Zip/ZipArchive.h>
 #include <Poco/Zip/ZipStream.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -88,6 +91,85 @@ fs::perms storedPermissions(const Poco::Zip::ZipArchive& zip, const std::string&
 
 // What a package may unpack to in all; a module image is a small fraction of this.
 constexpr std::uint64_t kMaxUnpackedBytes = 64ull * 1024 * 1024;
+
+[[noreturn]] void refuse(const std::string& archive, const std::string& why) {
+    throw KvError("Cannot unpack web package \"" + archive + "\": " + why);
+}
+
+// Reads the archive for the ZIP reader and stops it before it trusts a ZIP64 end of
+// central directory record's size. The reader takes the record ("PK\6\6", then an
+// 8-byte size) with a 4-byte read and an 8-byte read, and allocates the size before it
+// reads the record's data, so a short file claiming gigabytes took that much memory
+// twice over. A record cannot be larger than what follows it in the file, nor be cut
+// short in its size field; otherwise the reader sees a size of zero and then the end of
+// the file (it fails on its next read), and `refusal()` says why. Without a get area of
+// its own, every read, putback and seek reaches the file buffer underneath just as the
+// reader's own calls would.
+class Zip64RecordGuard : public std::streambuf {
+  public:
+    bool open(const std::string& path) {
+        std::error_code error;
+        fileSize_ = fs::file_size(path, error);
+        return !error && file_.open(path, std::ios::in | std::ios::binary) != nullptr;
+    }
+    // Why the archive was refused; empty while it was not.
+    const std::string& refusal() const { return refusal_; }
+
+  protected:
+    std::streamsize xsgetn(char* s, std::streamsize n) override {
+        if (!refusal_.empty()) return 0;
+        const bool recordSize = n == 8 && afterRecordSignature_;
+        const std::streamsize got = file_.sgetn(s, n);
+        afterRecordSignature_ = n == 4 && got == 4 && std::memcmp(s, "PK\x06\x06", 4) == 0;
+        if (recordSize) {
+            // The reader takes a size field cut short by the end of the file as it came,
+            // with zeros for the missing high bytes.
+            std::uint64_t size = 0;
+            for (auto i = got; i > 0; --i)
+                size = (size << 8) | static_cast<unsigned char>(s[i - 1]);
+            const auto at = file_.pubseekoff(0, std::ios::cur, std::ios::in);
+            const auto after = at < 0 ? fileSize_ : static_cast<std::uint64_t>(at);
+            if (got < 8 || size > fileSize_ - std::min(after, fileSize_)) {
+                // The reader allocates whatever these bytes say, even after a short read.
+                refusal_ =
+                    got < 8 ? std::string("its ZIP64 end of central directory record is cut short")
+                            : "its ZIP64 end of central directory record claims " +
+                                  std::to_string(size) + " bytes, more than the archive holds";
+                std::memset(s, 0, static_cast<std::size_t>(got));
+                return 0;
+            }
+        }
+        return got;
+    }
+    int_type underflow() override { return refusal_.empty() ? file_.sgetc() : traits_type::eof(); }
+    int_type uflow() override {
+        afterRecordSignature_ = false;
+        return refusal_.empty() ? file_.sbumpc() : traits_type::eof();
+    }
+    int_type pbackfail(int_type c) override {
+        afterRecordSignature_ = false;
+        if (!refusal_.empty()) return traits_type::eof();
+        return traits_type::eq_int_type(c, traits_type::eof())
+                   ? file_.sungetc()
+                   : file_.sputbackc(traits_type::to_char_type(c));
+    }
+    pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
+        if (off != 0 || dir != std::ios::cur) afterRecordSignature_ = false;
+        if (!refusal_.empty()) return pos_type(off_type(-1));
+        return file_.pubseekoff(off, dir, which);
+    }
+    pos_type seekpos(pos_type pos, std::ios::openmode which) override {
+        afterRecordSignature_ = false;
+        if (!refusal_.empty()) return pos_type(off_type(-1));
+        return file_.pubseekpos(pos, which);
+    }
+
+  private:
+    std::filebuf file_;
+    std::uint64_t fileSize_ = 0;
+    bool afterRecordSignature_ = false;
+    std::string refusal_;
+};
 
 // What one unpack added to the folder, so a failed package can be taken out again.
 struct Unpacked {
@@ -178,8 +260,9 @@ void commit(const std::vector<Entry>& entries) {
 }  // namespace
 
 void UnzipWebPackage(const std::string& destination, const std::string& archive) {
-    std::ifstream in(archive, std::ios::binary);
-    if (!in) throw KvError("Cannot open web package \"" + archive + "\"");
+    Zip64RecordGuard file;
+    if (!file.open(archive)) throw KvError("Cannot open web package \"" + archive + "\"");
+    std::istream in(&file);
     Unpacked unpacked;
     try {
         char magic[4] = {};
@@ -189,7 +272,15 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
                           "\": not a ZIP archive or no entries");
         }
         in.seekg(0);
-        Poco::Zip::ZipArchive zip(in);
+        std::optional<Poco::Zip::ZipArchive> parsed;
+        try {
+            parsed.emplace(in);
+        } catch (...) {
+            if (!file.refusal().empty()) refuse(archive, file.refusal());
+            throw;
+        }
+        if (!file.refusal().empty()) refuse(archive, file.refusal());
+        const Poco::Zip::ZipArchive& zip = *parsed;
         if (zip.headerBegin() == zip.headerEnd()) {
             throw KvError("Cannot unpack web package \"" + archive + "\": no entries");
         }

@@ -218,6 +218,67 @@ TEST_F(WebPackageUnzipTest, SizeBoundsStopTheUnpackAndLeaveNothingBehind) {
     EXPECT_EQ(test::localTree(dest()), before);
 }
 
+// Puts a ZIP64 end of central directory record (with `extensible` bytes of its own)
+// and its locator in front of the archive's end record, as an archiver does for a large
+// archive. `claimedSize` replaces the record's honest size field when set.
+std::string withZip64Record(const std::string& archive, std::size_t extensible,
+                            std::uint64_t claimedSize = 0) {
+    auto le = [](std::uint64_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::size_t end = archive.rfind("PK\x05\x06");
+    const std::uint64_t entries = static_cast<unsigned char>(archive[end + 10]);
+    const std::uint64_t directorySize = archive.size() - 22 - archive.find("PK\x01\x02");
+    const std::uint64_t directoryAt = end - directorySize;
+    const std::string record =
+        std::string("PK\x06\x06", 4) + le(claimedSize ? claimedSize : 44 + extensible, 8) +
+        le(45, 2) + le(45, 2) + le(0, 4) + le(0, 4) + le(entries, 8) + le(entries, 8) +
+        le(directorySize, 8) + le(directoryAt, 8) + std::string(extensible, 'x');
+    const std::string locator = std::string("PK\x06\x07", 4) + le(0, 4) + le(end, 8) + le(1, 4);
+    return archive.substr(0, end) + record + locator + archive.substr(end);
+}
+
+// The ZIP reader reserved whatever such a record claimed before reading it: 87 bytes
+// claiming 32 GiB ran it out of memory. A claim beyond the file is refused up front.
+TEST_F(WebPackageUnzipTest, Zip64EndRecordMayNotClaimMoreThanTheArchiveHolds) {
+    makeZip(zip("plain.kvp"), {{"webcontent/index.html", "<html>", true}});
+    const std::string plain = readAll(zip("plain.kvp"));
+    const std::string honest = withZip64Record(plain, 10);
+    const std::uint64_t left = honest.size() - (honest.find("PK\x06\x06") + 12);
+    const std::string refusal = "its ZIP64 end of central directory record ";
+    struct Case {
+        std::uint64_t claim;  // 0: the record's honest size
+        const char* outcome;  // what the failure holds, or "package accepted"
+    } cases[] = {{0, "package accepted"},
+                 {left, "Cannot unpack web package"},  // fits, but leaves no locator
+                 {left + 1, "more than the archive holds"},
+                 {3ull << 30, "more than the archive holds"},
+                 {~0ull, "more than the archive holds"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.claim);
+        fs::remove_all(dest());
+        writeAll(zip(), withZip64Record(plain, 10, c.claim));
+        const std::string outcome = unpackFailure(dest(), zip());
+        EXPECT_NE(outcome.find(c.outcome), std::string::npos) << outcome;
+        if (c.claim > left) {
+            EXPECT_EQ(outcome, "Cannot unpack web package \"" + zip().string() + "\": " + refusal +
+                                   "claims " + std::to_string(c.claim) +
+                                   " bytes, more than the archive holds");
+        }
+        if (c.claim) {
+            EXPECT_FALSE(fs::exists(dest()));
+        } else {
+            EXPECT_EQ(readAll(dest() / "webcontent/index.html"), "<html>");
+        }
+    }
+    // Cut in its size field by the end of the file: the reader took the bytes it got.
+    writeAll(zip(), honest.substr(0, honest.find("PK\x06\x06") + 8));
+    EXPECT_EQ(unpackFailure(dest(), zip()),
+              "Cannot unpack web package \"" + zip().string() + "\": " + refusal + "is cut short");
+}
+
 TEST_F(WebPackageUnzipTest, FailedFirstPackageLeavesNoUnpackFolder) {
     makeZip(zip(), {{"webcontent/a.html", "ABCDEFGHIJKLMNOP", false}});
     damageStoredEntry(zip());
