@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 using test::binaryBlob;
 using test::makeZip;
 using test::readAll;
+using test::withZip64Record;
 using test::writeAll;
 
 class WebPackageUnzipTest : public ::testing::Test {
@@ -216,28 +217,6 @@ TEST_F(WebPackageUnzipTest, SizeBoundsStopTheUnpackAndLeaveNothingBehind) {
     damageStoredEntry(zip());
     EXPECT_NE(unpackFailure(dest(), zip()).find("is damaged"), std::string::npos);
     EXPECT_EQ(test::localTree(dest()), before);
-}
-
-// Puts a ZIP64 end of central directory record (with `extensible` bytes of its own)
-// and its locator in front of the archive's end record, as an archiver does for a large
-// archive. `claimedSize` replaces the record's honest size field when set.
-std::string withZip64Record(const std::string& archive, std::size_t extensible,
-                            std::uint64_t claimedSize = 0) {
-    auto le = [](std::uint64_t value, int bytes) {
-        std::string out;
-        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-        return out;
-    };
-    const std::size_t end = archive.rfind("PK\x05\x06");
-    const std::uint64_t entries = static_cast<unsigned char>(archive[end + 10]);
-    const std::uint64_t directorySize = archive.size() - 22 - archive.find("PK\x01\x02");
-    const std::uint64_t directoryAt = end - directorySize;
-    const std::string record =
-        std::string("PK\x06\x06", 4) + le(claimedSize ? claimedSize : 44 + extensible, 8) +
-        le(45, 2) + le(45, 2) + le(0, 4) + le(0, 4) + le(entries, 8) + le(entries, 8) +
-        le(directorySize, 8) + le(directoryAt, 8) + std::string(extensible, 'x');
-    const std::string locator = std::string("PK\x06\x07", 4) + le(0, 4) + le(end, 8) + le(1, 4);
-    return archive.substr(0, end) + record + locator + archive.substr(end);
 }
 
 // The ZIP reader reserved whatever such a record claimed before reading it: 87 bytes

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,34 @@ inline void makeZip(const std::filesystem::path& zip, const std::vector<ZipEntry
     const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + zip.string() + "'";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("zipfile failed: " + command);
     std::filesystem::remove(script);
+}
+
+// Puts a ZIP64 end of central directory record (with `extensible` bytes of its own)
+// and its locator in front of the archive's end record, as an archiver does for a large
+// archive. `claimedSize` replaces the record's honest size field when set.
+inline std::string withZip64Record(const std::string& archive, std::size_t extensible,
+                                   std::uint64_t claimedSize = 0) {
+    auto le = [](std::uint64_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::size_t end = archive.rfind("PK\x05\x06");
+    auto field = [&](std::size_t at, int bytes) {  // of the end record
+        std::uint64_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(archive[end + at + i]);
+        return value;
+    };
+    const std::uint64_t entries = field(10, 2);
+    const std::uint64_t directorySize = field(12, 4);
+    const std::uint64_t directoryAt = field(16, 4);
+    const std::string record =
+        std::string("PK\x06\x06", 4) + le(claimedSize ? claimedSize : 44 + extensible, 8) +
+        le(45, 2) + le(45, 2) + le(0, 4) + le(0, 4) + le(entries, 8) + le(entries, 8) +
+        le(directorySize, 8) + le(directoryAt, 8) + std::string(extensible, 'x');
+    const std::string locator = std::string("PK\x06\x07", 4) + le(0, 4) + le(end, 8) + le(1, 4);
+    return archive.substr(0, end) + record + locator + archive.substr(end);
 }
 
 inline std::string readAll(const std::filesystem::path& file) {

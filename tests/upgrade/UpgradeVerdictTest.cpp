@@ -249,6 +249,12 @@ TEST(WebPackage, TheRowIsOkOnlyWhenFirmwareAndContentBothWentUp) {
          true, false},
         {"FTP server refuses", whole, [](WebPackage& t) { t.ftp.refuse = "STOR index.htm"; }, true,
          false},
+        {"ZIP64 end record claims 3 GiB", whole,
+         [](WebPackage& t) {
+             const auto path = t.rig.folder / "package.zip";
+             writeAll(path, withZip64Record(readAll(path), 0, 3ull << 30));
+         },
+         false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
