@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <set>
 #include <vector>
 
@@ -268,22 +267,13 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
         char magic[4] = {};
         in.read(magic, sizeof magic);
         if (in.gcount() != 4 || std::string(magic, 4) != std::string("PK\x03\x04", 4)) {
-            throw KvError("Cannot unpack web package \"" + archive +
-                          "\": not a ZIP archive or no entries");
+            refuse(archive, "not a ZIP archive or no entries");
         }
         in.seekg(0);
-        std::optional<Poco::Zip::ZipArchive> parsed;
-        try {
-            parsed.emplace(in);
-        } catch (...) {
-            if (!file.refusal().empty()) refuse(archive, file.refusal());
-            throw;
-        }
+        // A refused record makes the reader fail; the catches below give the reason.
+        Poco::Zip::ZipArchive zip(in);
         if (!file.refusal().empty()) refuse(archive, file.refusal());
-        const Poco::Zip::ZipArchive& zip = *parsed;
-        if (zip.headerBegin() == zip.headerEnd()) {
-            throw KvError("Cannot unpack web package \"" + archive + "\": no entries");
-        }
+        if (zip.headerBegin() == zip.headerEnd()) refuse(archive, "no entries");
 
         createFolders(fs::absolute(destination), unpacked);
         const fs::path root = fs::weakly_canonical(fs::absolute(destination));
@@ -331,9 +321,8 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
         for (const auto& entry : entries) {
             total += entry.header->getUncompressedSize();
             if (total > kMaxUnpackedBytes) {
-                throw KvError("Cannot unpack web package \"" + archive +
-                              "\": it unpacks to more than " +
-                              std::to_string(kMaxUnpackedBytes / (1024 * 1024)) + " MiB");
+                refuse(archive, "it unpacks to more than " +
+                                    std::to_string(kMaxUnpackedBytes / (1024 * 1024)) + " MiB");
             }
         }
 
@@ -348,10 +337,10 @@ void UnzipWebPackage(const std::string& destination, const std::string& archive)
         throw;
     } catch (const Poco::Exception& e) {
         removeUnpacked(unpacked);
-        throw KvError("Cannot unpack web package \"" + archive + "\": " + e.displayText());
+        refuse(archive, file.refusal().empty() ? e.displayText() : file.refusal());
     } catch (const std::exception& e) {
         removeUnpacked(unpacked);
-        throw KvError("Cannot unpack web package \"" + archive + "\": " + e.what());
+        refuse(archive, file.refusal().empty() ? std::string(e.what()) : file.refusal());
     }
 }
 
