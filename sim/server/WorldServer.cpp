@@ -215,7 +215,9 @@ std::vector<std::string> WorldServer::serveAll() {
             continue;
         }
         connect(socket, &QUdpSocket::readyRead, this,
-                [this, socket, address, port] { answerBroadcasts(socket, address, port); });
+                [this, socket, address = address, port = port] {
+                    answerBroadcasts(socket, address, port);
+                });
         lines.push_back(endpoint("udp broadcast", address, port));
     }
     return lines;
