@@ -1,5 +1,7 @@
 #include "core/ControllerGrid.h"
 
+#include "core/FileKinds.h"
+
 namespace kv {
 
 void ClearDeviceProperties(Context& ctx) {
@@ -30,14 +32,7 @@ void StateReset(Context& ctx) {
 }
 
 std::string FirmwareFileFilter(const std::string& controllerType, const std::string& mac) {
-    if (controllerType == "Web Server") {
-        // Modules with an address 00-8x-... take the .ro5 image.
-        if (mac.size() >= 4 && mac[3] == '8') return "Web Server image (*.ro5)|*.ro5";
-        return "Web Server image (*.rom)|*.rom";
-    }
-    if (controllerType == "Web Content") return "Web Content image (*.cob)|*.cob";
-    if (controllerType == "Web Package") return "Korvandel Package (*.kvp)|*.kvp";
-    return "Intel Hex file (*.hex)|*.hex";
+    return FileDialogFilter(FileKindForRow(controllerType, mac));
 }
 
 void StringGrid1MouseUp(Context& ctx, int row) {

@@ -1,0 +1,53 @@
+#include "core/FileKinds.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kv {
+
+namespace {
+
+constexpr FileKindInfo kFileKinds[] = {
+    {FileKind::IntelHex, ".hex", "Intel Hex file"},
+    {FileKind::WebServerRom, ".rom", "Web Server image"},
+    {FileKind::WebServerRo5, ".ro5", "Web Server image"},
+    {FileKind::WebContentCob, ".cob", "Web Content image"},
+    {FileKind::WebPackageKvp, ".kvp", "Korvandel Package"},
+};
+
+}  // namespace
+
+const FileKindInfo& Describe(FileKind kind) {
+    return *std::find_if(std::begin(kFileKinds), std::end(kFileKinds),
+                         [kind](const FileKindInfo& info) { return info.kind == kind; });
+}
+
+FileKind FileKindForRow(const std::string& controllerType, const std::string& mac) {
+    if (controllerType == "Web Server") {
+        // Modules with an address 00-8x-... take the .ro5 image.
+        return mac.size() >= 4 && mac[3] == '8' ? FileKind::WebServerRo5 : FileKind::WebServerRom;
+    }
+    if (controllerType == "Web Content") return FileKind::WebContentCob;
+    if (controllerType == "Web Package") return FileKind::WebPackageKvp;
+    return FileKind::IntelHex;
+}
+
+std::optional<FileKind> FileKindOfPath(const std::string& path) {
+    const auto dot = path.find_last_of('.');
+    const auto slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string extension = path.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const FileKindInfo& info : kFileKinds)
+        if (info.extension == extension) return info.kind;
+    return {};
+}
+
+std::string FileDialogFilter(FileKind kind) {
+    const FileKindInfo& info = Describe(kind);
+    const std::string pattern = "*" + std::string(info.extension);
+    return std::string(info.description) + " (" + pattern + ")|" + pattern;
+}
+
+}  // namespace kv
