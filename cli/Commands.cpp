@@ -34,12 +34,10 @@ void addDeviceOptions(CLI::App& sub, DeviceOptions& o) {
                    "serial port name (/dev/ttyUSB0, COM3, serial:NAME), or usb:SERIAL / "
                    "usb:PRODUCT:SERIAL")
         ->required();
-    std::string names;
-    for (const std::string& name : HandleAsNames()) names += (names.empty() ? "" : ", ") + name;
     sub.add_option("--as", o.as,
                    "Take the device for this type without asking it (the window's \"Handle as\" "
                    "menu): " +
-                       names);
+                       HandleAsNameList());
     sub.add_flag("--json", o.json, "Print the result as one JSON document");
     sub.add_flag("--switch-protocol", o.switchProtocol,
                  "Answer Yes when the device runs Protocol#2 and offers to switch to the "
@@ -98,7 +96,7 @@ class CommandSession {
         s.answers[Question::ProtocolSwitch] = o.switchProtocol ? MsgButton::Yes : MsgButton::No;
         Console* console = &runtime.console;
         const std::string name = target.text;
-        s.onProgress = [console, name](const ProgressEvent& e) { console->showProgress(name, e); };
+        s.onProgress = [console, name](const RowProgress& e) { console->showProgress(name, e); };
         return s;
     }
 
@@ -113,34 +111,30 @@ ExitStatus withClose(ExitStatus status, const SessionResult& closed, Console& co
     return Worst(status, StatusOf(closed.error));
 }
 
-std::optional<HandleAsType> parseAs(const DeviceOptions& o, Console& console, bool& bad) {
-    bad = false;
-    if (o.as.empty()) return std::nullopt;
-    std::optional<HandleAsType> as = ParseHandleAs(o.as);
-    if (!as) {
-        std::string names;
-        for (const std::string& name : HandleAsNames()) names += " " + name;
-        printError(console, "unknown --as type \"" + o.as + "\"; one of:" + names);
-        bad = true;
-    }
-    return as;
-}
-
-// The target and --as of inventory and upgrade; nothing (after saying why) when either is
-// wrong.
+// The target and --as of inventory and upgrade; nothing (and `error` says why) when either
+// is wrong.
 struct ParsedDevice {
     Target target;
-    std::optional<HandleAsType> as;
+    std::optional<HandleAs> as;
 };
 
-std::optional<ParsedDevice> parseDevice(const DeviceOptions& o, Console& console) {
-    std::string error;
-    const std::optional<Target> target = ParseTarget(o.target, error);
-    bool badAs = false;
-    const std::optional<HandleAsType> as = parseAs(o, console, badAs);
-    if (!target) printError(console, error);
-    if (!target || badAs) return std::nullopt;
-    return ParsedDevice{*target, as};
+std::optional<ParsedDevice> parseDevice(const DeviceOptions& o, SessionResult& error) {
+    std::string why;
+    const std::optional<Target> target = ParseTarget(o.target, why);
+    if (!target) {
+        error = {SessionError::BadInput, why};
+        return std::nullopt;
+    }
+    ParsedDevice parsed{*target, std::nullopt};
+    if (!o.as.empty()) {
+        parsed.as = ParseHandleAs(o.as);
+        if (!parsed.as) {
+            error = {SessionError::BadInput,
+                     "unknown --as type \"" + o.as + "\"; one of: " + HandleAsNameList()};
+            return std::nullopt;
+        }
+    }
+    return parsed;
 }
 
 // What inventory's and upgrade's JSON documents open with.
@@ -218,8 +212,9 @@ Subcommand InventoryCommand() {
                 return [sub, o, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
-                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    SessionResult bad;
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
+                    if (!parsed) return Refuse(console, o->json, ExitStatus::Usage, bad);
                     const Target& target = parsed->target;
                     CommandSession session(runtime, target, *o, false);
                     const SessionResult connected = session->connect(target, parsed->as);
@@ -270,20 +265,23 @@ Subcommand UpgradeCommand() {
                 return [sub, o, files, quick, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
-                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    SessionResult bad;
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
+                    if (!parsed) return Refuse(console, o->json, ExitStatus::Usage, bad);
                     const Target& target = parsed->target;
                     std::vector<FileChoice> choices;
                     for (const std::string& text : *files) {
                         const std::optional<FileChoice> choice = ParseFileChoice(text);
                         std::error_code ec;
                         if (!choice) {
-                            printError(console, "--file " + text + ": expected ROW=PATH");
-                            return ToInt(ExitStatus::Usage);
+                            return Refuse(console, o->json, ExitStatus::Usage,
+                                          {SessionError::BadInput,
+                                           "--file " + text + ": expected ROW=PATH"});
                         }
                         if (!std::filesystem::is_regular_file(choice->path, ec)) {
-                            printError(console, "--file " + text + ": cannot read " + choice->path);
-                            return ToInt(ExitStatus::Usage);
+                            return Refuse(console, o->json, ExitStatus::Usage,
+                                          {SessionError::BadInput,
+                                           "--file " + text + ": cannot read " + choice->path});
                         }
                         choices.push_back(*choice);
                     }
@@ -315,8 +313,8 @@ Subcommand UpgradeCommand() {
                         }
                         console.out << Dump(doc) << "\n";
                     } else {
-                        for (const std::string& line : outcome.report) console.out << line << "\n";
-                        if (!outcome.verdict.empty()) console.out << outcome.verdict << "\n";
+                        for (const std::string& line : outcome.report()) console.out << line << "\n";
+                        if (!outcome.verdict().empty()) console.out << outcome.verdict() << "\n";
                     }
                     return ToInt(status);
                 };
@@ -357,6 +355,12 @@ Subcommand CheckCommand() {
             }};
 }
 
+int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& error) {
+    printError(console, error.message);
+    if (json) console.out << Dump(FailureJson(status, error)) << "\n";
+    return ToInt(status);
+}
+
 std::vector<Subcommand> AllSubcommands() {
     return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
             PlanCommand()};
@@ -372,6 +376,7 @@ int RunKvboot(int argc, char** argv, Console& console) {
     app.require_subcommand(1);
     app.footer(std::string(kExitStatuses) + "\nSee kvboot SUBCOMMAND --help and man kvboot.");
     InterruptHub interrupts;
+    interrupts.tellOn(&console.err);
     Runtime runtime{console, interrupts};
     std::vector<std::function<int()>> runs;
     for (const Subcommand& command : AllSubcommands()) runs.push_back(command.add(app, runtime));

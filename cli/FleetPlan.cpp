@@ -177,11 +177,7 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     if (entry.contains("as")) {
         const std::string as = needString(entry["as"], "as", at);
         device.as = ParseHandleAs(as);
-        if (!device.as) {
-            std::string names;
-            for (const std::string& n : HandleAsNames()) names += (names.empty() ? "" : ", ") + n;
-            at.fail("unknown \"as\" type \"" + as + "\" (known: " + names + ")");
-        }
+        if (!device.as) at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);

@@ -44,7 +44,7 @@ struct PlanFile {
 struct PlanDevice {
     std::string name;
     Target target;
-    std::optional<HandleAsType> as;
+    std::optional<HandleAs> as;
     std::vector<PlanFile> files;
     bool quick = false;
     std::map<Question, MsgButton> answers;

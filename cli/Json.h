@@ -11,15 +11,23 @@ using Json = nlohmann::ordered_json;
 
 Json ToJson(const ControllerRow& row);
 Json ToJson(const DeviceInfo& device);
-Json ToJson(const RowOutcome& row);
-// {"status", "success", "verdict", "interrupted", "rows", "report", "retransmissions",
-//  "rewrites", "seconds", "error"?}
+// {"row", "type", "file", "state", "reason", "bytes", "seconds"}
+Json ToJson(const RowResult& row);
+// {"status", "success", "verdict", "interrupted", "end", "refusal", "rows", "report",
+//  "retransmissions", "rewrites", "seconds", "error"}
 Json ToJson(const UpgradeOutcome& outcome);
 Json ToJson(const DiscoveryResult& result);
 Json ToJson(const FileCheck& check, const std::string& path);
 // {"code": "not-found" | ..., "message": text}; null for no error.
 Json ErrorJson(const SessionResult& result);
 std::string SessionErrorName(SessionError error);
+
+// The document of a command that ended before its work began (bad arguments, a missing
+// file, a bad plan): {"status", "exit", "error": {"code", "message"}}.
+Json FailureJson(ExitStatus status, const SessionResult& error);
+
+// A text, or null when it is empty (absent values are null, never "").
+Json TextOrNull(const std::string& text);
 
 // One document on one line, as written to standard output.
 std::string Dump(const Json& document);

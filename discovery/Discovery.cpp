@@ -201,7 +201,7 @@ void FindDevices(Context& ctx) {
     ScanComPorts(ctx);
 }
 
-void IdUDPServer1UDPRead(Context& ctx, const Datagram& datagram) {
+void HandleDiscoveryAnswer(Context& ctx, const Datagram& datagram) {
     // The tool's own broadcast comes back on the interface it went out of.
     if (datagram.address == ctx.state.LocalIP) return;
     try {
@@ -240,7 +240,7 @@ void RegisterDiscoveryEvents(Context& ctx) {
                 if (!udp->isBound()) udp->bind(kDiscoveryPort, true);
                 return;
             }
-            IdUDPServer1UDPRead(ctx, *datagram);
+            HandleDiscoveryAnswer(ctx, *datagram);
         }
     });
 }

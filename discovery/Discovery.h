@@ -21,9 +21,9 @@ constexpr auto kReleasePause = std::chrono::milliseconds(500);
 // Datagrams handled per pump, so a flood of them can never hold the engine in one pump.
 constexpr int kDatagramsPerPump = 64;
 
-// FIND (Panel2Click): releases a connected network device, empties the lists, sends the
+// FIND: releases a connected network device, empties the lists, sends the
 // module query to the broadcasts of every local IPv4 interface and rescans the COM ports.
-// The answers are handled later by the listener (IdUDPServer1UDPRead).
+// The answers are handled later by the listener (HandleDiscoveryAnswer).
 void FindDevices(Context& ctx);
 
 // Returns the connected network device (CurrentIP) to normal operation and closes the
@@ -42,9 +42,9 @@ void SendSetupRecordQuery(Context& ctx, const std::string& address);
 
 // One datagram that arrived on UDP 30718. Never throws: failures are shown in the error
 // box "Error while finding:\r" + text.
-void IdUDPServer1UDPRead(Context& ctx, const Datagram& datagram);
+void HandleDiscoveryAnswer(Context& ctx, const Datagram& datagram);
 
-// Makes ProcessMessages hand the listener's datagrams to IdUDPServer1UDPRead; called once
+// Makes ProcessMessages hand the listener's datagrams to HandleDiscoveryAnswer; called once
 // when the main window is created.
 void RegisterDiscoveryEvents(Context& ctx);
 

@@ -16,7 +16,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kNetworkKind = 1;
 
 constexpr auto kAckPoll = std::chrono::milliseconds(15);
 constexpr int kAckPolls = 101;
@@ -44,7 +43,7 @@ constexpr std::array<TransferStep, 6> kSteps{{
 const std::string kVerifyError = "Verify error";
 
 bool onTunnel(const Context& ctx) {
-    return ctx.state.ConnectionKind == kNetworkKind;
+    return ctx.state.ConnectionKind == ConnectionKind::Network;
 }
 
 std::string refusal(const Context& ctx, Step step) {
@@ -213,7 +212,11 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
     in.seekg(0);
 
     checkBootloader(ctx);
+    ctx.report_progress(ProgressPhase::Erasing);
     eraseFlash(ctx);
+    const std::uint64_t total = image.wordCount() * StmImage::kWord;
+    std::uint64_t done = 0;
+    ctx.report_progress(ProgressPhase::Programming, done, total);
 
     StmHexSource source(in);
     source.advance();
@@ -231,6 +234,8 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
                 for (const StmBlock& block : image.takeBlocksCovering(
                          address, static_cast<std::size_t>(source.byteCount()))) {
                     writeBlock(ctx, block);
+                    done += block.data.size();
+                    ctx.report_progress(ProgressPhase::Programming, done, total);
                 }
                 source.advance();
                 break;

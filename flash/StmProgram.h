@@ -11,7 +11,7 @@ namespace kv {
 inline constexpr int kStmBlockAttempts = 10;
 
 // Programs a HEX file through the STM32 system bootloader on the current transport
-// (ClientSocket1 for ConnectionKind 1, ComPort1 for 2): version check, identification,
+// (ClientSocket1 for a network device, ComPort1 for a serial one): version check, identification,
 // global erase, then every block written and read back. `reader` is the one CheckHexFile
 // ran on for this file (its HexLineCount drives the progress bar).
 // Never throws: a failure ends the run with its message logged and shown. Returns true

@@ -71,6 +71,11 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
         SendAndWait(ctx, udp, host, TftpDataPacket(blockCounter, ByteView(bytes, lastRead)),
                     blockCounter);
         ctx.set_progress(ProgressPercent(blockCounter, size));
+        ctx.report_progress(ProgressPhase::Uploading,
+                            std::min<std::uint64_t>(static_cast<std::uint64_t>(blockCounter) *
+                                                        kTftpBlockSize,
+                                                    static_cast<std::uint64_t>(size)),
+                            static_cast<std::uint64_t>(size));
     }
     if (in.bad()) throw KvError("Cannot read file \"" + file + "\"");
 
@@ -95,12 +100,13 @@ bool TftpUpload(Context& ctx, const std::string& host, const std::string& file, 
         if (kind != kTftpKindFirmwareImage) return true;
         // The device answers its own text when the image does not match; any reply but
         // this exact line (line feed included) fails the row without a box.
+        ctx.report_progress(ProgressPhase::Verifying);
         if (VerifyFlashImage(ctx, file, host) == kFlashImageConfirmed) return true;
-        ctx.state.RowOk = false;
+        ctx.fail_row("The device did not confirm the flash image");
         return false;
     } catch (const std::exception& e) {
         if (bindHere) udp.close();
-        ctx.state.RowOk = false;
+        ctx.fail_row(e.what());
         ctx.error_box(std::string("Error while processing:\r") + e.what());
         return false;
     }

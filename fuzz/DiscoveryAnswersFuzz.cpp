@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 setupBeforeModule[datagram.address] = !firstModule.count(datagram.address);
             }
         }
-        kv::IdUDPServer1UDPRead(r.ctx, datagram);
+        kv::HandleDiscoveryAnswer(r.ctx, datagram);
     }
 
     // One device per module, in the order they first answered, as they first answered.

@@ -105,9 +105,9 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     for (const Case& c : cases) EXPECT_EQ(StatusOf(c.error), c.status);
 
     UpgradeOutcome outcome;
-    outcome.success = true;
+    outcome.run.rows = {{0, "RV-PNL16", "p.hex", RowState::Ok}};
     EXPECT_EQ(outcome.status(), ExitStatus::Ok);
-    outcome.success = false;
+    outcome.run.rows.push_back({1, "RV-BTN16", "b.hex", RowState::Failed, "Verify error"});
     EXPECT_EQ(outcome.status(), ExitStatus::RowFailed);
     outcome.result = {SessionError::NotFound, "gone"};
     EXPECT_EQ(outcome.status(), ExitStatus::Unreachable);
@@ -120,53 +120,26 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     EXPECT_EQ(ExitStatusName(ExitStatus::Interrupted), "interrupted");
 }
 
-TEST(ConsoleQuestions, AnAnswerFromTheTableOrTheSafeButtonAndARecordOfIt) {
+TEST(ConsoleQuestions, AnsweredByIdFromTheTableOrTheSafeButtonAndARecordOfIt) {
     ConsoleUi ui;
     const std::vector<MsgButton> yesCancel{MsgButton::Yes, MsgButton::Cancel};
     // Unanswered: the default (safe) button at once, and the question is kept.
-    EXPECT_EQ(ui.ask("Do you really want to upgrade?", DialogKind::Confirmation, yesCancel,
-                     static_cast<int>(MsgButton::Cancel)),
+    EXPECT_EQ(ui.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
+                     DialogKind::Confirmation, yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Cancel);
     ASSERT_TRUE(ui.unanswered());
-    EXPECT_EQ(ui.unanswered()->question, Question::Upgrade);
-    EXPECT_EQ(FlagFor(ui.unanswered()->question), "--yes");
+    EXPECT_EQ(ui.unanswered()->id, QuestionId::ConfirmUpgrade);
+    EXPECT_EQ(FlagFor(ui.unanswered()->id), "--yes");
 
+    // The answer goes by the question's id, whatever its wording.
     ui.resetCollected();
-    ui.setAnswer(Question::Upgrade, MsgButton::Yes);
-    EXPECT_EQ(ui.ask("Do you really want to upgrade?", DialogKind::Confirmation, yesCancel,
-                     static_cast<int>(MsgButton::Cancel)),
+    for (QuestionId id : QuestionIdsOf(Question::UnreachableDevice)) ui.setAnswer(id, MsgButton::Yes);
+    EXPECT_EQ(ui.ask(QuestionId::RestoreUnreachable, "reworded", DialogKind::Confirmation,
+                     yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Yes);
-    EXPECT_FALSE(ui.unanswered());
-
-    // The USB question ends like the connect question; it must not be taken for it.
-    EXPECT_EQ(ClassifyQuestion("The device will go to firmware upgrade mode!\r\nIt will remain "
-                               "...\r\nDo you want to establish connenction with the device?"),
-              Question::UsbBootloaderMode);
-    EXPECT_EQ(ClassifyQuestion("Do you want to establish connenction with the device?"),
-              Question::Connect);
-    EXPECT_EQ(ClassifyQuestion("Protocol#2 is active! Do you want to switch to Korvandel "
-                               "protocol?"),
-              Question::ProtocolSwitch);
-    EXPECT_EQ(ClassifyQuestion("Something new?"), Question::Other);
-}
-
-TEST(ConsoleProgress, NamesThePlannedRowFromTheStatusAndCountsItsBytes) {
-    ConsoleUi ui;
-    std::vector<ProgressEvent> events;
-    ui.setProgressSink([&events](const ProgressEvent& e) { events.push_back(e); });
-    ui.planRows({{1, "RV-PNL16", 4096}, {2, "RV-BTN16", 2048}, {3, "Web Server", 3000}});
-    ui.statusText("Programming & Verifying RV-BTN16...");
-    ui.progress(50, 100);
-    ui.statusText("Programming & Verifying Web Server...");
-    ui.progress(100, 100);
-    ui.progress(5, 0);  // no maximum: nothing to tell
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].row, 2);
-    EXPECT_EQ(events[0].bytes, 1024u);
-    EXPECT_EQ(events[0].totalBytes, 2048u);
-    EXPECT_EQ(events[1].type, "Web Server");
-    EXPECT_EQ(events[1].percent, 100);
-    EXPECT_EQ(events[1].timeLeft, std::chrono::seconds(0));
+    EXPECT_EQ(ui.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
+                     DialogKind::Confirmation, yesCancel, static_cast<int>(MsgButton::Cancel)),
+              MsgButton::Cancel);
 }
 
 }  // namespace

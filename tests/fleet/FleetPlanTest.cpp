@@ -225,12 +225,12 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     FleetResult result;
     FleetDeviceResult ok;
     ok.name = "a";
-    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, true, true}};
+    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, RowState::Ok}};
     FleetDeviceResult failed;
     failed.name = "bb";
     failed.status = ExitStatus::RowFailed;
-    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, true, false},
-                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, false, false}};
+    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed},
+                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, RowState::NotAttempted}};
     FleetDeviceResult lost;
     lost.name = "c";
     lost.status = ExitStatus::Unreachable;
@@ -247,7 +247,7 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     EXPECT_EQ(FleetReportLines(result), expected);
     const Json json = FleetJson(result);
     EXPECT_EQ(json["exit"], 3);
-    EXPECT_EQ(json["devices"][1]["rows"][1]["done"], false);
+    EXPECT_EQ(json["devices"][1]["rows"][1]["state"], "not-attempted");
     EXPECT_EQ(json["devices"][2]["error"]["message"], "no answer from 10.0.0.9");
 }
 
