@@ -77,15 +77,15 @@ TEST(Targets, TellAddressesPortsAndUsbDevicesApart) {
 }
 
 TEST(Targets, HandleAsNamesAreTheMenuEntriesInEitherCase) {
-    EXPECT_EQ(HandleAsNames().size(), 7u);
-    for (const std::string& name : HandleAsNames()) {
-        const auto type = ParseHandleAs(name);
-        ASSERT_TRUE(type) << name;
-        EXPECT_EQ(HandleAsName(*type), name);
+    EXPECT_EQ(HandleAsChoices().size(), 7u);
+    for (const HandleAsChoice& choice : HandleAsChoices()) {
+        const auto type = ParseHandleAs(std::string(choice.name));
+        ASSERT_TRUE(type) << choice.name;
+        EXPECT_EQ(*type, choice.id);
     }
-    EXPECT_EQ(ParseHandleAs("rv6x6-2wqri-max"), HandleAsType::Rv6x6Max);
-    EXPECT_TRUE(IsNetworkHandleAs(HandleAsType::Nrv5x5));
-    EXPECT_FALSE(IsNetworkHandleAs(HandleAsType::HqlxFbr));
+    EXPECT_EQ(ParseHandleAs("rv6x6-2wqri-max"), HandleAs::Rv6x6Max);
+    EXPECT_TRUE(Describe(HandleAs::Nrv5x5).network);
+    EXPECT_FALSE(Describe(HandleAs::HqlxFbr).network);
     EXPECT_FALSE(ParseHandleAs("RV-CTL"));
 }
 
@@ -105,9 +105,12 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     for (const Case& c : cases) EXPECT_EQ(StatusOf(c.error), c.status);
 
     UpgradeOutcome outcome;
-    outcome.run.rows = {{0, "RV-PNL16", "p.hex", RowState::Ok}};
+    RowResult row;
+    row.state = RowState::Ok;
+    outcome.run.rows = {row};
     EXPECT_EQ(outcome.status(), ExitStatus::Ok);
-    outcome.run.rows.push_back({1, "RV-BTN16", "b.hex", RowState::Failed, "Verify error"});
+    row.state = RowState::Failed;
+    outcome.run.rows.push_back(row);
     EXPECT_EQ(outcome.status(), ExitStatus::RowFailed);
     outcome.result = {SessionError::NotFound, "gone"};
     EXPECT_EQ(outcome.status(), ExitStatus::Unreachable);

@@ -271,7 +271,9 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
     bool anyInterrupted = false;
     for (const Json& row : run.json["rows"]) {
         anyInterrupted = anyInterrupted || row["state"] == "interrupted";
-        if (row["state"] != "ok") EXPECT_FALSE(row["reason"].is_null()) << row;
+        if (row["state"] != "ok") {
+            EXPECT_FALSE(row["reason"].is_null()) << row;
+        }
     }
     EXPECT_TRUE(anyInterrupted) << run.out;
     expectRestored();

@@ -49,7 +49,7 @@ TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
     EXPECT_EQ(plan.devices[2].answers.at(Question::Upgrade), MsgButton::No);
     EXPECT_EQ(plan.devices[1].target.kind, TargetKind::Serial);
     EXPECT_EQ(plan.devices[1].target.address, "/dev/ttyUSB0");
-    EXPECT_EQ(plan.devices[1].as, HandleAsType::HqlxFbr);
+    EXPECT_EQ(plan.devices[1].as, HandleAs::HqlxFbr);
     EXPECT_EQ(plan.devices[1].name, plan.devices[1].target.text);
     EXPECT_EQ(plan.devices[2].target.kind, TargetKind::Usb);
 }
@@ -225,12 +225,12 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     FleetResult result;
     FleetDeviceResult ok;
     ok.name = "a";
-    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, RowState::Ok}};
+    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, RowState::Ok, ""}};
     FleetDeviceResult failed;
     failed.name = "bb";
     failed.status = ExitStatus::RowFailed;
-    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed},
-                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, RowState::NotAttempted}};
+    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed, ""},
+                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, RowState::NotAttempted, ""}};
     FleetDeviceResult lost;
     lost.name = "c";
     lost.status = ExitStatus::Unreachable;

@@ -175,7 +175,9 @@ TEST(SerialCard, EveryPassThatEndsEarlyEndsItsRowFailed) {
         ASSERT_EQ(run.rows.size(), 1u);
         EXPECT_EQ(run.rows[0].state, c.ok ? RowState::Ok : RowState::Failed);
         EXPECT_EQ(run.rows[0].reason.empty(), c.ok) << run.rows[0].reason;
-        if (c.ok) EXPECT_EQ(run.rows[0].bytes, data.size() + 32 + 16);
+        if (c.ok) {
+            EXPECT_EQ(run.rows[0].bytes, data.size() + 32 + 16);
+        }
         const std::string report = shownReport(t.rig.ui);
         EXPECT_TRUE(contains(report, std::string(kFibre) + (c.ok ? "...OK" : "...FAILED")))
             << report;
