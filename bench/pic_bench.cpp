@@ -22,6 +22,7 @@
 #include <fstream>
 #include <thread>
 
+#include "HexBytes.h"
 #include "PicBootloader.h"
 #include "QtTcpClient.h"
 #include "core/Clock.h"
@@ -150,24 +151,10 @@ fs::path writeImage(const fs::path& folder, std::uint32_t kib) {
     fs::path path = folder / ("image" + std::to_string(kib) + ".hex");
     std::ofstream out(path, std::ios::binary);
     unsigned seed = 99;
-    auto record = [&](int type, std::uint16_t address, const std::uint8_t* data, int count) {
-        unsigned sum = static_cast<unsigned>(count) + (address >> 8) + (address & 0xFF) +
-                       static_cast<unsigned>(type);
-        char text[64];
-        std::snprintf(text, sizeof text, ":%02X%04X%02X", count, address, type);
-        out << text;
-        for (int i = 0; i < count; ++i) {
-            std::snprintf(text, sizeof text, "%02X", data[i]);
-            out << text;
-            sum += data[i];
-        }
-        std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        out << text;
-    };
     for (std::uint32_t address = 0; address < kib * 1024; address += 16) {
         if (address % 0x10000 == 0) {
-            std::uint8_t upper[2] = {0, static_cast<std::uint8_t>(address >> 16)};
-            record(4, 0, upper, 2);
+            out << sim::HexRecordLine(4, 0, Bytes{0, static_cast<std::uint8_t>(address >> 16)})
+                << "\r\n";
         }
         std::uint8_t data[16];
         for (auto& b : data) {
@@ -175,7 +162,7 @@ fs::path writeImage(const fs::path& folder, std::uint32_t kib) {
             b = static_cast<std::uint8_t>(seed >> 16);
         }
         data[0] &= 0x7F;  // never an erased block
-        record(0, static_cast<std::uint16_t>(address), data, 16);
+        out << sim::HexRecordLine(0, static_cast<std::uint16_t>(address), data) << "\r\n";
     }
     out << ":00000001FF\r\n";
     return path;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "HexBytes.h"
 #include "core/ports/ChannelError.h"
 #include "flash/StmFrames.h"
 #include "flash/StmImage.h"
@@ -17,36 +18,14 @@
 namespace {
 
 struct Record {
-    int type = 0;
+    std::uint8_t type = 0;
     std::uint16_t address = 0;
     std::vector<std::uint8_t> data;
 };
 
-void appendHex(std::string& line, unsigned value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    line += kDigits[(value >> 4) & 0xF];
-    line += kDigits[value & 0xF];
-}
-
-std::string render(const Record& r) {
-    std::string line = ":";
-    appendHex(line, static_cast<unsigned>(r.data.size()));
-    appendHex(line, r.address >> 8);
-    appendHex(line, r.address & 0xFF);
-    appendHex(line, static_cast<unsigned>(r.type));
-    unsigned sum = static_cast<unsigned>(r.data.size() + (r.address >> 8) + (r.address & 0xFF) +
-                                         static_cast<unsigned>(r.type));
-    for (std::uint8_t b : r.data) {
-        appendHex(line, b);
-        sum += b;
-    }
-    appendHex(line, (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + "\r\n";
-}
-
 // Records from the input: selector, address (2 bytes), count, data.
 std::vector<Record> records(const std::uint8_t* data, std::size_t size) {
-    static constexpr int kTypes[8] = {0, 0, 0, 0, 4, 1, 2, 5};
+    static constexpr std::uint8_t kTypes[8] = {0, 0, 0, 0, 4, 1, 2, 5};
     std::vector<Record> out;
     std::size_t i = 0;
     while (i + 4 <= size) {
@@ -122,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<Record> file = records(data, size);
     std::string text;
-    for (const auto& r : file) text += render(r);
+    for (const auto& r : file) text += kv::sim::HexRecordLine(r.type, r.address, r.data) + "\r\n";
 
     // What the file says, last write winning, up to its end record: the bytes in file
     // order, then sorted by address with the last write of each address kept.

@@ -41,41 +41,4 @@ bool isIdentRequest(ByteView payload) {
 
 }  // namespace card_frame
 
-std::vector<Bytes> CardFrameReader::feed(ByteView data) {
-    using namespace card_frame;
-    std::vector<Bytes> frames;
-    for (std::uint8_t b : data) {
-        switch (state_) {
-            case State::Idle:
-                if (b == kStx) state_ = State::FirstStx;
-                break;
-            case State::FirstStx:
-                state_ = b == kStx ? State::Payload : State::Idle;
-                payload_.clear();
-                break;
-            case State::Payload:
-                if (b == kDle) {
-                    state_ = State::Escaped;
-                } else if (b == kEtx) {
-                    frames.push_back(payload_);
-                    state_ = State::Idle;
-                } else if (b == kStx && payload_.empty()) {
-                    // A third STX: the frame starts here.
-                } else {
-                    payload_.push_back(b);
-                }
-                break;
-            case State::Escaped:
-                payload_.push_back(b);
-                state_ = State::Payload;
-                break;
-        }
-        if (payload_.size() > kMaxPayload) {
-            payload_.clear();
-            state_ = State::Idle;
-        }
-    }
-    return frames;
-}
-
 }  // namespace kv::sim

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -11,7 +10,7 @@ namespace kv::sim {
 
 // The cards' bootloader framing: STX STX, the payload with DLE before any 0F, 05 or
 // 04 byte, ETX. The payload's last byte is the checksum: the two's complement of the
-// sum of the bytes before it.
+// sum of the bytes before it. PicFrameReader takes such frames apart.
 namespace card_frame {
 inline constexpr std::uint8_t kStx = 0x0F;
 inline constexpr std::uint8_t kEtx = 0x04;
@@ -26,18 +25,5 @@ Bytes identReply(std::string_view text);
 bool isIdentRequest(ByteView payload);
 bool checksumOk(ByteView payload);
 }  // namespace card_frame
-
-// Takes the frames out of a byte stream; bytes outside a frame are skipped.
-class CardFrameReader {
-  public:
-    // Unstuffed payloads (checksum included) of the frames completed by `data`.
-    std::vector<Bytes> feed(ByteView data);
-    // Frames longer than this are noise; the reader starts over.
-    static constexpr std::size_t kMaxPayload = 64;
-
-  private:
-    enum class State { Idle, FirstStx, Payload, Escaped } state_ = State::Idle;
-    Bytes payload_;
-};
 
 }  // namespace kv::sim

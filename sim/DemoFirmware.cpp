@@ -1,9 +1,10 @@
 #include "DemoFirmware.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <stdexcept>
+
+#include "HexBytes.h"
 
 namespace kv::sim {
 
@@ -18,23 +19,6 @@ const std::string kWebServerRow = "Web Server";
 const std::string kWebServerFile = "web-server.rom";
 const std::string kWebContentRow = "Web Content";
 const std::string kWebContentFile = "web-content.cob";
-
-std::string hexByte(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
-std::string record(std::uint8_t type, std::uint16_t address, const Bytes& data) {
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-    std::string line = ":" + hexByte(static_cast<unsigned>(data.size())) + hexByte(address >> 8) +
-                       hexByte(address) + hexByte(type);
-    for (std::uint8_t b : data) {
-        line += hexByte(b);
-        sum += b;
-    }
-    return line + hexByte(0x100 - (sum & 0xFF)) + "\r\n";
-}
 
 Bytes infoField(const std::string& text) {
     Bytes field(kInfoFieldLength, 0x00);
@@ -56,16 +40,16 @@ Bytes sampleBytes(const std::string& seedText, std::size_t count) {
 
 std::string cardImage(const CardWords& words) {
     // Program memory from address 0 of the lowest 64 KiB.
-    std::string hex = record(4, 0, {0x00, 0x00});
-    hex += record(0, kTypeInfoAddress, infoField(words.type));
-    hex += record(0, kHardwareInfoAddress, infoField(words.hardware));
+    std::string hex = HexRecordLine(4, 0, Bytes{0x00, 0x00}) + "\r\n";
+    hex += HexRecordLine(0, kTypeInfoAddress, infoField(words.type)) + "\r\n";
+    hex += HexRecordLine(0, kHardwareInfoAddress, infoField(words.hardware)) + "\r\n";
     const Bytes program = sampleBytes(words.type, kDemoProgramBytes);
     for (std::size_t at = 0; at < program.size(); at += kRecordBytes) {
-        Bytes data(program.begin() + static_cast<std::ptrdiff_t>(at),
-                   program.begin() + static_cast<std::ptrdiff_t>(at + kRecordBytes));
-        hex += record(0, static_cast<std::uint16_t>(kDemoProgramStart + at), data);
+        hex += HexRecordLine(0, static_cast<std::uint16_t>(kDemoProgramStart + at),
+                             ByteView(program).subspan(at, kRecordBytes)) +
+               "\r\n";
     }
-    return hex + record(1, 0, {});
+    return hex + HexRecordLine(1, 0, {}) + "\r\n";
 }
 
 }  // namespace

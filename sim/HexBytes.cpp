@@ -1,6 +1,7 @@
 #include "HexBytes.h"
 
 #include <sstream>
+#include <stdexcept>
 
 namespace kv::sim {
 
@@ -24,6 +25,24 @@ std::map<std::uint32_t, std::uint8_t> HexTextBytes(const std::string& text) {
             bytes[base + address + static_cast<std::uint32_t>(i)] = byteAt(4 + i);
     }
     return bytes;
+}
+
+std::string HexRecordLine(std::uint8_t type, std::uint16_t address, ByteView data) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    static constexpr std::size_t kMaxRecordData = 0xFF;
+    if (data.size() > kMaxRecordData) throw std::length_error("a HEX record holds 255 bytes");
+    Bytes fields{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                 static_cast<std::uint8_t>(address), type};
+    fields.insert(fields.end(), data.begin(), data.end());
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : fields) sum = static_cast<std::uint8_t>(sum + b);
+    fields.push_back(static_cast<std::uint8_t>(-sum));
+    std::string line = ":";
+    for (std::uint8_t b : fields) {
+        line += kDigits[b >> 4];
+        line += kDigits[b & 0x0F];
+    }
+    return line;
 }
 
 }  // namespace kv::sim

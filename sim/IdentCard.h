@@ -5,6 +5,7 @@
 
 #include "CardFrame.h"
 #include "Peers.h"
+#include "PicFrameReader.h"
 
 namespace kv::sim {
 
@@ -50,7 +51,7 @@ class IdentCard : public StreamPeer {
 
   private:
     LineSettings line_{9600, Parity::None};
-    CardFrameReader frames_;
+    PicFrameReader frames_;
 };
 
 }  // namespace kv::sim

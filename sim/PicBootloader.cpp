@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "CardFrame.h"
 #include "PicConnection.h"
 
 namespace kv::sim {
 
 namespace {
-
-constexpr std::uint8_t kStx = 0x0F;
-constexpr std::uint8_t kEtx = 0x04;
-constexpr std::uint8_t kDle = 0x05;
-// Longest payload the bootloader's receive buffer holds.
-constexpr std::size_t kMaxPayload = 64;
 
 constexpr std::uint8_t kRead = 1;
 constexpr std::uint8_t kWrite = 2;
@@ -21,12 +16,6 @@ constexpr std::uint8_t kErase = 3;
 constexpr std::uint8_t kWriteEeprom = 5;
 // The write command counts its data in 8-byte halves of a block.
 constexpr std::size_t kWriteUnit = 8;
-
-std::uint8_t checksumOf(const Bytes& bytes) {
-    unsigned sum = 0;
-    for (std::uint8_t b : bytes) sum += b;
-    return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-}
 
 }  // namespace
 
@@ -40,7 +29,7 @@ PicBootloader::PicBootloader(Config config)
 
 void PicBootloader::lineChanged(const LineSettings& line) {
     line_ = line;
-    state_ = ReadState::Idle;
+    reader_.reset();
 }
 
 World::StreamFactory PicBootloader::connectionFactory() {
@@ -49,7 +38,7 @@ World::StreamFactory PicBootloader::connectionFactory() {
 }
 
 void PicBootloader::connectionOpened() {
-    state_ = ReadState::Idle;
+    reader_.reset();
     closed_ = false;
 }
 
@@ -63,72 +52,37 @@ Bytes PicBootloader::receive(ByteView data) {
     }
     counters.bytesIn += data.size();
     for (std::uint8_t b : data) {
-        take(b, out);
+        const PicFrameReader::Event event = reader_.take(b);
+        if (event == PicFrameReader::Event::TooLong) ++counters.badFrames;
+        if (event != PicFrameReader::Event::Frame) continue;
+        handleFrame(reader_.payload(), out);
         if (closed_) break;
     }
     counters.bytesOut += out.size();
     return out;
 }
 
-void PicBootloader::take(std::uint8_t byte, Bytes& out) {
-    switch (state_) {
-        case ReadState::Idle:
-            if (byte == kStx) state_ = ReadState::OneStx;
-            return;
-        case ReadState::OneStx:
-            state_ = byte == kStx ? ReadState::InFrame : ReadState::Idle;
-            frame_.clear();
-            return;
-        case ReadState::Escaped:
-            state_ = ReadState::InFrame;
-            break;
-        case ReadState::InFrame:
-            if (byte == kDle) {
-                state_ = ReadState::Escaped;
-                return;
-            }
-            if (byte == kStx) {
-                // An unescaped start byte begins the frame anew.
-                frame_.clear();
-                return;
-            }
-            if (byte == kEtx) {
-                state_ = ReadState::Idle;
-                handleFrame(out);
-                return;
-            }
-            break;
-    }
-    frame_.push_back(byte);
-    if (frame_.size() > kMaxPayload) {
-        ++counters.badFrames;
-        state_ = ReadState::Idle;
-    }
-}
-
-void PicBootloader::handleFrame(Bytes& out) {
+void PicBootloader::handleFrame(const Bytes& frame, Bytes& out) {
     ++counters.frames;
     if (faults.closeAfterFrames > 0 && --faults.closeAfterFrames == 0) {
         closed_ = true;
         ++counters.closedConnections;
     }
-    unsigned sum = 0;
-    for (std::uint8_t b : frame_) sum += b;
-    if (frame_.size() < 2 || (sum & 0xFF) != 0) {
+    if (frame.size() < 2 || !card_frame::checksumOk(frame)) {
         ++counters.badFrames;
         return;
     }
-    const std::uint8_t command = frame_[0];
-    if (frame_.size() < 6) {
+    const std::uint8_t command = frame[0];
+    if (frame.size() < 6) {
         // Shorter than a header and checksum: not a bootloader command (the card firmware's
         // version request, for one).
         ++counters.unknownCommands;
         return;
     }
-    const std::uint8_t length = frame_[1];
-    const std::uint32_t address = frame_[2] | (frame_[3] << 8) | (frame_[4] << 16);
-    const auto dataBegin = frame_.begin() + 5;
-    const auto dataEnd = frame_.end() - 1;
+    const std::uint8_t length = frame[1];
+    const std::uint32_t address = frame[2] | (frame[3] << 8) | (frame[4] << 16);
+    const auto dataBegin = frame.begin() + 5;
+    const auto dataEnd = frame.end() - 1;
     const std::size_t dataSize = static_cast<std::size_t>(dataEnd - dataBegin);
 
     switch (command) {
@@ -136,14 +90,14 @@ void PicBootloader::handleFrame(Bytes& out) {
             if (!programRange(address, length)) break;
             ++counters.reads;
             Bytes payload(5 + length);
-            std::copy_n(frame_.begin(), 5, payload.begin());
+            std::copy_n(frame.begin(), 5, payload.begin());
             std::copy_n(program_.begin() + address, length, payload.begin() + 5);
             if (faults.corruptReadBacks > 0 && length > 0) {
                 --faults.corruptReadBacks;
                 ++counters.corruptedReadBacks;
                 payload[5] ^= 0x01;
             }
-            reply(std::move(payload), out);
+            reply(payload, out);
             return;
         }
         case kWrite: {
@@ -189,7 +143,7 @@ void PicBootloader::handleFrame(Bytes& out) {
     ++counters.badFrames;
 }
 
-void PicBootloader::reply(Bytes payload, Bytes& out) {
+void PicBootloader::reply(const Bytes& payload, Bytes& out) {
     const bool stopped = faults.silentAfterFrames > 0 && counters.frames > faults.silentAfterFrames;
     const bool lost = faults.dropReplyOfFrame > 0 && counters.frames == faults.dropReplyOfFrame;
     if (faults.dropEveryReply || faults.dropFirstReply || stopped || lost) {
@@ -197,14 +151,8 @@ void PicBootloader::reply(Bytes payload, Bytes& out) {
         ++counters.droppedReplies;
         return;
     }
-    payload.push_back(checksumOf(payload));
-    out.push_back(kStx);
-    out.push_back(kStx);
-    for (std::uint8_t b : payload) {
-        if (b == kStx || b == kEtx || b == kDle) out.push_back(kDle);
-        out.push_back(b);
-    }
-    out.push_back(kEtx);
+    const Bytes frame = card_frame::frame(payload);
+    out.insert(out.end(), frame.begin(), frame.end());
 }
 
 }  // namespace kv::sim

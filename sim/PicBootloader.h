@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Peers.h"
+#include "PicFrameReader.h"
 #include "World.h"
 
 namespace kv::sim {
@@ -81,11 +82,8 @@ class PicBootloader : public StreamPeer {
     Counters counters;
 
   private:
-    enum class ReadState { Idle, OneStx, InFrame, Escaped };
-
-    void take(std::uint8_t byte, Bytes& out);
-    void handleFrame(Bytes& out);
-    void reply(Bytes payload, Bytes& out);
+    void handleFrame(const Bytes& frame, Bytes& out);
+    void reply(const Bytes& payload, Bytes& out);
     bool programRange(std::uint32_t address, std::size_t size) const {
         return address + size <= program_.size();
     }
@@ -94,8 +92,7 @@ class PicBootloader : public StreamPeer {
     LineSettings line_;
     std::vector<std::uint8_t> program_;
     std::vector<std::uint8_t> eeprom_;
-    ReadState state_ = ReadState::Idle;
-    Bytes frame_;
+    PicFrameReader reader_;
     bool closed_ = false;
 };
 

@@ -7,6 +7,7 @@
 
 #include "CardFrame.h"
 #include "Peers.h"
+#include "PicFrameReader.h"
 
 namespace kv::sim {
 
@@ -66,7 +67,7 @@ class TextDevice : public StreamPeer {
     std::vector<CommandHandler> handlers_;
     LineSettings line_{9600, Parity::None};
     std::string pending_;
-    CardFrameReader frames_;
+    PicFrameReader frames_;
 };
 
 }  // namespace kv::sim

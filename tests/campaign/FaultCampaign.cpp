@@ -70,12 +70,6 @@ EraseRange EraseRangeOf(const std::string& type) {
     return {64, 2048, 131008};
 }
 
-Bytes zeroPadded(const std::string& text, std::size_t size) {
-    Bytes out(size, 0);
-    std::copy(text.begin(), text.end(), out.begin());
-    return out;
-}
-
 // A card image: identification at 0x0600 and 0x0710, program data from 0x0800 on in
 // one or two stretches, sometimes without the leading extended address record and
 // sometimes ending in configuration records.
@@ -90,9 +84,9 @@ CardImage MakeCardImage(std::mt19937_64& rng, const std::string& type, const std
     };
     CardImage image;
     const std::size_t recordLength = pick(0, 1) ? 16 : 8;
-    if (pick(0, 3) != 0) image.text += test::hexRecord(4, 0, Bytes{0, 0});
-    image.text += test::hexRecord(0, 0x0600, zeroPadded(type, 32));
-    image.text += test::hexRecord(0, 0x0710, zeroPadded(hw, 16));
+    if (pick(0, 3) != 0) image.text += test::hexLinear(0) + "\r\n";
+    image.text += sim::HexRecordLine(0, 0x0600, test::textBytes(type, 32)) + "\r\n";
+    image.text += sim::HexRecordLine(0, 0x0710, test::textBytes(hw, 16)) + "\r\n";
     const int stretches = static_cast<int>(pick(1, 2));
     std::uint32_t at = kCardProgramStart + 64 * pick(0, 8);
     for (int s = 0; s < stretches; ++s) {
@@ -100,17 +94,18 @@ CardImage MakeCardImage(std::mt19937_64& rng, const std::string& type, const std
         const Bytes data = test::pattern(size, static_cast<std::uint8_t>(pick(1, 250)));
         for (std::size_t i = 0; i < size; i += recordLength) {
             const std::size_t n = std::min(recordLength, size - i);
-            image.text += test::hexRecord(0, static_cast<std::uint16_t>(at + i),
-                                          ByteView(data.data() + i, n));
+            image.text += sim::HexRecordLine(0, static_cast<std::uint16_t>(at + i),
+                                             ByteView(data.data() + i, n)) +
+                          "\r\n";
             for (std::size_t k = 0; k < n; ++k) image.program[at + i + k] = data[i + k];
         }
         at += static_cast<std::uint32_t>(size) + 64 * pick(1, 16);
     }
     if (pick(0, 2) == 0) {
-        image.text += test::hexRecord(4, 0, Bytes{0, 0x30});
-        image.text += test::hexRecord(0, 0x0000, Bytes(8, 0x12));
+        image.text += test::hexLinear(0x30) + "\r\n";
+        image.text += sim::HexRecordLine(0, 0x0000, Bytes(8, 0x12)) + "\r\n";
     }
-    image.text += test::hexRecord(1, 0, {});
+    image.text += sim::HexRecordLine(1, 0, {}) + "\r\n";
     return image;
 }
 
@@ -122,7 +117,7 @@ struct UsbImage {
 };
 
 std::string usbLine(std::uint32_t address, const Bytes& data) {
-    return test::hexRecord(0, static_cast<std::uint16_t>(address), data);
+    return sim::HexRecordLine(0, static_cast<std::uint16_t>(address), data) + "\r\n";
 }
 
 UsbImage MakeUsbImage(std::mt19937_64& rng, const std::string& product) {

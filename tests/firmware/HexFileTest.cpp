@@ -11,8 +11,8 @@
 namespace kv {
 namespace {
 
+using sim::HexRecordLine;
 using test::hexLinear;
-using test::hexRecord;
 using test::textBytes;
 
 struct Seen {
@@ -47,7 +47,7 @@ class HexFileTest : public ::testing::Test {
 };
 
 TEST_F(HexFileTest, LinearAddressRecordsChooseMemoryClassAndUpperByte) {
-    const std::string data = hexRecord(0, 0x2000, {1, 2, 3});
+    const std::string data = HexRecordLine(0, 0x2000, Bytes{1, 2, 3});
     EXPECT_EQ(program(hexLinear(0x0030) + "\n" + data + "\n" + hexLinear(0x00F0) + "\n" + data +
                       "\n" + hexLinear(0x0001) + "\n" + data + "\n" + hexLinear(0x0020) + "\n" +
                       data + "\n" + hexLinear(0xAB00) + "\n" + data + "\n:00000001FF\n"),
@@ -69,11 +69,12 @@ TEST_F(HexFileTest, LinearAddressRecordsChooseMemoryClassAndUpperByte) {
 }
 
 TEST_F(HexFileTest, EveryPassStartsAsForAFreshFile) {
-    program(hexLinear(0x00F0) + "\n" + hexRecord(0, 0x10, {9}) + "\n");
+    program(hexLinear(0x00F0) + "\n" + HexRecordLine(0, 0x10, Bytes{9}) + "\n");
     seen.clear();
     // Records in front of the first type 4 record carry no class (program memory), whatever
     // the previous pass ended with.
-    program(hexRecord(0, 0x0800, {1}) + "\n" + hexLinear(0) + "\n" + hexRecord(0, 0x0800, {2}));
+    program(HexRecordLine(0, 0x0800, Bytes{1}) + "\n" + hexLinear(0) + "\n" +
+            HexRecordLine(0, 0x0800, Bytes{2}));
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].memoryClass, kHexClassNone);
     EXPECT_EQ(seen[1].memoryClass, kHexClassProgram);
@@ -81,9 +82,10 @@ TEST_F(HexFileTest, EveryPassStartsAsForAFreshFile) {
 
 TEST_F(HexFileTest, AddressAndStartRecordsAreNotData) {
     // Type 2 moves the base to segment * 16; types 3 and 5 hold an execution start address.
-    program(hexRecord(2, 0, {0x10, 0x00}) + "\n" + hexRecord(0, 0x0010, {7}) + "\n" +
-            hexRecord(3, 0, {0, 0, 0x12, 0x34}) + "\n" + hexRecord(5, 0, {0, 1, 0x23, 0x45}) +
-            "\n:00000001FF\n" + hexRecord(0, 0x0900, {8}) + "\n");
+    program(HexRecordLine(2, 0, Bytes{0x10, 0x00}) + "\n" + HexRecordLine(0, 0x0010, Bytes{7}) +
+            "\n" + HexRecordLine(3, 0, Bytes{0, 0, 0x12, 0x34}) + "\n" +
+            HexRecordLine(5, 0, Bytes{0, 1, 0x23, 0x45}) + "\n:00000001FF\n" +
+            HexRecordLine(0, 0x0900, Bytes{8}) + "\n");
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].upper, 0x01);
     EXPECT_EQ(seen[0].address, 0x0010);
@@ -94,11 +96,11 @@ TEST_F(HexFileTest, AddressAndStartRecordsAreNotData) {
 TEST_F(HexFileTest, BadRecordStopsThePassWithItsLineNumber) {
     std::string text;
     for (int i = 0; i < 6; ++i)
-        text += hexRecord(0, static_cast<std::uint16_t>(0x800 + 16 * i), {1, 2}) + "\r\n";
-    std::string bad = hexRecord(0, 0x900, {1, 2});
+        text += HexRecordLine(0, static_cast<std::uint16_t>(0x800 + 16 * i), Bytes{1, 2}) + "\r\n";
+    std::string bad = HexRecordLine(0, 0x900, Bytes{1, 2});
     bad.back() =
         bad.back() == 'F' ? '0' : static_cast<char>(bad.back() + 1);  // checksum off by one
-    text += bad + "\r\n" + hexRecord(0, 0x910, {3}) + "\r\n";
+    text += bad + "\r\n" + HexRecordLine(0, 0x910, Bytes{3}) + "\r\n";
 
     EXPECT_EQ(program(text), 1);
     EXPECT_EQ(seen.size(), 6u);  // what came before stays handed on
@@ -113,14 +115,14 @@ TEST_F(HexFileTest, BadRecordStopsThePassWithItsLineNumber) {
 }
 
 TEST_F(HexFileTest, DamagedLinesFailCleanlyWithoutHandingOnData) {
-    const std::string good = hexRecord(0, 0x800, {1, 2, 3, 4});
+    const std::string good = HexRecordLine(0, 0x800, Bytes{1, 2, 3, 4});
     std::string nonHex = good;
     nonHex[10] = 'Z';
     std::string longer = good + "00";
     std::string shorter = good.substr(0, good.size() - 2);
     for (const std::string& damaged :
-         {nonHex, longer, shorter, std::string(" ") + good, hexRecord(6, 0, {}),
-          hexRecord(4, 0, {}), std::string(":"), std::string("\x01\x02\x03")}) {
+         {nonHex, longer, shorter, std::string(" ") + good, HexRecordLine(6, 0, {}),
+          HexRecordLine(4, 0, {}), std::string(":"), std::string("\x01\x02\x03")}) {
         seen.clear();
         rig.ui.dialogs.clear();
         EXPECT_EQ(program(good + "\n" + damaged + "\n" + good + "\n"), 1) << damaged;
@@ -131,7 +133,8 @@ TEST_F(HexFileTest, DamagedLinesFailCleanlyWithoutHandingOnData) {
 }
 
 TEST_F(HexFileTest, HandlerErrorEndsThePassInAnErrorBox) {
-    std::istringstream in(hexRecord(0, 0x800, {1}) + "\n" + hexRecord(0, 0x810, {2}) + "\n");
+    std::istringstream in(HexRecordLine(0, 0x800, Bytes{1}) + "\n" +
+                          HexRecordLine(0, 0x810, Bytes{2}) + "\n");
     int calls = 0;
     int result =
         ProcessHexFile(rig.ctx, reader, kHexProgrammingPass, in, [&](const HexDataRecord&) {
@@ -159,28 +162,29 @@ TEST_F(HexFileTest, UnopenedFileIsReportedByBothOperations) {
 TEST_F(HexFileTest, PumpsMessagesOncePerLine) {
     int pumps = 0;
     rig.ctx.addEventSource([&] { ++pumps; });
-    program(hexRecord(0, 0x800, {1}) + "\n\n" + hexRecord(0, 0x810, {1}) + "\n:00000001FF");
+    program(HexRecordLine(0, 0x800, Bytes{1}) + "\n\n" + HexRecordLine(0, 0x810, Bytes{1}) +
+            "\n:00000001FF");
     EXPECT_EQ(pumps, 4);
 }
 
 TEST_F(HexFileTest, InformationScanReadsTypeAndHardware) {
     rig.state.HexControllerType = "stale";
     rig.state.HexHardwareInfo = "stale";
-    scan(hexRecord(0, 0x0600, textBytes("RV-PNL16", 16)) + "\n" +
-         hexRecord(0, 0x0700, std::vector<std::uint8_t>(16, 0xFF)) + "\n" +
-         hexRecord(0, 0x0710, textBytes("HW:1.2", 16)) + "\n");
+    scan(HexRecordLine(0, 0x0600, textBytes("RV-PNL16", 16)) + "\n" +
+         HexRecordLine(0, 0x0700, std::vector<std::uint8_t>(16, 0xFF)) + "\n" +
+         HexRecordLine(0, 0x0710, textBytes("HW:1.2", 16)) + "\n");
     EXPECT_EQ(rig.state.HexControllerType, "RV-PNL16");
     EXPECT_EQ(rig.state.HexHardwareInfo, "HW:1.2");
 
     // 0x0700 overrides 0x0600 when it is not erased; a field filling all 16 bytes is whole.
-    scan(hexRecord(0, 0x0600, textBytes("OLD", 16)) + "\n" +
-         hexRecord(0, 0x0700, textBytes("ABCDEFGHIJKLMNOP", 16)) + "\n");
+    scan(HexRecordLine(0, 0x0600, textBytes("OLD", 16)) + "\n" +
+         HexRecordLine(0, 0x0700, textBytes("ABCDEFGHIJKLMNOP", 16)) + "\n");
     EXPECT_EQ(rig.state.HexControllerType, "ABCDEFGHIJKLMNOP");
     // A file without identification does not keep the previous file's.
     EXPECT_EQ(rig.state.HexHardwareInfo, "");
 
     // Only the first 64 KiB are looked at.
-    scan(hexLinear(1) + "\n" + hexRecord(0, 0x0600, textBytes("HIGH", 16)) + "\n");
+    scan(hexLinear(1) + "\n" + HexRecordLine(0, 0x0600, textBytes("HIGH", 16)) + "\n");
     EXPECT_EQ(rig.state.HexControllerType, "");
 }
 
@@ -188,19 +192,20 @@ TEST_F(HexFileTest, InformationScanFindsFieldsInsideLongRecords) {
     std::vector<std::uint8_t> both = textBytes("NRV-IO8", 16);
     std::vector<std::uint8_t> hw = textBytes("HW2", 16);
     both.insert(both.end(), hw.begin(), hw.end());
-    scan(hexRecord(0, 0x06F0, std::vector<std::uint8_t>(16, 0)) + "\n" +
-         hexRecord(0, 0x0700, both));
+    scan(HexRecordLine(0, 0x06F0, std::vector<std::uint8_t>(16, 0)) + "\n" +
+         HexRecordLine(0, 0x0700, both));
     EXPECT_EQ(rig.state.HexControllerType, "NRV-IO8");
     EXPECT_EQ(rig.state.HexHardwareInfo, "HW2");
 }
 
 TEST_F(HexFileTest, IntegrityCheckAcceptsFilesWithoutEndRecord) {
-    EXPECT_TRUE(check(hexRecord(0, 0x800, {1, 2}) + "\r\n" + hexRecord(0, 0x802, {3}) + "\r\n"));
+    EXPECT_TRUE(check(HexRecordLine(0, 0x800, Bytes{1, 2}) + "\r\n" +
+                      HexRecordLine(0, 0x802, Bytes{3}) + "\r\n"));
     EXPECT_EQ(reader.HexLineCount, 2);
     EXPECT_EQ(rig.logLines().back(), "-> HEX file integrity has verified");
     EXPECT_EQ(rig.ui.memo.back(), "-> HEX file integrity has verified");
 
-    EXPECT_FALSE(check(hexRecord(0, 0x800, {1}) + "\n\n"));
+    EXPECT_FALSE(check(HexRecordLine(0, 0x800, Bytes{1}) + "\n\n"));
     EXPECT_EQ(rig.logLines().back(), "-> Line 2: Illegal record");
     EXPECT_FALSE(check(""));
     EXPECT_EQ(rig.logLines().back(), "-> Line 1: Illegal record");

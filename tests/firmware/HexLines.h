@@ -1,34 +1,22 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "HexBytes.h"
+
 namespace kv::test {
 
-// One record line with a correct checksum, written independently of the reader.
-inline std::string hexRecord(int type, std::uint16_t address,
-                             const std::vector<std::uint8_t>& data) {
-    std::vector<int> bytes{static_cast<int>(data.size()), address >> 8, address & 0xFF, type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    int sum = 0;
-    std::string line = ":";
-    char pair[3];
-    for (int b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b & 0xFF);
-        line += pair;
-        sum += b;
-    }
-    std::snprintf(pair, sizeof pair, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + pair;
-}
+// Record lines come from sim::HexRecordLine, written independently of the tool's reader.
 
+// The extended linear address record that sets the upper 16 address bits.
 inline std::string hexLinear(int upper) {
-    return hexRecord(4, 0,
-                     {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)});
+    return sim::HexRecordLine(
+        4, 0, Bytes{static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)});
 }
 
+// `text` in a field of `size` bytes, padded with zero bytes (cut when longer).
 inline std::vector<std::uint8_t> textBytes(const std::string& text, std::size_t size) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.resize(size, 0);

@@ -230,7 +230,7 @@ TEST_F(PicFlashTest, EraseStopsWhenTheRowFails) {
 TEST_F(PicFlashTest, LostLinkEndsTheProgrammingPass) {
     std::string file = test::hexLinear(0) + "\n";
     for (std::uint16_t a = 0x0800; a < 0x0900; a += 16)
-        file += test::hexRecord(0, a, sequence(a & 0xFF, 16)) + "\n";
+        file += sim::HexRecordLine(0, a, sequence(a & 0xFF, 16)) + "\n";
     int lines = 0;
     rig.ctx.addEventSource([&] {
         if (++lines == 4) pic.faults.dropEveryReply = true;

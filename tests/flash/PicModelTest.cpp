@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PicBootloader.h"
+#include "PicFrameReader.h"
 #include "flash/PicFrame.h"
 
 namespace kv {
@@ -43,6 +44,45 @@ TEST(PicModel, FrameSplitAtEveryByteGivesTheSameReply) {
         EXPECT_EQ(out, kWriteAck) << cut;
         EXPECT_EQ(pic.programMemory()[0x0840], 0x0F) << cut;
         EXPECT_EQ(pic.programMemory()[0x0842], 0x05) << cut;
+    }
+}
+
+// The card's side of the framing: the payloads a byte stream yields, fed whole and split at
+// every byte position. A start byte without its DLE always starts a frame.
+TEST(PicFrameReader, StartByteInsideAFrameStartsItAgain) {
+    const Bytes read{0x0F, 0x0F, 0x01, 0x10, 0x00, 0x08, 0x00, 0xE7, 0x04};
+    const Bytes readPayload{0x01, 0x10, 0x00, 0x08, 0x00, 0xE7};
+    auto then = [](Bytes head, const Bytes& tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    Bytes tooLong{0x0F, 0x0F};
+    tooLong.resize(2 + sim::PicFrameReader::kMaxPayload + 1, 0x11);
+    const struct {
+        const char* name;
+        Bytes stream;
+        std::vector<Bytes> payloads;
+    } cases[] = {
+        {"plain", read, {readPayload}},
+        {"stuffed",
+         {0x0F, 0x0F, 0x03, 0x01, 0x00, 0x05, 0x04, 0x00, 0xF8, 0x04},
+         {{0x03, 0x01, 0x00, 0x04, 0x00, 0xF8}}},
+        {"escaped start byte is data", {0x0F, 0x0F, 0x05, 0x0F, 0xF1, 0x04}, {{0x0F, 0xF1}}},
+        {"start pair inside a frame", then({0x0F, 0x0F, 0x03, 0x01, 0x00}, read), {readPayload}},
+        {"one start byte inside a frame",
+         then({0x0F, 0x0F, 0x03, 0x01, 0x0F}, Bytes(read.begin() + 2, read.end())),
+         {readPayload}},
+        {"noise and a third start byte", then({0x04, 0x55, 0x0F}, read), {readPayload}},
+        {"two frames", then(read, read), {readPayload, readPayload}},
+        {"too long, then a frame", then(then(tooLong, {0x04}), read), {readPayload}},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t cut = 0; cut <= c.stream.size(); ++cut) {
+            sim::PicFrameReader reader;
+            std::vector<Bytes> got = reader.feed(ByteView(c.stream).first(cut));
+            for (Bytes& p : reader.feed(ByteView(c.stream).subspan(cut))) got.push_back(p);
+            EXPECT_EQ(got, c.payloads) << c.name << ", cut at " << cut;
+        }
     }
 }
 

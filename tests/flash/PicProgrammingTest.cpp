@@ -61,13 +61,13 @@ struct Image {
                 upper = static_cast<int>(a >> 16);
                 text += test::hexLinear(upper) + "\r\n";
             }
-            text += test::hexRecord(0, static_cast<std::uint16_t>(a), data) + "\r\n";
+            text += sim::HexRecordLine(0, static_cast<std::uint16_t>(a), data) + "\r\n";
         }
         // An EEPROM section and configuration bits, as compilers write them.
-        text +=
-            test::hexLinear(0x00F0) + "\r\n" + test::hexRecord(0, 0x0000, {1, 2, 3, 4}) + "\r\n";
-        text +=
-            test::hexLinear(0x0030) + "\r\n" + test::hexRecord(0, 0x0000, {0x00, 0x22}) + "\r\n";
+        text += test::hexLinear(0x00F0) + "\r\n" +
+                sim::HexRecordLine(0, 0x0000, Bytes{1, 2, 3, 4}) + "\r\n";
+        text += test::hexLinear(0x0030) + "\r\n" +
+                sim::HexRecordLine(0, 0x0000, Bytes{0x00, 0x22}) + "\r\n";
         return text + ":00000001FF\r\n";
     }
 

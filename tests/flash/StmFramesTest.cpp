@@ -103,13 +103,13 @@ TEST(StmImage, BlocksAreAlignedWholeWordsAndHoldTheFile) {
             const std::uint32_t address = 0x08000000 + offset;
             if ((address >> 16) != upper) {
                 upper = address >> 16;
-                text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+                text += hexLinear(upper) + "\r\n";
             }
             const Bytes data = pattern(length, seed++);
-            text += hexRecord(0, std::uint16_t(address), data);
+            text += sim::HexRecordLine(0, std::uint16_t(address), data) + "\r\n";
             for (std::size_t i = 0; i < length; ++i) expected[address + std::uint32_t(i)] = data[i];
         }
-        text += hexRecord(1, 0, {});
+        text += sim::HexRecordLine(1, 0, {}) + "\r\n";
         SCOPED_TRACE(c.name);
         const auto blocks = cutAll(text);
         EXPECT_EQ(blocks.size(), c.blocks);

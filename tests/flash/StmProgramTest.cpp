@@ -207,12 +207,14 @@ std::string unevenHex(const HexSegment& segment) {
         const std::uint32_t address = segment.address + std::uint32_t(at);
         if ((address >> 16) != upper) {
             upper = address >> 16;
-            text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+            text += hexLinear(upper) + "\r\n";
         }
-        text += hexRecord(0, std::uint16_t(address), ByteView(segment.data.data() + at, length));
+        text += sim::HexRecordLine(0, std::uint16_t(address),
+                                   ByteView(segment.data.data() + at, length)) +
+                "\r\n";
         at += length;
     }
-    return text + hexRecord(1, 0, {});
+    return text + sim::HexRecordLine(1, 0, {}) + "\r\n";
 }
 
 // On COM or the tunnel; the write whose ACK is lost (0: none).

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../firmware/HexLines.h"
 #include "Peers.h"
 #include "Stm32Bootloader.h"
 #include "core/ports/Bytes.h"
@@ -20,22 +21,6 @@ struct HexSegment {
     Bytes data;
 };
 
-inline std::string hexRecord(std::uint8_t type, std::uint16_t address, ByteView data) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    Bytes bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-                static_cast<std::uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    std::uint8_t sum = 0;
-    for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
-    bytes.push_back(static_cast<std::uint8_t>(-sum));
-    std::string line = ":";
-    for (std::uint8_t b : bytes) {
-        line += kDigits[b >> 4];
-        line += kDigits[b & 0x0F];
-    }
-    return line + "\r\n";
-}
-
 // Records of `recordLength` bytes, a type 4 record whenever the upper address changes.
 inline std::string makeHex(const std::vector<HexSegment>& segments, std::size_t recordLength = 16,
                            bool endRecord = true) {
@@ -47,16 +32,17 @@ inline std::string makeHex(const std::vector<HexSegment>& segments, std::size_t 
             const std::uint32_t address = segment.address + static_cast<std::uint32_t>(offset);
             if (static_cast<int>(address >> 16) != upper) {
                 upper = static_cast<int>(address >> 16);
-                text += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+                text += hexLinear(upper) + "\r\n";
             }
             std::size_t room = 0x10000 - (address & 0xFFFF);
             std::size_t n = std::min({recordLength, segment.data.size() - offset, room});
-            text += hexRecord(0, static_cast<std::uint16_t>(address),
-                              ByteView(segment.data.data() + offset, n));
+            text += sim::HexRecordLine(0, static_cast<std::uint16_t>(address),
+                                       ByteView(segment.data.data() + offset, n)) +
+                    "\r\n";
             offset += n;
         }
     }
-    if (endRecord) text += hexRecord(1, 0, {});
+    if (endRecord) text += sim::HexRecordLine(1, 0, {}) + "\r\n";
     return text;
 }
 
@@ -92,15 +78,16 @@ inline UnevenImage unevenImage(std::uint32_t first, std::uint32_t end, std::uint
         length = std::min<std::size_t>({length, end - address, 0x10000 - (address & 0xFFFF)});
         if ((address >> 16) != upper) {
             upper = address >> 16;
-            image.hex += hexRecord(4, 0, Bytes{std::uint8_t(upper >> 8), std::uint8_t(upper)});
+            image.hex += hexLinear(upper) + "\r\n";
         }
         const auto at = data.begin() + static_cast<std::ptrdiff_t>(address - first);
         HexSegment record{address, Bytes(at, at + static_cast<std::ptrdiff_t>(length))};
-        image.hex += hexRecord(0, static_cast<std::uint16_t>(address), record.data);
+        image.hex +=
+            sim::HexRecordLine(0, static_cast<std::uint16_t>(address), record.data) + "\r\n";
         image.records.push_back(std::move(record));
         address += static_cast<std::uint32_t>(length);
     }
-    image.hex += hexRecord(1, 0, {});
+    image.hex += sim::HexRecordLine(1, 0, {}) + "\r\n";
     return image;
 }
 

@@ -24,12 +24,6 @@ using namespace std::chrono_literals;
 
 const std::string kIp = "127.0.0.2";
 
-Bytes padded(const std::string& text, std::size_t size) {
-    Bytes out(size, 0);
-    std::copy(text.begin(), text.end(), out.begin());
-    return out;
-}
-
 // A network device behind a simulated module; the tunnel reaches `device` when set.
 struct Device {
     explicit Device(const std::string& firstRow, int fwNumber = 312) {
@@ -94,8 +88,9 @@ TEST(UpgradeBranches, FileChecksTellEveryMismatchAndTolerateTheDocumentedDiffere
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.rowType) + " / " + c.fileType + " / " + c.fileHw);
         Device d(c.rowType);
-        std::string text = hexRecord(0, 0x0600, padded(c.fileType, 32)) +
-                           hexRecord(0, 0x0710, padded(c.fileHw, 16)) + hexRecord(1, 0, {});
+        std::string text = sim::HexRecordLine(0, 0x0600, textBytes(c.fileType, 32)) + "\r\n" +
+                           sim::HexRecordLine(0, 0x0710, textBytes(c.fileHw, 16)) + "\r\n" +
+                           sim::HexRecordLine(1, 0, {}) + "\r\n";
         if (c.spoiled) text[text.size() - 3] ^= 1;  // the end record's checksum
         const std::string path = (d.rig.folder / "a.hex").string();
         writeFile(path, text);

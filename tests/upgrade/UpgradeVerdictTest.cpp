@@ -53,29 +53,25 @@ constexpr const char* kFibre = "LNK-FBR-RC330-MAX";
 constexpr const char* kHardware = "HW-1.0";
 const Bytes kFibreStart{0x0F, 0x0F, 0x02, 0x00, 0xFE, 0x04};
 
-Bytes zeroTerminated(const std::string& text, std::size_t size) {
-    Bytes out(size, 0);
-    std::copy(text.begin(), text.end(), out.begin());
-    return out;
-}
-
 // Identification at 0x0600 and 0x0710, `data` at 0x0800; `leadingType4` false leaves
 // out the extended address record in front of the data, `configTail` ends the file with
 // configuration records.
 std::string cardFile(const Bytes& data, bool leadingType4 = true, bool configTail = false) {
     std::string text;
-    if (leadingType4) text += hexRecord(4, 0, Bytes{0, 0});
-    text += hexRecord(0, 0x0600, zeroTerminated(kFibre, 32));
-    text += hexRecord(0, 0x0710, zeroTerminated(kHardware, 16));
+    if (leadingType4) text += hexLinear(0) + "\r\n";
+    text += sim::HexRecordLine(0, 0x0600, textBytes(kFibre, 32)) + "\r\n";
+    text += sim::HexRecordLine(0, 0x0710, textBytes(kHardware, 16)) + "\r\n";
     for (std::size_t i = 0; i < data.size(); i += 16) {
-        text += hexRecord(0, static_cast<std::uint16_t>(0x0800 + i),
-                          ByteView(data.data() + i, std::min<std::size_t>(16, data.size() - i)));
+        text += sim::HexRecordLine(
+                    0, static_cast<std::uint16_t>(0x0800 + i),
+                    ByteView(data.data() + i, std::min<std::size_t>(16, data.size() - i))) +
+                "\r\n";
     }
     if (configTail) {
-        text += hexRecord(4, 0, Bytes{0, 0x30});
-        text += hexRecord(0, 0x0000, Bytes(8, 0x12));
+        text += hexLinear(0x30) + "\r\n";
+        text += sim::HexRecordLine(0, 0x0000, Bytes(8, 0x12)) + "\r\n";
     }
-    return text + hexRecord(1, 0, {});
+    return text + sim::HexRecordLine(1, 0, {}) + "\r\n";
 }
 
 struct SerialCard {
@@ -121,9 +117,9 @@ TEST(SerialCard, EveryPassThatEndsEarlyEndsItsRowFailed) {
         {"wrong controller type",
          [&] {
              std::string t = good;
-             auto at = t.find(hexRecord(0, 0x0600, zeroTerminated(kFibre, 32)));
-             t.replace(at, hexRecord(0, 0x0600, {}).size() + 64,
-                       hexRecord(0, 0x0600, zeroTerminated("LNK-OTHER-CARD", 32)));
+             const std::string fibre = sim::HexRecordLine(0, 0x0600, textBytes(kFibre, 32));
+             t.replace(t.find(fibre), fibre.size(),
+                       sim::HexRecordLine(0, 0x0600, textBytes("LNK-OTHER-CARD", 32)));
              return t;
          }(),
          {},

@@ -9,11 +9,11 @@ namespace {
 
 std::vector<std::string> twoBlocks() {
     return {":020000040000FA",
-            hexRecord(0x1FF0, 0, std::vector<std::uint8_t>(16, 0xEE)),
-            hexRecord(0x2000, 0, std::vector<std::uint8_t>(16, 0x01)),
-            hexRecord(0x2010, 0, std::vector<std::uint8_t>(16, 0x02)),
-            hexRecord(0x2020, 0, std::vector<std::uint8_t>(16, 0x03)),
-            hexRecord(0x2030, 0, std::vector<std::uint8_t>(16, 0x04)),
+            sim::HexRecordLine(0, 0x1FF0, std::vector<std::uint8_t>(16, 0xEE)),
+            sim::HexRecordLine(0, 0x2000, std::vector<std::uint8_t>(16, 0x01)),
+            sim::HexRecordLine(0, 0x2010, std::vector<std::uint8_t>(16, 0x02)),
+            sim::HexRecordLine(0, 0x2020, std::vector<std::uint8_t>(16, 0x03)),
+            sim::HexRecordLine(0, 0x2030, std::vector<std::uint8_t>(16, 0x04)),
             ":00000001FF"};
 }
 
@@ -49,7 +49,7 @@ TEST(HidHexBlocks, UnfitFilesAreNamedPrecisely) {
     EXPECT_EQ(errorOf(lines, 3), "Invalid firmware file: it ends after 4 of 6 data lines");
 
     lines = twoBlocks();
-    lines[3] = hexRecord(0x2010, 0, std::vector<std::uint8_t>(8, 0x02));
+    lines[3] = sim::HexRecordLine(0, 0x2010, std::vector<std::uint8_t>(8, 0x02));
     EXPECT_EQ(errorOf(lines), "Invalid firmware file: line 4 is not a 16-byte data record");
     lines = twoBlocks();
     lines[4] = ":020000040001F9";

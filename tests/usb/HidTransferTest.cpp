@@ -201,7 +201,7 @@ TEST(HidTransfer, DeviceTypeComesFromTheFilesStringDescriptor) {
     UsbImage blank("X");
     for (auto& l : blank.lines)
         if (l.rfind(":101840", 0) == 0)
-            l = hexRecord(0x1840, 0, std::vector<std::uint8_t>(16, 0xFF));
+            l = sim::HexRecordLine(0, 0x1840, std::vector<std::uint8_t>(16, 0xFF));
     blank.write(rig.file);
     EXPECT_TRUE(CheckHidDeviceType(rig.ctx, rig.file));
     EXPECT_EQ(rig.state.HexControllerType, "USB-TX");

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "FakeRig.h"
+#include "HexBytes.h"
 #include "HidBootloaderDevice.h"
 #include "discovery/UsbDeviceList.h"
 #include "discovery/UsbState.h"
@@ -54,22 +54,6 @@ struct UsbRig : FakeRig {
     }
 };
 
-inline std::string hexRecord(int address, int type, const std::vector<std::uint8_t>& data) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                  static_cast<unsigned>(address & 0xFFFF), static_cast<unsigned>(type));
-    std::string line = buf;
-    unsigned sum = static_cast<unsigned>(data.size()) + ((address >> 8) & 0xFF) + (address & 0xFF) +
-                   static_cast<unsigned>(type);
-    for (auto b : data) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        line += buf;
-        sum += b;
-    }
-    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buf;
-}
-
 // A firmware image for the USB devices: a string descriptor naming the product in the
 // lines after 0x1830, the line at 0x1FF0, and data from 0x2000 to the top of the flash.
 struct UsbImage {
@@ -100,7 +84,7 @@ struct UsbImage {
         lines.push_back(":00000001FF");
     }
     void add(int address, const std::vector<std::uint8_t>& data) {
-        lines.push_back(hexRecord(address, 0, data));
+        lines.push_back(sim::HexRecordLine(0, static_cast<std::uint16_t>(address), data));
         for (std::size_t i = 0; i < data.size(); ++i)
             bytes[address + static_cast<int>(i)] = data[i];
     }
