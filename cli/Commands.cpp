@@ -15,8 +15,8 @@ namespace kv::cli {
 namespace {
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 every row OK, 1 some row failed (check: the file is not sound), "
-    "2 usage or bad input file, 3 device not found or unreachable, 4 interrupted (Ctrl-C).";
+    "Exit status: 0 every row OK, 1 some row failed, 2 usage or bad input (check: the file "
+    "is refused), 3 device not found or unreachable, 4 interrupted (Ctrl-C).";
 
 // What inventory and upgrade share: the target, --as and the answers.
 struct DeviceOptions {
@@ -147,6 +147,23 @@ Json resultJson(const std::string& target, ExitStatus status, const SessionResul
                 {"log", logPath}};
 }
 
+// The first word that is no option names the subcommand: without one, or with one kvboot
+// does not know, the error names it and the known ones. Empty when the word is known or
+// help was asked for.
+std::string subcommandError(int argc, char** argv, const std::vector<Subcommand>& commands) {
+    std::string known;
+    for (const Subcommand& command : commands) known += (known.empty() ? "" : ", ") + command.name;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") return "";
+        if (word.rfind('-', 0) == 0) continue;
+        for (const Subcommand& command : commands)
+            if (command.name == word) return "";
+        return "unknown subcommand \"" + word + "\"; known: " + known;
+    }
+    return "a subcommand is required: " + known;
+}
+
 }  // namespace
 
 Subcommand DiscoverCommand() {
@@ -161,15 +178,17 @@ Subcommand DiscoverCommand() {
                     ->check(CLI::Range(0.0, 600.0));
                 sub->add_flag("--json", *json, "Print the result as one JSON document");
                 sub->footer(std::string(kExitStatuses) +
-                            " discover gives 3 when nothing at all was found.");
+                            " discover gives 3 when no network module and no USB device "
+                            "answered: serial ports are listed, but a port is no device found.");
                 return [sub, wait, json, &runtime]() {
                     if (!sub->parsed()) return -1;
                     SessionOptions options;
                     options.platformDataFolder = runtime.console.platformDataFolder;
                     const DiscoveryResult found = Discover(
                         std::chrono::milliseconds(static_cast<long>(*wait * 1000)), options);
-                    const bool any =
-                        !found.modules.empty() || !found.serialPorts.empty() || !found.usb.empty();
+                    // A serial port only exists: whether a device is behind it, only connecting
+                    // tells. Found are the devices that answered.
+                    const bool any = !found.modules.empty() || !found.usb.empty();
                     const ExitStatus status = any ? ExitStatus::Ok : ExitStatus::Unreachable;
                     if (!found.result.ok()) printError(runtime.console, found.result.message);
                     if (*json) {
@@ -321,15 +340,39 @@ Subcommand UpgradeCommand() {
             }};
 }
 
+// The text answer of check: what the file is and whether it is taken.
+void printCheck(std::ostream& out, const FileCheck& check, const std::string& path) {
+    out << path << ": ";
+    if (!check.kind) {
+        out << "refused: " << check.refusal << "\n";
+        return;
+    }
+    out << Describe(*check.kind).description << ", " << check.size << " bytes";
+    if (*check.kind != FileKind::IntelHex) {
+        out << " (goes to the device as it is: not checked as Intel HEX)\n";
+        return;
+    }
+    out << ": " << (check.refusal.empty() ? "integrity OK" : "refused: " + check.refusal) << "\n";
+    if (!check.checksumOk) return;
+    auto orNone = [](const std::string& text) {
+        return text.empty() ? std::string("(none)") : EscapedText(text);
+    };
+    out << "  controller type: " << orNone(check.controllerType) << "\n"
+        << "  hardware:        " << orNone(check.hardware) << "\n"
+        << "  records:         " << check.records << " (" << check.dataBytes << " data bytes)\n";
+}
+
 Subcommand CheckCommand() {
     return {"check", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
                 auto* sub = app.add_subcommand(
                     "check",
-                    "The Intel HEX integrity check and the information scan of a firmware file "
+                    "Say what a firmware file is (by its extension) and its size; an Intel "
+                    "HEX file gets the upgrade's integrity check and the information scan "
                     "(controller type and hardware it is meant for)");
                 auto file = std::make_shared<std::string>();
                 auto json = std::make_shared<bool>(false);
-                sub->add_option("FILE", *file, "Intel HEX file")->required();
+                sub->add_option("FILE", *file, "Firmware file (.hex, .rom, .ro5, .cob, .kvp)")
+                    ->required();
                 sub->add_flag("--json", *json, "Print the result as one JSON document");
                 sub->footer(kExitStatuses);
                 return [sub, file, json, &runtime]() {
@@ -340,15 +383,7 @@ Subcommand CheckCommand() {
                     if (*json) {
                         console.out << Dump(ToJson(check, *file)) << "\n";
                     } else if (check.result.ok()) {
-                        console.out << *file << ": "
-                                    << (check.checksumOk ? "integrity OK" : "BAD: " + check.fault)
-                                    << "\n";
-                        if (check.checksumOk) {
-                            console.out << "  controller type: " << check.controllerType << "\n"
-                                        << "  hardware:        " << check.hardware << "\n"
-                                        << "  records:         " << check.records << " ("
-                                        << check.dataBytes << " data bytes)\n";
-                        }
+                        printCheck(console.out, check, *file);
                     }
                     return ToInt(check.status());
                 };
@@ -379,7 +414,12 @@ int RunKvboot(int argc, char** argv, Console& console) {
     interrupts.tellOn(&console.err);
     Runtime runtime{console, interrupts};
     std::vector<std::function<int()>> runs;
-    for (const Subcommand& command : AllSubcommands()) runs.push_back(command.add(app, runtime));
+    const std::vector<Subcommand> commands = AllSubcommands();
+    for (const Subcommand& command : commands) runs.push_back(command.add(app, runtime));
+    if (const std::string error = subcommandError(argc, argv, commands); !error.empty()) {
+        printError(console, error);
+        return ToInt(ExitStatus::Usage);
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -11,6 +11,7 @@
 
 #include "cli/ExitStatus.h"
 #include "actions/Operations.h"
+#include "core/FileKinds.h"
 #include "core/RunResult.h"
 #include "core/Ui.h"
 #include "device/HandleAs.h"
@@ -226,16 +227,21 @@ class DeviceSession {
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options = {});
 
 // ---------------------------------------------------------------------------------------
-// The Intel HEX integrity check and the information scan of a file.
+// What a firmware file is: its kind by its extension and its size; for a HEX file the
+// integrity check and the information scan.
 struct FileCheck {
-    SessionResult result;        // BadInput when the file cannot be read
-    bool checksumOk = false;     // every record sound
-    std::string fault;           // "Line N: <failure>" of the first bad line, when not sound
-    std::string controllerType;  // from the information scan, empty when none
+    SessionResult result;          // BadInput when the file cannot be read
+    std::optional<FileKind> kind;  // nullopt: an extension kvboot knows no firmware by
+    std::uint64_t size = 0;        // bytes
+    bool checksumOk = false;       // HEX: every record sound
+    int faultLine = 0;             // HEX: the first bad line, when not sound
+    std::string fault;             // HEX: that line's failure ("Checksum error", ...)
+    std::string refusal;           // why the file is refused (empty when it is taken)
+    std::string controllerType;    // HEX: from the information scan, raw bytes; empty: none
     std::string hardware;
-    std::uint64_t dataBytes = 0;  // data bytes of the file's records
-    std::uint64_t records = 0;
-    // Ok when sound, RowFailed when a record is bad, Usage when unreadable.
+    std::uint64_t dataBytes = 0;  // HEX: data bytes of the file's records
+    std::uint64_t records = 0;    // HEX: data records
+    // Ok when the file is taken, FileRefused otherwise (also when it cannot be read).
     ExitStatus status() const;
 };
 FileCheck CheckFile(const std::string& path);

@@ -136,16 +136,60 @@ Json ToJson(const DiscoveryResult& result) {
                 {"error", ErrorJson(result.result)}};
 }
 
+std::string FileKindName(FileKind kind) {
+    switch (kind) {
+        case FileKind::IntelHex:
+            return "intel-hex";
+        case FileKind::WebServerRom:
+        case FileKind::WebServerRo5:
+            return "web-server-image";
+        case FileKind::WebContentCob:
+            return "web-content-image";
+        case FileKind::WebPackageKvp:
+            return "web-package";
+    }
+    return "intel-hex";
+}
+
+std::string EscapedText(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 Json ToJson(const FileCheck& check, const std::string& path) {
-    return Json{{"file", path},
-                {"status", std::string(ExitStatusName(check.status()))},
-                {"integrity", check.checksumOk},
-                {"fault", check.fault.empty() ? Json(nullptr) : Json(check.fault)},
-                {"controllerType", check.controllerType},
-                {"hardware", check.hardware},
-                {"records", check.records},
-                {"dataBytes", check.dataBytes},
-                {"error", ErrorJson(check.result)}};
+    auto orNull = [](bool present, Json value) { return present ? value : Json(nullptr); };
+    const bool read = check.result.ok();
+    const bool hex = check.kind == FileKind::IntelHex;
+    // The scan ran only on a HEX file whose records are all sound.
+    const bool scanned = hex && check.checksumOk;
+    return Json{
+        {"file", path},
+        {"status", std::string(ExitStatusName(check.status()))},
+        {"kind", orNull(check.kind.has_value(), check.kind ? FileKindName(*check.kind) : "")},
+        {"description", orNull(check.kind.has_value(),
+                               check.kind ? std::string(Describe(*check.kind).description) : "")},
+        {"size", orNull(read, check.size)},
+        {"integrity", orNull(read && hex, check.checksumOk)},
+        {"fault",
+         orNull(!check.fault.empty(), Json{{"line", check.faultLine}, {"failure", check.fault}})},
+        {"refusal", orNull(!check.refusal.empty(), check.refusal)},
+        {"controller_type",
+         orNull(scanned && !check.controllerType.empty(), EscapedText(check.controllerType))},
+        {"hardware", orNull(scanned && !check.hardware.empty(), EscapedText(check.hardware))},
+        {"records", orNull(scanned, check.records)},
+        {"data_bytes", orNull(scanned, check.dataBytes)},
+        {"error", ErrorJson(check.result)}};
 }
 
 Json FailureJson(ExitStatus status, const SessionResult& error) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/DeviceSession.h"
@@ -17,7 +19,15 @@ Json ToJson(const RowResult& row);
 //  "retransmissions", "rewrites", "seconds", "error"}
 Json ToJson(const UpgradeOutcome& outcome);
 Json ToJson(const DiscoveryResult& result);
+// {"file", "status", "kind", "description", "size", "integrity", "fault", "refusal",
+//  "controller_type", "hardware", "records", "data_bytes", "error"}: null where the file
+// gave no value (README "kvboot").
 Json ToJson(const FileCheck& check, const std::string& path);
+// "intel-hex", "web-server-image", "web-content-image", "web-package".
+std::string FileKindName(FileKind kind);
+// Text read from a file or a device, fit for a terminal: every byte that is no printable
+// ASCII character is written \xNN, a backslash as \\.
+std::string EscapedText(std::string_view text);
 // {"code": "not-found" | ..., "message": text}; null for no error.
 Json ErrorJson(const SessionResult& result);
 std::string SessionErrorName(SessionError error);

@@ -185,27 +185,6 @@ ExitStatus UpgradeOutcome::status() const {
     return run.success() ? ExitStatus::Ok : ExitStatus::RowFailed;
 }
 
-ExitStatus FileCheck::status() const {
-    if (!result.ok()) return StatusOf(result.error);
-    return checksumOk ? ExitStatus::Ok : ExitStatus::RowFailed;
-}
-
-std::string_view ExitStatusName(ExitStatus status) {
-    switch (status) {
-        case ExitStatus::Ok:
-            return "ok";
-        case ExitStatus::RowFailed:
-            return "row-failed";
-        case ExitStatus::Usage:
-            return "usage";
-        case ExitStatus::Unreachable:
-            return "unreachable";
-        case ExitStatus::Interrupted:
-            return "interrupted";
-    }
-    return "row-failed";
-}
-
 std::optional<FileChoice> ParseFileChoice(const std::string& text) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) return std::nullopt;

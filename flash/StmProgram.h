@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "core/Context.h"
@@ -7,6 +9,12 @@
 
 namespace kv {
 
+// The chip's acknowledgement is polled for in rounds of this length, at most kStmAckPolls.
+inline constexpr auto kStmAckPoll = std::chrono::milliseconds(15);
+inline constexpr int kStmAckPolls = 101;
+// Steps of one block, each answered: write command, address, data; read command, address,
+// data.
+inline constexpr std::size_t kStmTransferSteps = 6;
 // Attempts per block before the run gives up on it.
 inline constexpr int kStmBlockAttempts = 10;
 

@@ -12,7 +12,6 @@ namespace {
 constexpr auto kGpioAnswerWait = std::chrono::milliseconds(2000);
 // The shift register's inputs need the line to settle between edges.
 constexpr auto kClockPause = std::chrono::milliseconds(3);
-constexpr auto kResetPause = std::chrono::milliseconds(300);
 
 const char* lineName(int line) {
     switch (line) {

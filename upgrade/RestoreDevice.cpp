@@ -10,13 +10,6 @@ namespace kv {
 
 namespace {
 
-using std::chrono::milliseconds;
-
-constexpr auto kSelectPause = milliseconds(100);
-constexpr auto kShiftPause = milliseconds(100);
-constexpr auto kCloseSettle = milliseconds(150);
-constexpr auto kCardReleaseRound = milliseconds(1000);
-constexpr int kCardReleaseRounds = 11;
 constexpr int kEepromCommand = 5;
 constexpr std::int64_t kFibreFlagAddress = 1023;
 constexpr int kLineEn = 1;

@@ -7,6 +7,7 @@
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "UpgradeWaits.h"
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
@@ -27,18 +28,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr auto kCardSelectSettle = milliseconds(500);
 constexpr auto kDirectSetupSettle = milliseconds(500);
 constexpr int kDirectSetupSettleRounds = 8;
 constexpr auto kShiftSettle = milliseconds(100);
 constexpr auto kClockPulse = milliseconds(3);
 constexpr auto kSelectSettle = milliseconds(500);
-constexpr auto kRowPause = milliseconds(1500);
-constexpr auto kAfterImageFirst = milliseconds(2000);
-constexpr auto kAfterImageSecond = milliseconds(2500);
-constexpr auto kBeforeWebContent = milliseconds(2000);
-constexpr int kBeforeWebContentRounds = 3;
-constexpr auto kRestartReconnectPause = milliseconds(300);
 constexpr auto kRestartRetryPause = milliseconds(2000);
 constexpr int kRestartRetries = 3;
 // Bytes that start a fibre card's firmware after a successful run.

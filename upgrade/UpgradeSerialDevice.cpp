@@ -2,6 +2,7 @@
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "UpgradeWaits.h"
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
@@ -12,7 +13,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kBootloaderBaud = 115200;
 constexpr auto kReopenSettle = std::chrono::milliseconds(300);
 constexpr std::uint8_t kStmSync = 0x7F;
 constexpr std::uint8_t kStmAck = 0x79;
@@ -76,7 +76,7 @@ void UpgradeSerialDevice(Context& ctx) {
     bool programmed = false;
     try {
         ClosePort(port);
-        SetBaud(port, kBootloaderBaud);
+        SetBaud(port, kStmSerialBaud);
         SetParity(port, Parity::Even);
         port.open();
         ctx.sleep(kReopenSettle);

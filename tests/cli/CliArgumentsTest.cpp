@@ -1,6 +1,13 @@
 // What kvboot reads from its command line and how results become exit statuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "../firmware/HexLines.h"
+#include "KvbootRun.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
 
@@ -121,6 +128,9 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     EXPECT_EQ(Worst(ExitStatus::Unreachable, ExitStatus::RowFailed), ExitStatus::Unreachable);
     EXPECT_EQ(Worst(ExitStatus::Usage, ExitStatus::Interrupted), ExitStatus::Interrupted);
     EXPECT_EQ(ExitStatusName(ExitStatus::Interrupted), "interrupted");
+    // A refused file is bad input to the exit code, and says so in its own words.
+    EXPECT_EQ(ToInt(ExitStatus::FileRefused), ToInt(ExitStatus::Usage));
+    EXPECT_EQ(ExitStatusName(ExitStatus::FileRefused), "file-refused");
 }
 
 TEST(ConsoleQuestions, AnsweredByIdFromTheTableOrTheSafeButtonAndARecordOfIt) {
@@ -143,6 +153,83 @@ TEST(ConsoleQuestions, AnsweredByIdFromTheTableOrTheSafeButtonAndARecordOfIt) {
     EXPECT_EQ(ui.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
                      DialogKind::Confirmation, yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Cancel);
+}
+
+TEST(Subcommands, AnUnknownOrMissingOneIsNamedWithTheKnownOnes) {
+    const struct {
+        std::vector<std::string> words;
+        std::string says;
+    } cases[] = {
+        {{"bogus"},
+         "unknown subcommand \"bogus\"; known: discover, inventory, upgrade, check, plan"},
+        {{}, "a subcommand is required: discover, inventory, upgrade, check, plan"},
+    };
+    for (const auto& c : cases) {
+        const test::KvbootRun run = test::RunKvbootWith(c.words);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+// check says what a file is by its extension; a HEX file is refused with the first bad line
+// or when it holds no data; the controller type's bytes never reach the terminal raw.
+TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("kv-check-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string typeField = std::string("RV\x01PNL\xFF", 7);
+    const std::string good = test::hexRecord(0, 0x0600, test::textBytes(typeField, 16)) + "\n" +
+                             test::hexRecord(0, 0x0800, {1, 2, 3}) + "\n:00000001FF\n";
+    const struct {
+        std::string name;
+        std::string content;
+        int status;
+        std::string jsonStatus;
+        std::string says;  // in the text answer (standard output, or standard error)
+        nlohmann::json kind, integrity, fault, controllerType;
+    } cases[] = {
+        {"good.hex", good, 0, "ok", "controller type: RV\\x01PNL\\xFF", "intel-hex", true, nullptr,
+         "RV\\x01PNL\\xFF"},
+        {"empty-data.hex", ":00000001FF\n", 2, "file-refused", "refused: no data records",
+         "intel-hex", true, nullptr, nullptr},
+        {"bad.hex",
+         good.substr(0, 20) + "\n",
+         2,
+         "file-refused",
+         "refused: Line 1: Illegal record length",
+         "intel-hex",
+         false,
+         {{"line", 1}, {"failure", "Illegal record length"}},
+         nullptr},
+        {"web.rom", "not HEX at all", 0, "ok", "Web Server image, 14 bytes (goes to the device",
+         "web-server-image", nullptr, nullptr, nullptr},
+        {"site.kvp", "PK", 0, "ok", "Korvandel Package, 2 bytes", "web-package", nullptr, nullptr,
+         nullptr},
+        {"notes.txt", "text", 2, "file-refused", "no firmware file kvboot knows", nullptr, nullptr,
+         nullptr, nullptr},
+        {"missing.hex", "", 2, "file-refused", "cannot read the file", nullptr, nullptr, nullptr,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (folder / c.name).string();
+        if (c.name != "missing.hex") std::ofstream(path, std::ios::binary) << c.content;
+        const test::KvbootRun text = test::RunKvbootWith({"check", path});
+        EXPECT_EQ(text.status, c.status);
+        EXPECT_NE((text.out + text.err).find(c.says), std::string::npos) << text.out << text.err;
+        EXPECT_EQ(text.out.find('\x01'), std::string::npos);
+
+        const test::KvbootRun json = test::RunKvbootWith({"check", path, "--json"});
+        EXPECT_EQ(json.status, c.status);
+        const auto doc = nlohmann::json::parse(json.out);
+        EXPECT_EQ(doc["status"], c.jsonStatus);
+        EXPECT_EQ(doc["kind"], c.kind);
+        EXPECT_EQ(doc["integrity"], c.integrity);
+        EXPECT_EQ(doc["fault"], c.fault);
+        EXPECT_EQ(doc["controller_type"], c.controllerType);
+        for (const auto& [key, value] : doc.items()) EXPECT_NE(value, "") << key;
+    }
+    fs::remove_all(folder);
 }
 
 }  // namespace
