@@ -178,8 +178,8 @@ TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
     const fs::path folder = fs::temp_directory_path() / ("kv-check-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const std::string typeField = std::string("RV\x01PNL\xFF", 7);
-    const std::string good = test::hexRecord(0, 0x0600, test::textBytes(typeField, 16)) + "\n" +
-                             test::hexRecord(0, 0x0800, {1, 2, 3}) + "\n:00000001FF\n";
+    const std::string good = sim::HexRecordLine(0, 0x0600, test::textBytes(typeField, 16)) + "\n" +
+                             sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
     const struct {
         std::string name;
         std::string content;

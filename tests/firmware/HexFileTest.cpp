@@ -160,7 +160,7 @@ TEST_F(HexFileTest, UnopenedFileIsReportedByBothOperations) {
 }
 
 TEST(HexFaults, TheFirstFaultWithItsLineAndFailureForEveryReader) {
-    const std::string good = hexRecord(0, 0x800, {1, 2});
+    const std::string good = HexRecordLine(0, 0x800, Bytes{1, 2});
     const struct {
         std::string text;
         int line;             // 0: sound
@@ -171,9 +171,9 @@ TEST(HexFaults, TheFirstFaultWithItsLineAndFailureForEveryReader) {
         {"", 1, "Illegal record", false},  // empty file: nothing to walk
         {good + "\nRV-PNL16\n", 2, "Illegal record", true},
         {good + "\n" + good.substr(0, good.size() - 2) + "00\n", 2, "Checksum error", true},
-        {good + "\n" + hexRecord(9, 0, {}) + "\n", 2, "Unknown record type 09", true},
+        {good + "\n" + HexRecordLine(9, 0, {}) + "\n", 2, "Unknown record type 09", true},
         // Sound as a line, but an extended address carries two bytes.
-        {hexRecord(4, 0, {0, 1, 2}) + "\n", 0, "", true},
+        {HexRecordLine(4, 0, Bytes{0, 1, 2}) + "\n", 0, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -194,19 +194,19 @@ TEST(Estimates, HexFilesCountTheBlocksTheCardGetsWritten) {
     const fs::path file = fs::temp_directory_path() / ("kv-blocks-" + std::to_string(::getpid()));
     {
         std::ofstream out(file);
-        using test::hexRecord;
+        using sim::HexRecordLine;
         const std::vector<std::uint8_t> counting{0, 1, 2,  3,  4,  5,  6,  7,
                                                  8, 9, 10, 11, 12, 13, 14, 15};
         out << test::hexLinear(0) << "\n"
-            << hexRecord(0, 0x0600, test::textBytes("RV", 16)) << "\n"  // the loader's own area
-            << hexRecord(0, 0x0800, counting) << "\n"
-            << hexRecord(0, 0x0810, std::vector<std::uint8_t>(16, 0xFF)) << "\n"  // erased
-            << hexRecord(0, 0x0820, std::vector<std::uint8_t>(32, 0x11)) << "\n"  // two blocks
-            << hexRecord(0, 0xFFF0, counting) << "\n"  // inside the writable window
+            << HexRecordLine(0, 0x0600, test::textBytes("RV", 16)) << "\n"  // the loader's own area
+            << HexRecordLine(0, 0x0800, counting) << "\n"
+            << HexRecordLine(0, 0x0810, std::vector<std::uint8_t>(16, 0xFF)) << "\n"  // erased
+            << HexRecordLine(0, 0x0820, std::vector<std::uint8_t>(32, 0x11)) << "\n"  // two blocks
+            << HexRecordLine(0, 0xFFF0, counting) << "\n"  // inside the writable window
             << test::hexLinear(1) << "\n"
-            << hexRecord(0, 0xFFD0, counting) << "\n"  // above the last writable block
+            << HexRecordLine(0, 0xFFD0, counting) << "\n"  // above the last writable block
             << test::hexLinear(0x00F0) << "\n"           // data EEPROM from here
-            << hexRecord(0, 0x0000, {1, 2}) << "\n"
+            << HexRecordLine(0, 0x0000, Bytes{1, 2}) << "\n"
             << ":00000001FF\n";
     }
     const FileFigures figures = MeasureFile(file.string(), RowKind::PicCard);
