@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
@@ -293,9 +294,9 @@ Subcommand UpgradeCommand() {
                         const std::optional<FileChoice> choice = ParseFileChoice(text);
                         std::error_code ec;
                         if (!choice) {
-                            return Refuse(console, o->json, ExitStatus::Usage,
-                                          {SessionError::BadInput,
-                                           "--file " + text + ": expected ROW=PATH"});
+                            return Refuse(
+                                console, o->json, ExitStatus::Usage,
+                                {SessionError::BadInput, "--file " + text + ": expected ROW=PATH"});
                         }
                         if (!std::filesystem::is_regular_file(choice->path, ec)) {
                             return Refuse(console, o->json, ExitStatus::Usage,
@@ -332,7 +333,8 @@ Subcommand UpgradeCommand() {
                         }
                         console.out << Dump(doc) << "\n";
                     } else {
-                        for (const std::string& line : outcome.report()) console.out << line << "\n";
+                        for (const std::string& line : outcome.report())
+                            console.out << line << "\n";
                         if (!outcome.verdict().empty()) console.out << outcome.verdict() << "\n";
                     }
                     return ToInt(status);
@@ -397,8 +399,7 @@ int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& 
 }
 
 std::vector<Subcommand> AllSubcommands() {
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
-            PlanCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(), PlanCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {
@@ -416,13 +417,18 @@ int RunKvboot(int argc, char** argv, Console& console) {
     std::vector<std::function<int()>> runs;
     const std::vector<Subcommand> commands = AllSubcommands();
     for (const Subcommand& command : commands) runs.push_back(command.add(app, runtime));
+    // A script that asked for JSON gets its one document even when the words are wrong.
+    const bool json = std::any_of(argv + 1, argv + argc,
+                                  [](const char* word) { return std::string(word) == "--json"; });
     if (const std::string error = subcommandError(argc, argv, commands); !error.empty()) {
-        printError(console, error);
-        return ToInt(ExitStatus::Usage);
+        return Refuse(console, json, ExitStatus::Usage, {SessionError::BadInput, error});
     }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        if (json && e.get_exit_code() != 0) {
+            return Refuse(console, true, ExitStatus::Usage, {SessionError::BadInput, e.what()});
+        }
         const int code = app.exit(e, console.out, console.err);
         return code == 0 ? ToInt(ExitStatus::Ok) : ToInt(ExitStatus::Usage);
     }

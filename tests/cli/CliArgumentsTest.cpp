@@ -171,6 +171,29 @@ TEST(Subcommands, AnUnknownOrMissingOneIsNamedWithTheKnownOnes) {
     }
 }
 
+// With --json every command that cannot start still prints its one document.
+TEST(Subcommands, WithJsonEveryRefusalIsOneDocument) {
+    const std::vector<std::vector<std::string>> cases{
+        {"bogus", "--json"},
+        {"upgrade", "--json"},  // no target, no file
+        {"inventory", "usb:", "--json"},
+        {"inventory", "127.0.0.1:1", "--as", "RV-NONE", "--json"},
+        {"upgrade", "127.0.0.1:1", "--file", "RV-PNL16=/no/such/file.hex", "--json"},
+        {"plan", "/no/such/plan.json", "--json"},
+    };
+    for (const auto& words : cases) {
+        SCOPED_TRACE(words.front() + " " + words[1]);
+        const test::KvbootRun run = test::RunKvbootWith(words);
+        EXPECT_EQ(run.status, 2);
+        const auto doc = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << run.out;
+        EXPECT_EQ(doc["status"], "usage");
+        EXPECT_EQ(doc["exit"], 2);
+        EXPECT_EQ(doc["error"]["code"], "bad-input");
+        EXPECT_FALSE(doc["error"]["message"].get<std::string>().empty());
+    }
+}
+
 // check says what a file is by its extension; a HEX file is refused with the first bad line
 // or when it holds no data; the controller type's bytes never reach the terminal raw.
 TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
