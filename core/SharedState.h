@@ -76,6 +76,12 @@ struct SharedState {
     // ignored) and whether a failed tunnel exchange was shown in an error box already.
     std::set<std::string> setupAnswered;
     bool tunnelErrorShown = false;
+    // Who may answer on the discovery port: after FIND's broadcasts any module, otherwise
+    // only the addresses queried one by one (Add IP, the set-up record queries). Senders
+    // refused are named in the log once.
+    bool discoveryBroadcastSent = false;
+    std::set<std::string> discoveryQueried;
+    std::set<std::string> discoveryRefused;
     std::vector<UsbRow> usbRows;  // the USB list's rows
     // Texts of the controller grid's rows, five columns; at least one row.
     std::vector<std::array<std::string, 5>> gridCells = std::vector<std::array<std::string, 5>>(1);

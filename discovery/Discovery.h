@@ -35,13 +35,16 @@ void ReleaseNetworkDevice(Context& ctx);
 bool StartDiscoveryListener(Context& ctx);
 void StopDiscoveryListener(Context& ctx);
 
-// The two requests, sent from the listener's port so the answers come back to it.
-// Throw ChannelError when the datagram cannot be sent.
+// The two requests, sent from the listener's port so the answers come back to it; the
+// address is remembered as one that may answer until the listener stops or FIND starts
+// over. Throw ChannelError when the datagram cannot be sent.
 void SendModuleQuery(Context& ctx, const std::string& address);
 void SendSetupRecordQuery(Context& ctx, const std::string& address);
 
-// One datagram that arrived on UDP 30718. Never throws: failures are shown in the error
-// box "Error while finding:\r" + text.
+// One datagram that arrived on UDP 30718. Module answers count from any host after FIND's
+// broadcast, otherwise only from an address queried; set-up record answers only from an
+// address asked for its record. Never throws: failures are shown in the error box
+// "Error while finding:\r" + text.
 void HandleDiscoveryAnswer(Context& ctx, const Datagram& datagram);
 
 // Makes ProcessMessages hand the listener's datagrams to HandleDiscoveryAnswer; called once
