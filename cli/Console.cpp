@@ -28,10 +28,10 @@ std::string progressLine(const std::string& device, const RowProgress& e) {
         line += e.type + (e.row >= 0 ? " (row " + std::to_string(e.row) + ")" : "") + "  ";
     }
     line += std::string(PhaseName(e.phase));
-    if (e.totalBytes) {
-        line += "  " + std::to_string(e.percent) + "%  " + std::to_string(e.bytes) + "/" +
-                std::to_string(e.totalBytes) + " B";
-    }
+    if (e.totalBytes) line += "  " + std::to_string(e.percent) + "%";
+    // An erase is measured in memory, not in bytes of the file.
+    if (e.totalBytes && e.phase != ProgressPhase::Erasing)
+        line += "  " + std::to_string(e.bytes) + "/" + std::to_string(e.totalBytes) + " B";
     if (e.timeLeft) line += "  " + clockText(*e.timeLeft) + " left";
     return line;
 }

@@ -29,21 +29,22 @@ enum class DialogKind { Confirmation, Information, Warning, Error };
 // Every question the procedures ask, so that a front end answers by identity, never by
 // the question's wording.
 enum class QuestionId {
-    ConnectDevice,      // "Do you want to establish connenction with the device?"
-    ProtocolSwitch,     // "Protocol#2 is active! Do you want to switch ...?"
-    ReleaseUnreachable, // the device connected before no longer answers: release it anyway?
-    RestoreUnreachable, // the device to restore no longer answers: send what needs no link?
-    ModifyPath,         // "Do you really want to modify the path?"
-    ConfirmUpgrade,     // "Do you really want to upgrade?"
-    ConfirmExit,        // "Do you really want to exit?"
-    UsbUpgradeMode,     // put the USB device into its upgrade (bootloader) mode?
+    ConnectDevice,       // "Do you want to establish connenction with the device?"
+    ProtocolSwitch,      // "Protocol#2 is active! Do you want to switch ...?"
+    ReleaseUnreachable,  // the device connected before no longer answers: release it anyway?
+    RestoreUnreachable,  // the device to restore no longer answers: send what needs no link?
+    ModifyPath,          // "Do you really want to modify the path?"
+    ConfirmUpgrade,      // "Do you really want to upgrade?"
+    ConfirmExit,         // "Do you really want to exit?"
+    UsbUpgradeMode,      // put the USB device into its upgrade (bootloader) mode?
 };
 
 // What a run is doing, for progress shown in bytes rather than read from status texts.
 enum class ProgressPhase { Connecting, Erasing, Programming, Verifying, Uploading, Restoring };
 
 // One step of progress. `row` is the controller row being upgraded (-1 outside a row);
-// `done` and `total` count bytes of the row's file (0 of 0 when a phase has no measure).
+// `done` and `total` count bytes of the row's file that reached the device (an erase: the
+// memory erased so far), 0 of 0 when a phase has no measure.
 struct ProgressEvent {
     ProgressPhase phase = ProgressPhase::Connecting;
     int row = -1;
