@@ -74,7 +74,7 @@ class QuietUi : public Ui {
         std::printf("message: %s\n", text.c_str());
     }
     void errorBox(const std::string& text) override { std::printf("error: %s\n", text.c_str()); }
-    MsgButton ask(const std::string&, DialogKind, const std::vector<MsgButton>&, int) override {
+    MsgButton ask(QuestionId, const std::string&, DialogKind, const std::vector<MsgButton>&, int) override {
         return MsgButton::No;
     }
     std::optional<std::string> openFile(const std::string&) override { return std::nullopt; }
@@ -197,7 +197,7 @@ Result programOnce(const fs::path& folder, const fs::path& hexFile, bool quickBo
     device.Controllers[0].ControllerType = "RV-PNL16";
     state.DeviceList.push_back(device);
     state.CurrentIP = "127.0.0.1";
-    state.ConnectionKind = 1;
+    state.ConnectionKind = ConnectionKind::Network;
     state.RowOk = true;
 
     PicState link;

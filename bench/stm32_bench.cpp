@@ -92,7 +92,7 @@ Run runTool(const std::string& peer, const fs::path& folder, const std::string& 
     ports.ComPort1 = &com;
     Context ctx(state, log, ui, clock, ports);
     RegisterChannelEvents(ctx);
-    state.ConnectionKind = 2;
+    state.ConnectionKind = ConnectionKind::Serial;
 
     HexReaderState reader;
     {

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
@@ -15,8 +16,8 @@ namespace kv::cli {
 namespace {
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 every row OK, 1 some row failed (check: the file is not sound), "
-    "2 usage or bad input file, 3 device not found or unreachable, 4 interrupted (Ctrl-C).";
+    "Exit status: 0 every row OK, 1 some row failed, 2 usage or bad input (check: the file "
+    "is refused), 3 device not found or unreachable, 4 interrupted (Ctrl-C).";
 
 // What inventory and upgrade share: the target, --as and the answers.
 struct DeviceOptions {
@@ -34,12 +35,10 @@ void addDeviceOptions(CLI::App& sub, DeviceOptions& o) {
                    "serial port name (/dev/ttyUSB0, COM3, serial:NAME), or usb:SERIAL / "
                    "usb:PRODUCT:SERIAL")
         ->required();
-    std::string names;
-    for (const std::string& name : HandleAsNames()) names += (names.empty() ? "" : ", ") + name;
     sub.add_option("--as", o.as,
                    "Take the device for this type without asking it (the window's \"Handle as\" "
                    "menu): " +
-                       names);
+                       HandleAsNameList());
     sub.add_flag("--json", o.json, "Print the result as one JSON document");
     sub.add_flag("--switch-protocol", o.switchProtocol,
                  "Answer Yes when the device runs Protocol#2 and offers to switch to the "
@@ -98,7 +97,7 @@ class CommandSession {
         s.answers[Question::ProtocolSwitch] = o.switchProtocol ? MsgButton::Yes : MsgButton::No;
         Console* console = &runtime.console;
         const std::string name = target.text;
-        s.onProgress = [console, name](const ProgressEvent& e) { console->showProgress(name, e); };
+        s.onProgress = [console, name](const RowProgress& e) { console->showProgress(name, e); };
         return s;
     }
 
@@ -113,34 +112,30 @@ ExitStatus withClose(ExitStatus status, const SessionResult& closed, Console& co
     return Worst(status, StatusOf(closed.error));
 }
 
-std::optional<HandleAsType> parseAs(const DeviceOptions& o, Console& console, bool& bad) {
-    bad = false;
-    if (o.as.empty()) return std::nullopt;
-    std::optional<HandleAsType> as = ParseHandleAs(o.as);
-    if (!as) {
-        std::string names;
-        for (const std::string& name : HandleAsNames()) names += " " + name;
-        printError(console, "unknown --as type \"" + o.as + "\"; one of:" + names);
-        bad = true;
-    }
-    return as;
-}
-
-// The target and --as of inventory and upgrade; nothing (after saying why) when either is
-// wrong.
+// The target and --as of inventory and upgrade; nothing (and `error` says why) when either
+// is wrong.
 struct ParsedDevice {
     Target target;
-    std::optional<HandleAsType> as;
+    std::optional<HandleAs> as;
 };
 
-std::optional<ParsedDevice> parseDevice(const DeviceOptions& o, Console& console) {
-    std::string error;
-    const std::optional<Target> target = ParseTarget(o.target, error);
-    bool badAs = false;
-    const std::optional<HandleAsType> as = parseAs(o, console, badAs);
-    if (!target) printError(console, error);
-    if (!target || badAs) return std::nullopt;
-    return ParsedDevice{*target, as};
+std::optional<ParsedDevice> parseDevice(const DeviceOptions& o, SessionResult& error) {
+    std::string why;
+    const std::optional<Target> target = ParseTarget(o.target, why);
+    if (!target) {
+        error = {SessionError::BadInput, why};
+        return std::nullopt;
+    }
+    ParsedDevice parsed{*target, std::nullopt};
+    if (!o.as.empty()) {
+        parsed.as = ParseHandleAs(o.as);
+        if (!parsed.as) {
+            error = {SessionError::BadInput,
+                     "unknown --as type \"" + o.as + "\"; one of: " + HandleAsNameList()};
+            return std::nullopt;
+        }
+    }
+    return parsed;
 }
 
 // What inventory's and upgrade's JSON documents open with.
@@ -151,6 +146,23 @@ Json resultJson(const std::string& target, ExitStatus status, const SessionResul
                 {"error", ErrorJson(error)},
                 {"device", ToJson(device)},
                 {"log", logPath}};
+}
+
+// The first word that is no option names the subcommand: without one, or with one kvboot
+// does not know, the error names it and the known ones. Empty when the word is known or
+// help was asked for.
+std::string subcommandError(int argc, char** argv, const std::vector<Subcommand>& commands) {
+    std::string known;
+    for (const Subcommand& command : commands) known += (known.empty() ? "" : ", ") + command.name;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") return "";
+        if (word.rfind('-', 0) == 0) continue;
+        for (const Subcommand& command : commands)
+            if (command.name == word) return "";
+        return "unknown subcommand \"" + word + "\"; known: " + known;
+    }
+    return "a subcommand is required: " + known;
 }
 
 }  // namespace
@@ -167,15 +179,17 @@ Subcommand DiscoverCommand() {
                     ->check(CLI::Range(0.0, 600.0));
                 sub->add_flag("--json", *json, "Print the result as one JSON document");
                 sub->footer(std::string(kExitStatuses) +
-                            " discover gives 3 when nothing at all was found.");
+                            " discover gives 3 when no network module and no USB device "
+                            "answered: serial ports are listed, but a port is no device found.");
                 return [sub, wait, json, &runtime]() {
                     if (!sub->parsed()) return -1;
                     SessionOptions options;
                     options.platformDataFolder = runtime.console.platformDataFolder;
                     const DiscoveryResult found = Discover(
                         std::chrono::milliseconds(static_cast<long>(*wait * 1000)), options);
-                    const bool any =
-                        !found.modules.empty() || !found.serialPorts.empty() || !found.usb.empty();
+                    // A serial port only exists: whether a device is behind it, only connecting
+                    // tells. Found are the devices that answered.
+                    const bool any = !found.modules.empty() || !found.usb.empty();
                     const ExitStatus status = any ? ExitStatus::Ok : ExitStatus::Unreachable;
                     if (!found.result.ok()) printError(runtime.console, found.result.message);
                     if (*json) {
@@ -218,8 +232,9 @@ Subcommand InventoryCommand() {
                 return [sub, o, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
-                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    SessionResult bad;
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
+                    if (!parsed) return Refuse(console, o->json, ExitStatus::Usage, bad);
                     const Target& target = parsed->target;
                     CommandSession session(runtime, target, *o, false);
                     const SessionResult connected = session->connect(target, parsed->as);
@@ -270,20 +285,23 @@ Subcommand UpgradeCommand() {
                 return [sub, o, files, quick, &runtime]() {
                     if (!sub->parsed()) return -1;
                     Console& console = runtime.console;
-                    const std::optional<ParsedDevice> parsed = parseDevice(*o, console);
-                    if (!parsed) return ToInt(ExitStatus::Usage);
+                    SessionResult bad;
+                    const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
+                    if (!parsed) return Refuse(console, o->json, ExitStatus::Usage, bad);
                     const Target& target = parsed->target;
                     std::vector<FileChoice> choices;
                     for (const std::string& text : *files) {
                         const std::optional<FileChoice> choice = ParseFileChoice(text);
                         std::error_code ec;
                         if (!choice) {
-                            printError(console, "--file " + text + ": expected ROW=PATH");
-                            return ToInt(ExitStatus::Usage);
+                            return Refuse(
+                                console, o->json, ExitStatus::Usage,
+                                {SessionError::BadInput, "--file " + text + ": expected ROW=PATH"});
                         }
                         if (!std::filesystem::is_regular_file(choice->path, ec)) {
-                            printError(console, "--file " + text + ": cannot read " + choice->path);
-                            return ToInt(ExitStatus::Usage);
+                            return Refuse(console, o->json, ExitStatus::Usage,
+                                          {SessionError::BadInput,
+                                           "--file " + text + ": cannot read " + choice->path});
                         }
                         choices.push_back(*choice);
                     }
@@ -315,23 +333,48 @@ Subcommand UpgradeCommand() {
                         }
                         console.out << Dump(doc) << "\n";
                     } else {
-                        for (const std::string& line : outcome.report) console.out << line << "\n";
-                        if (!outcome.verdict.empty()) console.out << outcome.verdict << "\n";
+                        for (const std::string& line : outcome.report())
+                            console.out << line << "\n";
+                        if (!outcome.verdict().empty()) console.out << outcome.verdict() << "\n";
                     }
                     return ToInt(status);
                 };
             }};
 }
 
+// The text answer of check: what the file is and whether it is taken.
+void printCheck(std::ostream& out, const FileCheck& check, const std::string& path) {
+    out << path << ": ";
+    if (!check.kind) {
+        out << "refused: " << check.refusal << "\n";
+        return;
+    }
+    out << Describe(*check.kind).description << ", " << check.size << " bytes";
+    if (*check.kind != FileKind::IntelHex) {
+        out << " (goes to the device as it is: not checked as Intel HEX)\n";
+        return;
+    }
+    out << ": " << (check.refusal.empty() ? "integrity OK" : "refused: " + check.refusal) << "\n";
+    if (!check.checksumOk) return;
+    auto orNone = [](const std::string& text) {
+        return text.empty() ? std::string("(none)") : EscapedText(text);
+    };
+    out << "  controller type: " << orNone(check.controllerType) << "\n"
+        << "  hardware:        " << orNone(check.hardware) << "\n"
+        << "  records:         " << check.records << " (" << check.dataBytes << " data bytes)\n";
+}
+
 Subcommand CheckCommand() {
     return {"check", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
                 auto* sub = app.add_subcommand(
                     "check",
-                    "The Intel HEX integrity check and the information scan of a firmware file "
+                    "Say what a firmware file is (by its extension) and its size; an Intel "
+                    "HEX file gets the upgrade's integrity check and the information scan "
                     "(controller type and hardware it is meant for)");
                 auto file = std::make_shared<std::string>();
                 auto json = std::make_shared<bool>(false);
-                sub->add_option("FILE", *file, "Intel HEX file")->required();
+                sub->add_option("FILE", *file, "Firmware file (.hex, .rom, .ro5, .cob, .kvp)")
+                    ->required();
                 sub->add_flag("--json", *json, "Print the result as one JSON document");
                 sub->footer(kExitStatuses);
                 return [sub, file, json, &runtime]() {
@@ -342,24 +385,21 @@ Subcommand CheckCommand() {
                     if (*json) {
                         console.out << Dump(ToJson(check, *file)) << "\n";
                     } else if (check.result.ok()) {
-                        console.out << *file << ": "
-                                    << (check.checksumOk ? "integrity OK" : "BAD: " + check.fault)
-                                    << "\n";
-                        if (check.checksumOk) {
-                            console.out << "  controller type: " << check.controllerType << "\n"
-                                        << "  hardware:        " << check.hardware << "\n"
-                                        << "  records:         " << check.records << " ("
-                                        << check.dataBytes << " data bytes)\n";
-                        }
+                        printCheck(console.out, check, *file);
                     }
                     return ToInt(check.status());
                 };
             }};
 }
 
+int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& error) {
+    printError(console, error.message);
+    if (json) console.out << Dump(FailureJson(status, error)) << "\n";
+    return ToInt(status);
+}
+
 std::vector<Subcommand> AllSubcommands() {
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
-            PlanCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(), PlanCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {
@@ -372,12 +412,23 @@ int RunKvboot(int argc, char** argv, Console& console) {
     app.require_subcommand(1);
     app.footer(std::string(kExitStatuses) + "\nSee kvboot SUBCOMMAND --help and man kvboot.");
     InterruptHub interrupts;
+    interrupts.tellOn(&console.err);
     Runtime runtime{console, interrupts};
     std::vector<std::function<int()>> runs;
-    for (const Subcommand& command : AllSubcommands()) runs.push_back(command.add(app, runtime));
+    const std::vector<Subcommand> commands = AllSubcommands();
+    for (const Subcommand& command : commands) runs.push_back(command.add(app, runtime));
+    // A script that asked for JSON gets its one document even when the words are wrong.
+    const bool json = std::any_of(argv + 1, argv + argc,
+                                  [](const char* word) { return std::string(word) == "--json"; });
+    if (const std::string error = subcommandError(argc, argv, commands); !error.empty()) {
+        return Refuse(console, json, ExitStatus::Usage, {SessionError::BadInput, error});
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        if (json && e.get_exit_code() != 0) {
+            return Refuse(console, true, ExitStatus::Usage, {SessionError::BadInput, e.what()});
+        }
         const int code = app.exit(e, console.out, console.err);
         return code == 0 ? ToInt(ExitStatus::Ok) : ToInt(ExitStatus::Usage);
     }

@@ -28,7 +28,7 @@ struct Console {
     // point it at a temporary folder.
     std::string platformDataFolder;
     // Progress display: one line per device ("<device> row <type> 45% 12345 B 0:42 left").
-    void showProgress(const std::string& device, const ProgressEvent& event);
+    void showProgress(const std::string& device, const RowProgress& event);
     void endProgress();
 
   private:
@@ -55,6 +55,8 @@ class InterruptHub {
     // SIGINT while no session is attached ends the process at once with status 4 (the
     // default); a runner that attaches sessions one after another turns this off.
     void exitWhenIdle(bool on);
+    // Where the operator is told what an interrupt does (standard error); none: silent.
+    void tellOn(std::ostream* out);
 
   private:
     void interruptAll();
@@ -64,6 +66,7 @@ class InterruptHub {
     std::set<DeviceSession*> sessions_;
     std::atomic<bool> fired_{false};
     bool exitWhenIdle_ = true;
+    std::ostream* notices_ = nullptr;
 };
 
 // The process-wide things a subcommand may use while it runs.
@@ -96,6 +99,10 @@ struct FileChoice {
     std::string path;
 };
 std::optional<FileChoice> ParseFileChoice(const std::string& text);
+
+// A command that cannot start: the message on standard error ("kvboot: ..."), with --json
+// also its one document on standard output. Returns the exit status.
+int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& error);
 
 // kvboot's whole command line; returns the exit status.
 int RunKvboot(int argc, char** argv, Console& console);

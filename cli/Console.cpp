@@ -22,17 +22,17 @@ std::string clockText(std::chrono::seconds s) {
     return text;
 }
 
-std::string progressLine(const std::string& device, const ProgressEvent& e) {
+std::string progressLine(const std::string& device, const RowProgress& e) {
     std::string line = device + "  ";
     if (!e.type.empty()) {
         line += e.type + (e.row >= 0 ? " (row " + std::to_string(e.row) + ")" : "") + "  ";
     }
-    line += std::to_string(e.percent) + "%";
-    if (e.totalBytes) {
+    line += std::string(PhaseName(e.phase));
+    if (e.totalBytes) line += "  " + std::to_string(e.percent) + "%";
+    // An erase is measured in memory, not in bytes of the file.
+    if (e.totalBytes && e.phase != ProgressPhase::Erasing)
         line += "  " + std::to_string(e.bytes) + "/" + std::to_string(e.totalBytes) + " B";
-    }
     if (e.timeLeft) line += "  " + clockText(*e.timeLeft) + " left";
-    if (!e.status.empty()) line += "  " + e.status;
     return line;
 }
 
@@ -48,7 +48,7 @@ extern "C" void onInterruptSignal(int) {
 
 }  // namespace
 
-void Console::showProgress(const std::string& device, const ProgressEvent& event) {
+void Console::showProgress(const std::string& device, const RowProgress& event) {
     if (!progress) return;
     std::lock_guard lock(mutex_);
     std::string line = progressLine(device, event);
@@ -142,12 +142,24 @@ void InterruptHub::exitWhenIdle(bool on) {
     exitWhenIdle_ = on;
 }
 
+void InterruptHub::tellOn(std::ostream* out) {
+    std::lock_guard lock(mutex_);
+    notices_ = out;
+}
+
 void InterruptHub::interruptAll() {
     std::lock_guard lock(mutex_);
-    fired_ = true;
+    const bool again = fired_.exchange(true);
     // No device is being worked on (discovery, a file check): nothing to restore, and no
     // reason to make the operator wait for the rest.
     if (sessions_.empty() && exitWhenIdle_) std::_Exit(ToInt(ExitStatus::Interrupted));
+    if (notices_ && !sessions_.empty()) {
+        *notices_ << (again ? "\nkvboot: the device is still being restored; kvboot ends when "
+                              "it is back in normal operation\n"
+                            : "\nkvboot: interrupted; the frame in flight finishes, then the "
+                              "device is restored\n")
+                  << std::flush;
+    }
     for (DeviceSession* session : sessions_) session->requestInterrupt();
 }
 

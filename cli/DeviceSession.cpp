@@ -14,7 +14,6 @@
 
 #include "PlatformClock.h"
 #include "PlatformPorts.h"
-#include "actions/OperatorActions.h"
 #include "cli/ConsoleUi.h"
 #include "core/ControllerGrid.h"
 #include "core/Engine.h"
@@ -25,7 +24,8 @@
 #include "device/TextCommands.h"
 #include "discovery/Discovery.h"
 #include "discovery/UsbState.h"
-#include "firmware/HexFile.h"
+#include "discovery/UsbDeviceList.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::cli {
 
@@ -95,17 +95,6 @@ std::string joined(const std::vector<std::string>& messages) {
     return out;
 }
 
-// Data bytes of a HEX file (for progress in bytes), or the file's size for an image.
-std::uint64_t rowBytes(const std::string& path) {
-    std::error_code ec;
-    const std::uint64_t size = fs::file_size(path, ec);
-    if (ec) return 0;
-    const std::string extension = lower(fs::path(path).extension().string());
-    if (extension != ".hex") return size;
-    FileCheck check = CheckFile(path);
-    return check.dataBytes ? check.dataBytes : size;
-}
-
 }  // namespace
 
 struct DeviceSession::Impl {
@@ -125,8 +114,14 @@ struct DeviceSession::Impl {
     std::atomic<bool> interrupt{false};
     bool closed = false;
     bool connectedFlag = false;
+    bool usbListed = false;
     TargetKind kind = TargetKind::Network;
     std::string logPathText;
+    // Progress: the types of the rows (by grid row) and when the current phase began.
+    std::vector<std::string> rowTypes;
+    ProgressPhase phase = ProgressPhase::Connecting;
+    int phaseRow = -2;
+    std::chrono::steady_clock::time_point phaseStart{};
 
     // Runs `work` on the engine thread and waits for it; its exceptions come back here.
     template <typename F>
@@ -140,13 +135,14 @@ struct DeviceSession::Impl {
 
     void start() {
         context.interruptCheck = [this] { return interrupt.load(); };
-        ui.setQuickBootload(options.quickBootload);
-        for (const auto& [question, answer] : options.answers) ui.setAnswer(question, answer);
-        if (options.onProgress) ui.setProgressSink(options.onProgress);
+        for (const auto& [question, answer] : options.answers) setAnswer(question, answer);
+        if (options.onProgress) {
+            ui.setProgressSink([this](const ProgressEvent& event) { progress(event); });
+        }
         if (options.onMemo) ui.setMemoSink(options.onMemo);
         engine.start();
 
-        Unit1::StartFolders folders;
+        ops::StartFolders folders;
         folders.platformDataFolder =
             options.platformDataFolder.empty() ? platformDataFolder() : options.platformDataFolder;
         folders.workingFolder = options.workingFolder.empty() ? "." : options.workingFolder;
@@ -160,7 +156,8 @@ struct DeviceSession::Impl {
             hid = ports.HidCtl;
             ports.HidCtl = nullptr;
             platform->setLogSink([&ctx](const std::string& line) { ctx.log_line(line); });
-            Unit1::FormCreate(ctx, folders);
+            ops::Start(ctx, folders);
+            ops::SetQuickBootload(ctx, options.quickBootload);
             logPathText = ctx.log.path();
         });
     }
@@ -179,6 +176,49 @@ struct DeviceSession::Impl {
         engine.stop();
     }
 
+    void setAnswer(Question question, MsgButton answer) {
+        for (QuestionId id : QuestionIdsOf(question)) ui.setAnswer(id, answer);
+    }
+
+    // A progress event as the front end shows it: percent and time left from real bytes,
+    // the time left reckoned from when the phase began.
+    void progress(const ProgressEvent& event) {
+        const auto now = std::chrono::steady_clock::now();
+        if (event.phase != phase || event.row != phaseRow) {
+            phase = event.phase;
+            phaseRow = event.row;
+            phaseStart = now;
+        }
+        RowProgress view;
+        view.phase = event.phase;
+        view.row = event.row;
+        if (event.row >= 0 && static_cast<std::size_t>(event.row) < rowTypes.size())
+            view.type = rowTypes[static_cast<std::size_t>(event.row)];
+        view.bytes = event.done;
+        view.totalBytes = event.total;
+        if (event.total > 0) {
+            const std::uint64_t done = std::min(event.done, event.total);
+            view.percent = static_cast<int>(done * 100 / event.total);
+            if (done == event.total) {
+                view.timeLeft = std::chrono::seconds(0);
+            } else if (done > 0) {
+                const auto elapsed = now - phaseStart;
+                view.timeLeft = std::chrono::duration_cast<std::chrono::seconds>(
+                    elapsed * static_cast<double>(event.total - done) / static_cast<double>(done));
+            }
+        }
+        options.onProgress(view);
+    }
+
+    // The maker's USB devices attached now; the window lists them only when the bus
+    // changes, a command line must see those plugged in before it started.
+    void listUsbOnce(Context& ctx) {
+        ctx.ports.HidCtl = hid;
+        if (usbListed || !hid) return;
+        usbListed = true;
+        HidCtlDeviceChange(ctx);
+    }
+
     SessionResult failure(SessionError error, std::string message) {
         return SessionResult{error, std::move(message)};
     }
@@ -186,7 +226,7 @@ struct DeviceSession::Impl {
     // What a finished procedure left behind, when it did not get where it should.
     SessionResult procedureFailure(const std::string& what) {
         if (auto question = ui.unanswered()) {
-            const std::string flag = FlagFor(question->question);
+            const std::string flag = FlagFor(question->id);
             std::string text = what + " needs an answer to \"" + joined({question->text}) + "\"";
             text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
             return failure(SessionError::Question, text);
@@ -207,12 +247,11 @@ struct DeviceSession::Impl {
         }
     }
 
-    SessionResult connectNetwork(Context& ctx, const Target& target,
-                                 std::optional<HandleAsType> as) {
+    SessionResult connectNetwork(Context& ctx, const Target& target, std::optional<HandleAs> as) {
         SharedState& s = ctx.state;
         std::optional<int> entry = entryOf(s.networkTree, target.address);
         if (!entry && target.tunnelPort) {
-            Unit1::AddIPButton1Click(ctx, target.address, true, std::to_string(target.tunnelPort));
+            ops::AddAddress(ctx, target.address, true, std::to_string(target.tunnelPort));
             entry = entryOf(s.networkTree, target.address);
         }
         if (!entry) {
@@ -253,25 +292,20 @@ struct DeviceSession::Impl {
                                                           ":" + std::to_string(port) +
                                                           " does not accept a connection");
         }
-        if (as) {
-            Unit1::PopupMenu1Click(ctx, static_cast<Unit1::HandleAs>(static_cast<int>(*as)), *entry,
-                                   -1);
-        } else {
-            Unit1::TreeView1DblClick(ctx, *entry);
-        }
-        const auto* rows = s.selectedControllers();
-        if (s.CurrentIP != target.address || s.ConnectionKind != 1 || !rows || rows->empty()) {
+        const ops::ConnectResult connected = as ? ops::ConnectAs(ctx, *as, *entry, -1)
+                                                : ops::ConnectNetworkEntry(ctx, *entry);
+        if (!connected.connected() || connected.kind != ConnectionKind::Network ||
+            s.CurrentIP != target.address) {
             return procedureFailure("connecting to " + target.address);
         }
-        if (!as && s.IdentReply == kUnknownDeviceReply) {
+        if (!connected.identified) {
             return failure(SessionError::Unreachable,
                            "the device behind " + target.address + " does not answer");
         }
         return {};
     }
 
-    SessionResult connectSerial(Context& ctx, const Target& target,
-                                std::optional<HandleAsType> as) {
+    SessionResult connectSerial(Context& ctx, const Target& target, std::optional<HandleAs> as) {
         SharedState& s = ctx.state;
         if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
         if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
@@ -288,16 +322,11 @@ struct DeviceSession::Impl {
             ctx.showComTree();
             entry = static_cast<int>(s.comTree.size() - 1);
         }
-        if (as) {
-            Unit1::PopupMenu1Click(ctx, static_cast<Unit1::HandleAs>(static_cast<int>(*as)), -1,
-                                   *entry);
-        } else {
-            Unit1::TreeView2DblClick(ctx, *entry);
-        }
-        const auto* rows = s.selectedControllers();
+        const ops::ConnectResult connected = as ? ops::ConnectAs(ctx, *as, -1, *entry)
+                                                : ops::ConnectSerialEntry(ctx, *entry);
         const TMatrixRec* device = s.selectedDevice();
-        if (s.ConnectionKind != 2 || !device || device->IP != target.address || !rows ||
-            rows->empty()) {
+        if (!connected.connected() || connected.kind != ConnectionKind::Serial || !device ||
+            device->IP != target.address) {
             return procedureFailure("connecting to " + target.address);
         }
         return {};
@@ -305,7 +334,7 @@ struct DeviceSession::Impl {
 
     SessionResult connectUsb(Context& ctx, const Target& target) {
         SharedState& s = ctx.state;
-        ctx.ports.HidCtl = hid;
+        listUsbOnce(ctx);
         auto rowOf = [&]() -> std::optional<int> {
             for (std::size_t i = 0; i < s.usbRows.size(); ++i) {
                 const UsbRow& row = s.usbRows[i];
@@ -322,9 +351,8 @@ struct DeviceSession::Impl {
             return failure(SessionError::NotFound,
                            "no USB device of the maker with serial number " + target.address);
         }
-        Unit1::USBViewDblClick(ctx, *row);
-        const auto* rows = s.selectedControllers();
-        if (s.ConnectionKind != 3 || !rows || rows->empty()) {
+        const ops::ConnectResult connected = ops::ConnectUsbEntry(ctx, *row);
+        if (!connected.connected() || connected.kind != ConnectionKind::Usb) {
             return procedureFailure("connecting to USB device " + target.address);
         }
         return {};
@@ -350,10 +378,10 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
     return p.call([&p, wait](Context& ctx) {
         DiscoveryResult result;
         p.ui.resetCollected();
-        ctx.ports.HidCtl = p.hid;
+        p.listUsbOnce(ctx);
         {
             std::lock_guard turn(discoveryPortLock());
-            Unit1::Panel2Click(ctx);
+            ops::Find(ctx);
             Impl::pumpUntil(ctx, wait, [] { return false; });
             StopDiscoveryListener(ctx);
         }
@@ -378,12 +406,12 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
     });
 }
 
-SessionResult DeviceSession::connect(const Target& target, std::optional<HandleAsType> as) {
+SessionResult DeviceSession::connect(const Target& target, std::optional<HandleAs> as) {
     Impl& p = *impl_;
     if (p.interrupt) return {SessionError::Interrupted, "interrupted"};
-    if (as && IsNetworkHandleAs(*as) != (target.kind == TargetKind::Network)) {
-        return {SessionError::BadInput, "--as " + HandleAsName(*as) + " is for " +
-                                            (IsNetworkHandleAs(*as) ? "network" : "serial") +
+    if (as && Describe(*as).network != (target.kind == TargetKind::Network)) {
+        return {SessionError::BadInput, "--as " + std::string(Describe(*as).name) + " is for " +
+                                            (Describe(*as).network ? "network" : "serial") +
                                             " devices"};
     }
     if (as && target.kind == TargetKind::Usb) {
@@ -392,7 +420,7 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
     try {
         SessionResult result = p.call([&p, &target, as](Context& ctx) {
             p.ui.resetCollected();
-            p.ui.setAnswer(Question::Connect, MsgButton::Yes);
+            p.ui.setAnswer(QuestionId::ConnectDevice, MsgButton::Yes);
             p.kind = target.kind;
             switch (target.kind) {
                 case TargetKind::Network:
@@ -407,7 +435,8 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
         // A device the connect switched over (module set-up, bootloader) is released by
         // close() even when the inventory failed afterwards.
         p.connectedFlag = p.call([](Context& ctx) {
-            return ctx.state.CurrentIP != kNoDevice || ctx.state.ConnectionKind != 0;
+            return ctx.state.CurrentIP != kNoDevice ||
+                   ctx.state.ConnectionKind != ConnectionKind::None;
         });
         if (result.ok() && p.interrupt) return {SessionError::Interrupted, "interrupted"};
         return result;
@@ -443,34 +472,24 @@ DeviceInfo DeviceSession::device() const {
 }
 
 std::vector<ControllerRow> DeviceSession::rows() const {
-    return impl_->call([](Context& ctx) {
-        std::vector<ControllerRow> rows;
-        const auto* controllers = ctx.state.selectedControllers();
-        if (!controllers || ctx.state.ConnectionKind == 0) return rows;
-        for (std::size_t i = 0; i < controllers->size(); ++i) {
-            const TControllerRec& c = (*controllers)[i];
-            rows.push_back({static_cast<int>(i), c.ControllerType, c.HardwareVersion,
-                            c.BootloaderVersion, c.FirmwareVersion, c.FirmwareFile, c.CardAddress});
-        }
-        return rows;
-    });
+    return impl_->call([](Context& ctx) { return ops::ListRows(ctx); });
 }
 
 SessionResult DeviceSession::chooseFile(const std::string& row, const std::string& path) {
     Impl& p = *impl_;
     const std::vector<ControllerRow> list = rows();
     if (list.empty()) return {SessionError::BadInput, "no device is connected"};
-    std::optional<int> index;
+    std::optional<std::size_t> index;
     const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
         return std::isdigit(c);
     });
     if (numeric) {
         const unsigned long n = row.size() > 6 ? list.size() : std::stoul(row);
-        if (n < list.size()) index = static_cast<int>(n);
+        if (n < list.size()) index = n;
     } else {
         for (const ControllerRow& r : list) {
             if (lower(r.type) == lower(row)) {
-                index = r.row;
+                index = static_cast<std::size_t>(r.row);
                 break;
             }
         }
@@ -489,42 +508,30 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
         return {SessionError::BadInput, "cannot read the file " + path};
     }
     const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
-    return p.call([&p, &absolute, index](Context& ctx) -> SessionResult {
-        // The window's file dialog offers only the row's kind of file; so does kvboot.
-        const TMatrixRec* device = ctx.state.selectedDevice();
-        const auto* listed = ctx.state.selectedControllers();
-        if (!device || !listed || static_cast<std::size_t>(*index) >= listed->size()) {
+    const ops::FileChoice choice =
+        p.call([&absolute, index](Context& ctx) { return ops::ChooseFile(ctx, *index, absolute); });
+    switch (choice.refusal) {
+        case ops::FileRefusal::None:
+            return {};
+        case ops::FileRefusal::NoDevice:
+        case ops::FileRefusal::NoSuchRow:
             return {SessionError::BadInput, "no device is connected"};
-        }
-        const std::string type = (*listed)[static_cast<std::size_t>(*index)].ControllerType;
-        const std::string filter = FirmwareFileFilter(type, device ? device->MAC : "");
-        const std::string wanted = lower(filter.substr(filter.rfind("*.") + 1));
-        if (lower(fs::path(absolute).extension().string()) != wanted) {
-            return {SessionError::BadInput, "row " + std::to_string(*index) + " (" + type +
-                                                ") takes a " + wanted + " file, not " +
-                                                fs::path(absolute).filename().string()};
-        }
-        p.ui.setAnswer(Question::ModifyPath, MsgButton::Yes);
-        p.ui.setNextFile(absolute);
-        StringGrid2MouseUp(ctx, 4, *index);
-        auto* controllers = ctx.state.selectedControllers();
-        const auto at = static_cast<std::size_t>(*index);
-        if (!controllers || at >= controllers->size() ||
-            (*controllers)[at].FirmwareFile != absolute) {
-            return {SessionError::Failed,
-                    "the file could not be chosen for row " + std::to_string(*index)};
-        }
-        if (!(*controllers)[at].Selected) StringGrid1MouseUp(ctx, *index);
-        return {};
-    });
+        case ops::FileRefusal::WrongKind:
+            break;
+    }
+    // The window's file dialog offers only the row's kind of file; so does kvboot.
+    return {SessionError::BadInput,
+            "row " + std::to_string(*index) + " (" + list[*index].type + ") takes a " +
+                std::string(Describe(choice.wanted).extension) + " file, not " +
+                fs::path(absolute).filename().string()};
 }
 
 void DeviceSession::setQuickBootload(bool on) {
-    impl_->ui.setQuickBootload(on);
+    impl_->call([on](Context& ctx) { ops::SetQuickBootload(ctx, on); });
 }
 
 void DeviceSession::setAnswer(Question question, MsgButton answer) {
-    impl_->ui.setAnswer(question, answer);
+    impl_->setAnswer(question, answer);
 }
 
 UpgradeOutcome DeviceSession::upgrade() {
@@ -539,77 +546,60 @@ UpgradeOutcome DeviceSession::upgrade() {
         outcome.result = {SessionError::BadInput, "no device is connected"};
         return outcome;
     }
-    std::vector<ConsoleUi::RowPlan> plan;
-    for (const ControllerRow& row : rows()) {
-        if (!row.file.empty()) plan.push_back({row.row, row.type, rowBytes(row.file)});
-    }
     const auto started = std::chrono::steady_clock::now();
     try {
-        p.call([&p, &plan](Context& ctx) {
+        outcome.run = p.call([&p](Context& ctx) {
             p.ui.resetCollected();
-            p.ui.planRows(plan);
+            p.rowTypes.clear();
+            for (const ControllerRow& row : ops::ListRows(ctx)) p.rowTypes.push_back(row.type);
             // The restore asks when the device no longer answers; its answer changes nothing.
-            p.ui.setAnswer(Question::UnreachableDevice, MsgButton::Yes);
-            Unit1::Image9Click(ctx);
+            p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Yes);
+            return ops::Upgrade(ctx);
         });
     } catch (const std::exception& e) {
-        // An error that escaped the whole procedure (the window's general error display).
         outcome.result = {SessionError::Failed, e.what()};
     }
     outcome.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
     outcome.interrupted = p.interrupt.load();
-
-    const std::optional<ConsoleUi::Report> report = p.ui.report();
-    if (!report) {
-        if (!outcome.result.ok()) return outcome;
-        const std::vector<std::string> messages = p.ui.messages();
-        const bool badInput = std::any_of(messages.begin(), messages.end(), [](const auto& m) {
-            return m.rfind("WARNING!", 0) == 0 || m == "No controller selected to upgrade!";
-        });
-        outcome.result = p.procedureFailure("the upgrade");
-        if (badInput && outcome.result.error == SessionError::Failed) {
-            outcome.result.error = SessionError::BadInput;
-        }
-        if (outcome.interrupted) outcome.result.error = SessionError::Interrupted;
-        return outcome;
+    const RunResult& run = outcome.run;
+    if (!run.escapedError.empty()) {
+        // An error that escaped the whole procedure (the window's general error display).
+        outcome.result = {run.rows.empty() ? SessionError::Unreachable : SessionError::Failed,
+                          run.escapedError};
     }
-    outcome.report = report->lines;
-    outcome.verdict = report->verdict;
-    outcome.success = report->success;
-    std::vector<bool> used(plan.size(), false);
-    for (const std::string& line : report->lines) {
-        for (const auto& [suffix, ok] : {std::pair{"...OK", true}, std::pair{"...FAILED", false}}) {
-            const std::string tail = suffix;
-            if (line.size() <= tail.size() ||
-                line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
-                continue;
+    switch (run.end) {
+        case RunEnd::Completed:
+            if (run.deviceSilent) {
+                outcome.result = {SessionError::Unreachable,
+                                  "the device does not answer its programming request"};
             }
-            RowOutcome row;
-            row.type = line.substr(0, line.size() - tail.size());
-            row.ok = ok;
-            for (std::size_t i = 0; i < plan.size(); ++i) {
-                if (!used[i] && plan[i].type == row.type) {
-                    used[i] = true;
-                    row.row = plan[i].row;
-                    break;
-                }
-            }
-            outcome.rows.push_back(row);
             break;
-        }
-        auto total = [&line](const std::string& prefix, int& into) {
-            if (line.rfind(prefix, 0) == 0) into = std::atoi(line.c_str() + prefix.size());
-        };
-        total("Total retransmissions:", outcome.retransmissions);
-        total("Total rewrites:", outcome.rewrites);
+        case RunEnd::NothingSelected:
+        case RunEnd::Refused:
+            outcome.result = {SessionError::BadInput, "the upgrade failed: " + joined({run.refusal})};
+            break;
+        case RunEnd::Declined:
+            outcome.result = p.procedureFailure("the upgrade");
+            break;
     }
     if (outcome.interrupted) {
-        outcome.success = false;
         outcome.result = {SessionError::Interrupted,
-                          "interrupted: the rows not finished failed and the device was restored"};
+                          run.rows.empty()
+                              ? "interrupted before the upgrade started"
+                              : "interrupted: the rows not finished failed and the device was "
+                                "restored"};
     }
     return outcome;
+}
+
+std::vector<std::string> UpgradeOutcome::report() const {
+    if (run.end != RunEnd::Completed || (!run.escapedError.empty() && run.rows.empty())) return {};
+    return ReportLines(run);
+}
+
+std::string UpgradeOutcome::verdict() const {
+    return report().empty() ? std::string() : ReportVerdict(run);
 }
 
 void DeviceSession::requestInterrupt() {
@@ -626,13 +616,13 @@ SessionResult DeviceSession::close() {
     p.closed = true;
     return p.call([&p](Context& ctx) -> SessionResult {
         p.ui.resetCollected();
-        p.ui.setAnswer(Question::Exit, MsgButton::Yes);
         // A device that no longer answers still gets the release commands that need no
         // connection; leaving it as it is would leave it in its bootloader.
-        p.ui.setAnswer(Question::UnreachableDevice, MsgButton::Yes);
+        p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Yes);
         const bool wasConnected = ctx.state.CurrentIP != kNoDevice;
         const std::string address = ctx.state.CurrentIP;
-        Unit1::FormCloseQuery(ctx);
+        ops::Restore(ctx);
+        ctx.log.close();
         if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
         p.connectedFlag = false;
         const std::vector<std::string> messages = p.ui.messages();

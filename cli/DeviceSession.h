@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "cli/ExitStatus.h"
+#include "actions/Operations.h"
+#include "core/FileKinds.h"
+#include "core/RunResult.h"
 #include "core/Ui.h"
+#include "device/HandleAs.h"
 
 namespace kv {
 class Clock;
@@ -39,38 +43,16 @@ struct Target {
 // nullopt and `error` set when the text names no target.
 std::optional<Target> ParseTarget(const std::string& text, std::string& error);
 
-// The "Handle as" choices, by the names the window's menu shows ("RV-CTL2", "HQLX-FBR",
-// "NRV-FK-TW-SN500", "NRV-TW-SN500S", "RV6x6-2WQRI-Max", "NRV5x5", "LNK-FBR-RC-330").
-enum class HandleAsType {
-    RvCtl2,
-    HqlxFbr,
-    NrvFkTwSn500,
-    NrvTwSn500s,
-    Rv6x6Max,
-    Nrv5x5,
-    LnkFbrRc330
-};
-// Case-insensitive; nullopt for an unknown name.
-std::optional<HandleAsType> ParseHandleAs(const std::string& name);
-std::string HandleAsName(HandleAsType type);
-// True for the network list's entries (RV-CTL2, RV6x6-2WQRI-Max, NRV5x5).
-bool IsNetworkHandleAs(HandleAsType type);
-// Every name, in menu order (for --help and error texts).
-std::vector<std::string> HandleAsNames();
+// The "Handle as" choices (device/HandleAs.h), by name, case-insensitive.
+std::optional<HandleAs> ParseHandleAs(const std::string& name);
+// Every name, in menu order, joined by ", " (for --help and error texts).
+std::string HandleAsNameList();
 
 // ---------------------------------------------------------------------------------------
 // What a session reads back.
 
 // One controller row of the connected device (the controller grid's row).
-struct ControllerRow {
-    int row = 0;  // 0-based row number in the grid
-    std::string type;
-    std::string hardware;
-    std::string bootloader;
-    std::string firmware;
-    std::string file;  // chosen file (full path), empty = none
-    int cardAddress = 0;
-};
+using ControllerRow = ops::RowView;
 
 // The connected device's properties.
 struct DeviceInfo {
@@ -106,56 +88,46 @@ struct SessionResult {
 // The exit status an error stands for (None -> Ok).
 ExitStatus StatusOf(SessionError error);
 
-// One row's line of the upgrade report.
-struct RowOutcome {
-    int row = -1;  // grid row; -1 when the report line names no row of the device
-    std::string type;
-    bool ok = false;
-};
-
 struct UpgradeOutcome {
-    SessionResult result;             // BadInput / Question / Interrupted / NotFound ...
-    std::vector<RowOutcome> rows;     // one per "<type>...OK/FAILED" report line
-    std::vector<std::string> report;  // the report's text lines as the window shows them
-    std::string verdict;              // "Upgrade successful" / "Upgrade FAILED"
-    bool success = false;             // verdict of the report
-    bool interrupted = false;         // requestInterrupt() cut the run short
-    int retransmissions = 0;
-    int rewrites = 0;
+    SessionResult result;  // BadInput / Question / Interrupted / NotFound ...
+    RunResult run;         // what the run did, row by row (ops::Upgrade)
+    bool interrupted = false;  // requestInterrupt() cut the run short
     std::chrono::milliseconds duration{0};
+    // The report's text lines and verdict as the window shows them.
+    std::vector<std::string> report() const;
+    std::string verdict() const;
+    bool success() const { return result.ok() && run.success(); }
     // Ok only when the run ended with every row OK.
     ExitStatus status() const;
 };
 
-// Progress of the row being upgraded (called on the session's engine thread).
-struct ProgressEvent {
-    int row = -1;  // grid row being upgraded, -1 when none is known
+// Progress of the step being run, as a front end shows it (called on the session's
+// engine thread).
+struct RowProgress {
+    ProgressPhase phase = ProgressPhase::Connecting;
+    int row = -1;  // grid row being upgraded, -1 outside a row
     std::string type;
-    int percent = 0;                               // 0..100
-    std::uint64_t bytes = 0;                       // estimated bytes done of the row's file
-    std::uint64_t totalBytes = 0;                  // bytes of the row's file (HEX: data bytes)
+    int percent = 0;                               // 0..100 of the phase's bytes
+    std::uint64_t bytes = 0;                       // bytes of the row's file done
+    std::uint64_t totalBytes = 0;                  // bytes of the phase (0: no measure)
     std::optional<std::chrono::seconds> timeLeft;  // none until it can be estimated
-    std::string status;  // the status line ("Programming & Verifying ...")
 };
+std::string_view PhaseName(ProgressPhase phase);  // "connecting", "erasing", ...
 
 // ---------------------------------------------------------------------------------------
-// Questions the procedures ask, and who answers them. A question not in the table is
-// answered with its safe (default) button at once and the operation fails with
-// SessionError::Question, naming the flag that would answer it; nothing waits.
+// Answers the command line gives to the procedures' questions (by flag or plan key). A
+// question no answer covers is answered with its safe (default) button at once and the
+// operation fails with SessionError::Question, naming the flag that would answer it.
 enum class Question {
-    Connect,            // "Do you want to establish connenction with the device?"
     Upgrade,            // "Do you really want to upgrade?" (--yes)
-    ProtocolSwitch,     // "Protocol#2 is active! Do you want to switch ...?"
-    UnreachableDevice,  // "The selected device is unreachable! ... continue?"
-    UsbBootloaderMode,  // the USB device's "... upgrade mode ..." question (--yes)
-    ModifyPath,         // "Do you really want to modify the path?" (the session answers)
-    Exit,               // "Do you really want to exit?" (the session's close answers)
-    Other,
+    ProtocolSwitch,     // "Protocol#2 is active! ..." (--switch-protocol)
+    UnreachableDevice,  // the device to release or restore does not answer
+    UsbBootloaderMode,  // the USB device's upgrade mode question (--yes)
 };
-// Which question a text is.
-Question ClassifyQuestion(const std::string& text);
-// The command-line flag that answers it ("--yes"), or empty.
-std::string FlagFor(Question question);
+// The questions an answer covers.
+std::vector<QuestionId> QuestionIdsOf(Question answer);
+// The command-line flag that answers a question ("--yes"), or empty.
+std::string FlagFor(QuestionId question);
 
 // ---------------------------------------------------------------------------------------
 // Discovery: FIND as the window does it (network modules, serial ports, USB devices).
@@ -189,14 +161,13 @@ struct SessionOptions {
     // Time source for every fixed wait; nullptr: real time. Not owned.
     Clock* clock = nullptr;
     bool quickBootload = false;
-    // Answers to questions (see Question). Connect, ModifyPath and Exit are answered by the
-    // session's own operations and need no entry.
+    // Answers to questions (see Question); the session's own operations answer the rest.
     std::map<Question, MsgButton> answers;
     // How long connect() waits for a module's discovery answers when the tunnel port is
     // not given.
     std::chrono::milliseconds discoveryWait{3000};
     // Called on the engine thread; keep them short.
-    std::function<void(const ProgressEvent&)> onProgress;
+    std::function<void(const RowProgress&)> onProgress;
     std::function<void(const std::string&)> onMemo;  // communication memo lines
 };
 
@@ -217,14 +188,14 @@ class DeviceSession {
     DiscoveryResult discover(std::chrono::milliseconds wait);
 
     // Connects and runs the inventory (identification, or the assumed "Handle as" type).
-    SessionResult connect(const Target& target, std::optional<HandleAsType> as = std::nullopt);
+    SessionResult connect(const Target& target, std::optional<HandleAs> as = std::nullopt);
     bool connected() const;
     DeviceInfo device() const;
     std::vector<ControllerRow> rows() const;
 
     // Chooses the file for a row, by controller type (first row of that type, case
-    // insensitive) or by row number; the row is ticked. BadInput for an unknown row or a
-    // file that does not exist.
+    // insensitive) or by row number; the row is ticked. BadInput for an unknown row, a
+    // file that does not exist, or a file of another kind than the row takes.
     SessionResult chooseFile(const std::string& row, const std::string& path);
     void setQuickBootload(bool on);
     void setAnswer(Question question, MsgButton answer);
@@ -256,16 +227,21 @@ class DeviceSession {
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options = {});
 
 // ---------------------------------------------------------------------------------------
-// The Intel HEX integrity check and the information scan of a file.
+// What a firmware file is: its kind by its extension and its size; for a HEX file the
+// integrity check and the information scan.
 struct FileCheck {
-    SessionResult result;        // BadInput when the file cannot be read
-    bool checksumOk = false;     // every record sound
-    std::string fault;           // "Line N: <failure>" of the first bad line, when not sound
-    std::string controllerType;  // from the information scan, empty when none
+    SessionResult result;          // BadInput when the file cannot be read
+    std::optional<FileKind> kind;  // nullopt: an extension kvboot knows no firmware by
+    std::uint64_t size = 0;        // bytes
+    bool checksumOk = false;       // HEX: every record sound
+    int faultLine = 0;             // HEX: the first bad line, when not sound
+    std::string fault;             // HEX: that line's failure ("Checksum error", ...)
+    std::string refusal;           // why the file is refused (empty when it is taken)
+    std::string controllerType;    // HEX: from the information scan, raw bytes; empty: none
     std::string hardware;
-    std::uint64_t dataBytes = 0;  // data bytes of the file's records
-    std::uint64_t records = 0;
-    // Ok when sound, RowFailed when a record is bad, Usage when unreadable.
+    std::uint64_t dataBytes = 0;  // HEX: data bytes of the file's records
+    std::uint64_t records = 0;    // HEX: data records
+    // Ok when the file is taken, FileRefused otherwise (also when it cannot be read).
     ExitStatus status() const;
 };
 FileCheck CheckFile(const std::string& path);

@@ -7,11 +7,24 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
+#include "firmware/HexFile.h"
+#include "flash/HidBootloader.h"
 #include "flash/PicDeviceRules.h"
+#include "flash/PicFlash.h"
+#include "flash/PicFrame.h"
+#include "flash/PicLink.h"
+#include "flash/StmFrames.h"
+#include "flash/StmProgram.h"
+#include "flash/StmUpgrade.h"
+#include "flash/TftpPackets.h"
+#include "module/ModuleOperations.h"
+#include "upgrade/RestoreDevice.h"
 #include "upgrade/UpgradeRows.h"
+#include "upgrade/UpgradeWaits.h"
 
 namespace kv::cli {
 
@@ -35,39 +48,27 @@ constexpr QuestionName kQuestionNames[] = {
     {"usb-bootloader-mode", Question::UsbBootloaderMode},
 };
 
-// Link figures of the estimate model.
-constexpr double kPicBaud = 19200;
-constexpr double kPicBitsPerByte = 10;  // 8N1
-constexpr double kStmTunnelBaud = 57600;
-constexpr double kStmSerialBaud = 115200;
-constexpr double kStmBitsPerByte = 11;  // 8E1
-constexpr int kPicEraseOut = 9, kPicEraseBack = 5;
-constexpr int kPicWriteOut = 25, kPicWriteBack = 5;
-constexpr int kPicReadOut = 9, kPicReadBack = 25;
-constexpr std::uint32_t kPicFirstProgramAddress = 0x0800;
-constexpr std::uint32_t kPicProgramEnd = 0x20000;
-constexpr std::size_t kPicBlock = 16;
-constexpr std::uint64_t kStmBlock = 256;
-constexpr int kStmWriteOverhead = 3 + 6 + 2;     // command, address, length and checksum, acks
-constexpr int kStmReadOverhead = 3 + 6 + 3;      // command, address, length, acks
-constexpr milliseconds kStmAckPollPerStep{15};  // a tunnel acknowledgement is polled
-constexpr int kStmStepsPerBlock = 6;
+// Link figures of the estimate model: what the links carry, not what the procedures wait.
+constexpr double kPicBaud = 19200;            // the cards' bootloaders, on the tunnel and on a port
+constexpr double kPicBitsPerByte = 10;        // 8N1
+constexpr double kStmBitsPerByte = 11;        // 8E1
+constexpr int kStmWriteOverhead = 3 + 6 + 2;  // command, address, length and checksum, acks
+constexpr int kStmReadOverhead = 3 + 6 + 3;   // command, address, length, acks
+// The chip's own times, which no procedure waits for a fixed time: the global erase, and
+// the CPU's way into its bootloader and back (the module restart, the tunnel, the release),
+// taken as the mean of the ways the variants go.
 constexpr milliseconds kStmErase{2000};
 constexpr milliseconds kStmEntryAndExit{9000};
-constexpr milliseconds kPicSelectWaits{1500 + 200};  // card select settles, erase reconnect
-constexpr milliseconds kPicSerialWaits{300 + 200};
-constexpr milliseconds kRowPause{1500};
-constexpr milliseconds kTftpRestart{2000 + 2500};
-constexpr milliseconds kBeforeWebContent{3 * 2000};
-constexpr milliseconds kPackageRestart{2000 + 2500 + 300};
 constexpr double kLanBytesPerSecond = 1e6;
-constexpr double kTftpBlock = 512;
 constexpr milliseconds kTftpPerBlock{1};
-constexpr double kUsbReport = 64;
-constexpr milliseconds kUsbPerReport{1};
-constexpr milliseconds kUsbRestart{2000};
-constexpr milliseconds kSlotRestore{11 * 1000 + 100};
-constexpr milliseconds kCpuRestore{300 + 100 + 150 + 150};
+constexpr milliseconds kUsbPerReport{1};  // one HID report per USB frame
+
+// A PIC frame on the wire, stuffing left out: STX STX, the header, `data` bytes, the
+// checksum, ETX.
+double picFrameBytes(std::size_t data) {
+    constexpr std::size_t kHeader = std::tuple_size_v<decltype(PicHeader(0, 0, 0))>;
+    return static_cast<double>(PicEncodeFrame(Bytes(kHeader + data + 1, 0)).size());
+}
 
 milliseconds wire(double bytes, double baud, double bitsPerByte) {
     return milliseconds(static_cast<std::int64_t>(bytes * bitsPerByte * 1000.0 / baud + 0.5));
@@ -177,11 +178,7 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     if (entry.contains("as")) {
         const std::string as = needString(entry["as"], "as", at);
         device.as = ParseHandleAs(as);
-        if (!device.as) {
-            std::string names;
-            for (const std::string& n : HandleAsNames()) names += (names.empty() ? "" : ", ") + n;
-            at.fail("unknown \"as\" type \"" + as + "\" (known: " + names + ")");
-        }
+        if (!device.as) at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
@@ -217,21 +214,6 @@ std::string targetKey(const Target& target) {
             return "usb:" + lower(target.address);
     }
     return target.text;
-}
-
-int hexValue(const std::string& line, std::size_t at, std::size_t digits) {
-    if (at + digits > line.size()) return -1;
-    int value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const char c = line[at + i];
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        if (d < 0) return -1;
-        value = value * 16 + d;
-    }
-    return value;
 }
 
 }  // namespace
@@ -337,35 +319,34 @@ FileFigures MeasureFile(const std::string& path, RowKind kind) {
         figures.bytes = error ? 0 : size;
         return figures;
     }
-    std::uint32_t upper = 0;
-    for (std::string line; std::getline(in, line);) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
-            line.pop_back();
-        if (line.size() < 11 || line[0] != ':') continue;
-        const int count = hexValue(line, 1, 2);
-        const int address = hexValue(line, 3, 4);
-        const int type = hexValue(line, 7, 2);
-        if (count < 0 || address < 0 || type < 0 ||
-            line.size() < 11 + 2 * static_cast<std::size_t>(count)) {
-            continue;
-        }
-        if (type == 4 && count == 2) {
-            upper = static_cast<std::uint32_t>(hexValue(line, 9, 4)) << 16;
-            continue;
-        }
-        if (type != 0) continue;
-        figures.bytes += static_cast<std::uint64_t>(count);
-        const std::uint32_t start = upper + static_cast<std::uint32_t>(address);
+    HexReaderState reader;
+    auto count = [&figures](const HexDataRecord& record) {
+        figures.bytes += record.data.size();
+        const std::int64_t start = (std::int64_t{record.upper} << 16) + record.address;
+        const bool program =
+            record.memoryClass == kHexClassProgram || record.memoryClass == kHexClassNone;
+        if (!program && record.memoryClass != kHexClassEeprom) return;
         // Blocks of up to 16 bytes from the record's start, as the programming pass cuts them.
-        for (std::size_t offset = 0; offset < static_cast<std::size_t>(count); offset += kPicBlock) {
-            const std::uint32_t at = start + static_cast<std::uint32_t>(offset);
-            if (at < kPicFirstProgramAddress || at >= kPicProgramEnd) continue;
-            bool erased = true;
-            const std::size_t n = std::min(kPicBlock, static_cast<std::size_t>(count) - offset);
-            for (std::size_t i = 0; i < n; ++i)
-                if (hexValue(line, 9 + 2 * (offset + i), 2) != 0xFF) erased = false;
-            if (!erased) ++figures.programBlocks;
+        for (std::size_t offset = 0; offset < record.data.size(); offset += kPicBlockSize) {
+            const ByteView block =
+                record.data.subspan(offset, std::min(kPicBlockSize, record.data.size() - offset));
+            if (!program) {
+                ++figures.eepromWrites;
+                figures.eepromBytes += block.size();
+                continue;
+            }
+            const std::int64_t at = start + static_cast<std::int64_t>(offset);
+            if (at < kPicFirstWritableAddress || at > kPicLastWritableAddress) continue;
+            const bool erased =
+                std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
+            ++(erased ? figures.erasedBlocks : figures.programBlocks);
         }
+    };
+    try {
+        // A bad record ends the count there: the upgrade refuses such a file anyway.
+        WalkHexRecords(in, reader, {}, count);
+    } catch (const std::exception&) {
+        // Unreadable from some point on: what was read is counted.
     }
     return figures;
 }
@@ -380,50 +361,75 @@ RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
             const double eraseFrames =
                 range.step > 0 ? static_cast<double>((range.last - range.first) / range.step + 1)
                                : 0.0;
-            // Fibre cards are never read back.
-            const bool readBack = !quick && !PicIsFibreCard(controllerType);
-            const double blocks = static_cast<double>(file.programBlocks);
-            double bytes = eraseFrames * (kPicEraseOut + kPicEraseBack) +
-                           blocks * (kPicWriteOut + kPicWriteBack);
-            if (readBack) bytes += blocks * (kPicReadOut + kPicReadBack);
+            // Fibre cards get their erased blocks written too, and are never read back.
+            const bool fibre = PicIsFibreCard(controllerType);
+            const bool readBack = !quick && !fibre;
+            const double blocks =
+                static_cast<double>(file.programBlocks + (fibre ? file.erasedBlocks : 0));
+            const double writeBack = static_cast<double>(PicFixedReplyLength(kPicWriteProgram));
+            double bytes =
+                eraseFrames * (picFrameBytes(0) +
+                               static_cast<double>(PicFixedReplyLength(kPicEraseProgram))) +
+                blocks * (picFrameBytes(kPicBlockSize) + writeBack) +
+                static_cast<double>(file.eepromWrites) *
+                    (picFrameBytes(0) + static_cast<double>(PicFixedReplyLength(kPicWriteEeprom))) +
+                static_cast<double>(file.eepromBytes);
+            // The read-back's reply carries the block in a frame like the write's.
+            if (readBack) bytes += blocks * (picFrameBytes(0) + picFrameBytes(kPicBlockSize));
             estimate.wire = wire(bytes, kPicBaud, kPicBitsPerByte);
-            estimate.waits = (serial ? kPicSerialWaits : kPicSelectWaits) + kRowPause;
+            estimate.waits = kRowPause + kPicEepromWritePause * file.eepromWrites;
+            if (serial) {
+                // A read reply on a serial port ends only after its line fell silent.
+                if (readBack)
+                    estimate.waits += kPicSerialReplyGap * static_cast<std::int64_t>(blocks);
+            } else {
+                // The card select code settles three times, the tunnel is opened afresh
+                // before the erase.
+                estimate.waits += 3 * kCardSelectSettle + kPicEraseReconnectPause;
+            }
             break;
         }
         case RowKind::Cpu: {
             const double blocks =
-                static_cast<double>((file.bytes + kStmBlock - 1) / kStmBlock);
+                static_cast<double>((file.bytes + kStmMaxBlock - 1) / kStmMaxBlock);
             double bytes = static_cast<double>(file.bytes) + blocks * kStmWriteOverhead;
             if (!quick) bytes += static_cast<double>(file.bytes) + blocks * kStmReadOverhead;
             estimate.wire =
                 wire(bytes, serial ? kStmSerialBaud : kStmTunnelBaud, kStmBitsPerByte);
             estimate.waits = kStmErase + kStmEntryAndExit + kRowPause;
             if (!serial) {
-                estimate.waits += kStmAckPollPerStep *
-                                  (static_cast<std::int64_t>(blocks) * kStmStepsPerBlock / 2);
+                // On the tunnel, half the steps of a block find their acknowledgement only
+                // at the next poll.
+                estimate.waits += kStmAckPoll * (static_cast<std::int64_t>(blocks) *
+                                                 static_cast<std::int64_t>(kStmTransferSteps) / 2);
             }
             break;
         }
         case RowKind::WebServer:
         case RowKind::WebContent: {
             const auto blocks = static_cast<std::int64_t>(
-                static_cast<double>(file.bytes) / kTftpBlock + 1);
+                static_cast<double>(file.bytes) / static_cast<double>(kTftpBlockSize) + 1);
             estimate.wire = kTftpPerBlock * blocks;
-            estimate.waits = kind == RowKind::WebServer ? kTftpRestart : kBeforeWebContent;
+            estimate.waits = kind == RowKind::WebServer
+                                 ? kAfterImageFirst + kAfterImageSecond
+                                 : kBeforeWebContent * kBeforeWebContentRounds;
             break;
         }
         case RowKind::WebPackage: {
             // The archive holds the firmware and the content: both cross the LAN once.
-            estimate.wire = milliseconds(static_cast<std::int64_t>(
-                static_cast<double>(file.bytes) * 1000.0 / kLanBytesPerSecond));
-            estimate.waits = kPackageRestart;
+            estimate.wire = milliseconds(static_cast<std::int64_t>(static_cast<double>(file.bytes) *
+                                                                   1000.0 / kLanBytesPerSecond));
+            estimate.waits = kAfterImageFirst + kAfterImageSecond + kRestartReconnectPause;
             break;
         }
         case RowKind::Usb: {
-            const auto reports = static_cast<std::int64_t>(
-                static_cast<double>(file.bytes) / kUsbReport + 1);
-            estimate.wire = kUsbPerReport * reports;
-            estimate.waits = kUsbRestart;
+            // The bootloader's whole window goes, whatever the file holds: each block a write
+            // report and a verify report, the settle after the write and at least one wait
+            // round for the verify reply.
+            const std::int64_t blocks = HidBlockCount(kHidStartAddress, kHidEndAddress);
+            estimate.wire = kUsbPerReport * (2 * blocks);
+            estimate.waits = kHidEraseRound * kHidEraseRounds +
+                             (kHidWriteSettle + kHidTransferWaitRound) * blocks;
             break;
         }
     }
@@ -431,9 +437,12 @@ RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
 }
 
 milliseconds EstimateRestore(TargetKind target, bool hasCpuRow) {
-    if (target == TargetKind::Usb) return milliseconds(0);
-    if (target == TargetKind::Serial) return milliseconds(300);
-    return hasCpuRow ? kCpuRestore : kSlotRestore;
+    // USB devices restart by themselves; a serial device has no module to set back.
+    if (target != TargetKind::Network) return milliseconds(0);
+    // A CPU is released by the shift register (RV-CTL2) or the reset pulse (NRV-CTL).
+    if (hasCpuRow) return kCloseSettle + std::max<milliseconds>(kShiftPause, kResetPause);
+    // The cards are released: the main controller selected (twice), then the release rounds.
+    return kCloseSettle + 2 * kSelectPause + kCardReleaseRound * kCardReleaseRounds;
 }
 
 std::string VersionInFileName(const std::string& path) {

@@ -44,7 +44,7 @@ struct PlanFile {
 struct PlanDevice {
     std::string name;
     Target target;
-    std::optional<HandleAsType> as;
+    std::optional<HandleAs> as;
     std::vector<PlanFile> files;
     bool quick = false;
     std::map<Question, MsgButton> answers;
@@ -74,25 +74,29 @@ std::optional<Question> ParseQuestionName(const std::string& name);
 
 // ---------------------------------------------------------------------------------------
 // Time estimates. The model counts what the procedures put on the slowest link of each
-// row and every fixed wait they must make; it leaves out the module's own forwarding delay
-// and retransmissions, so a healthy link takes about this long or a little more.
+// row and every fixed wait they make (the procedures' own constants); it leaves out the
+// module's own forwarding delay and retransmissions, so a healthy link takes about this
+// long or a little more.
 //
-// - PIC card: the erase frames of the card's erase range (9 bytes out, 5 back each), one
-//   write frame per 16-byte block of program data at 0x0800 and above that is not erased
-//   (25 out, 5 back) and, without quick, its read-back (9 out, 25 back), all at 19200 bit/s
-//   8N1 (10 bits a byte); plus the card select and tunnel waits (1.7 s on a network
-//   device), the pause after the row (1.5 s).
+// - PIC card: the erase frames of the card's erase range, one write frame per 16-byte block
+//   of program data in the writable window that is not erased (fibre cards: erased ones
+//   too) and, without quick and except on fibre cards, its read-back; the data EEPROM
+//   writes with their pause; all at 19200 bit/s 8N1 (10 bits a byte). On a network device
+//   the card select settles and the tunnel is opened afresh before the erase; on a serial
+//   port every read-back reply ends only after the line fell silent. Then the pause after
+//   the row.
 // - CPU (STM32 system bootloader, 57600 bit/s 8E1 over the module, 115200 8E1 on a COM
-//   port, 11 bits a byte): the file's data bytes in 256-byte writes (5 address and 4 command
+//   port, 11 bits a byte): the file's data bytes in 256-byte writes (address and command
 //   bytes and the acknowledgements around each, plus the read-back of each block unless
-//   quick), the erase, the bootloader entry and exit waits (about 9 s).
-// - Web server image: TFTP over the LAN (not counted) and the 4.5 s restart wait.
-// - Web content image: the 6 s wait before it and the TFTP transfer.
-// - Web package: TFTP, the 4.8 s restart and reconnection waits; the FTP upload of the
-//   content is counted at 1 MB/s.
-// - USB HID: 64-byte reports at 1 ms each and a 2 s restart.
-// After the last row the device is restored: 11.1 s for slot devices (the card release
-// rounds), 0.7 s for devices with a CPU row, nothing for USB devices.
+//   quick), the erase, the bootloader entry and exit (about 9 s), the acknowledgement polls
+//   on the tunnel.
+// - Web server image: TFTP over the LAN and the restart waits.
+// - Web content image: the waits before it and the TFTP transfer.
+// - Web package: the restart and reconnection waits; the archive crosses the LAN at 1 MB/s.
+// - USB HID: the erase and the bootloader's whole window in 32-byte blocks, each written,
+//   settled and verified.
+// After the last row a network device is restored: the card release rounds for slot
+// devices, the CPU's release for devices with a CPU row.
 enum class RowKind { PicCard, Cpu, WebServer, WebContent, WebPackage, Usb };
 
 RowKind RowKindOf(const std::string& controllerType, TargetKind target);
@@ -103,8 +107,12 @@ struct FileFigures {
     std::uint64_t bytes = 0;          // data bytes (HEX) or file size (images)
     std::uint64_t programBlocks = 0;  // HEX: 16-byte program blocks to write, erased ones left out
     bool readable = false;
+    std::uint64_t erasedBlocks = 0;  // HEX: erased (all 0xFF) blocks in the writable window
+    std::uint64_t eepromWrites = 0;  // HEX: data EEPROM writes of up to 16 bytes
+    std::uint64_t eepromBytes = 0;
 };
-// HEX files are read record by record (bad records are not counted); other files by size.
+// HEX files are read by the firmware reader up to the first bad record, the blocks cut as
+// the PIC programming pass cuts them; other files by size.
 FileFigures MeasureFile(const std::string& path, RowKind kind);
 
 struct RowEstimate {

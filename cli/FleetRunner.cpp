@@ -44,8 +44,17 @@ std::string fileInfoOf(const std::string& path, RowKind kind) {
 }
 
 std::string rowStatus(const FleetRow& row) {
-    if (!row.done) return "NOT DONE";
-    return row.ok ? "OK" : "FAILED";
+    switch (row.state) {
+        case RowState::Ok:
+            return "OK";
+        case RowState::NotAttempted:
+            return "NOT DONE";
+        case RowState::Failed:
+        case RowState::Interrupted:
+            break;
+    }
+    return (row.state == RowState::Interrupted ? "INTERRUPTED" : "FAILED") +
+           (row.reason.empty() ? std::string() : ": " + row.reason);
 }
 
 // Runs one device start to end on the calling thread.
@@ -58,7 +67,7 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
     const std::string name = device.name;
     if (options.onProgress) {
         auto report = options.onProgress;
-        session.onProgress = [report, name](const ProgressEvent& event) { report(name, event); };
+        session.onProgress = [report, name](const RowProgress& event) { report(name, event); };
     }
     DeviceSession engine(std::move(session));
     out.started = true;
@@ -122,17 +131,11 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
     if (options.dryRun) return finish({});
 
     out.outcome = engine.upgrade();
-    // Report lines name rows by type; each one ends the first row of that type not ended yet.
-    std::vector<bool> taken(out.rows.size(), false);
-    for (const RowOutcome& ended : out.outcome.rows) {
-        for (std::size_t i = 0; i < out.rows.size(); ++i) {
-            const bool match = ended.row >= 0 ? out.rows[i].row == ended.row
-                                              : out.rows[i].type == ended.type;
-            if (taken[i] || !match) continue;
-            taken[i] = true;
-            out.rows[i].done = true;
-            out.rows[i].ok = ended.ok;
-            break;
+    for (const RowResult& ended : out.outcome.run.rows) {
+        for (FleetRow& row : out.rows) {
+            if (row.row != ended.row) continue;
+            row.state = ended.state;
+            row.reason = ended.reason;
         }
     }
     SessionResult result = out.outcome.result;
@@ -303,25 +306,25 @@ Json FleetJson(const FleetResult& result) {
         entry["error"] = ErrorJson(device.result);
         entry["seconds"] = seconds(device.duration);
         entry["estimate_seconds"] = seconds(device.estimate);
-        entry["log"] = device.logPath;
+        entry["log"] = TextOrNull(device.logPath);
         Json rows = Json::array();
         for (const FleetRow& row : device.rows) {
             Json r;
             r["row"] = row.row;
             r["type"] = row.type;
-            r["now"] = row.now;
+            r["now"] = TextOrNull(row.now);
             r["file"] = row.file;
-            r["file_version"] = row.fileVersion;
-            r["file_info"] = row.fileInfo;
+            r["file_version"] = TextOrNull(row.fileVersion);
+            r["file_info"] = TextOrNull(row.fileInfo);
             r["estimate_seconds"] = seconds(row.estimate.total());
             if (!result.dryRun) {
-                r["done"] = row.done;
-                r["ok"] = row.ok;
+                r["state"] = std::string(RowStateName(row.state));
+                r["reason"] = TextOrNull(row.reason);
             }
             rows.push_back(std::move(r));
         }
         entry["rows"] = std::move(rows);
-        if (!result.dryRun && device.started && !device.outcome.rows.empty())
+        if (!result.dryRun && device.started && !device.outcome.run.rows.empty())
             entry["upgrade"] = ToJson(device.outcome);
         devices.push_back(std::move(entry));
     }

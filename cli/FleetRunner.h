@@ -22,8 +22,9 @@ struct FleetRow {
     std::string fileVersion;  // from the file name, empty when it names none
     std::string fileInfo;     // HEX: the type and hardware the file carries
     RowEstimate estimate;
-    bool done = false;  // the upgrade reached it
-    bool ok = false;
+    // How the upgrade ended it, and why when not Ok.
+    RowState state = RowState::NotAttempted;
+    std::string reason;
 };
 
 struct FleetDeviceResult {
@@ -56,7 +57,7 @@ struct FleetOptions {
     // answers and onProgress are set per device.
     SessionOptions session;
     // Called on each device's engine thread.
-    std::function<void(const std::string& device, const ProgressEvent&)> onProgress;
+    std::function<void(const std::string& device, const RowProgress&)> onProgress;
     // Sessions are attached while they run, so Ctrl-C reaches each of them. Optional.
     InterruptHub* interrupts = nullptr;
 };

@@ -43,44 +43,76 @@ Json ErrorJson(const SessionResult& result) {
     return Json{{"code", SessionErrorName(result.error)}, {"message", result.message}};
 }
 
+Json TextOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
 Json ToJson(const ControllerRow& row) {
-    return Json{
-        {"row", row.row},           {"type", row.type},
-        {"hardware", row.hardware}, {"bootloader", row.bootloader},
-        {"firmware", row.firmware}, {"file", row.file.empty() ? Json(nullptr) : Json(row.file)}};
+    return Json{{"row", row.row},
+                {"type", row.type},
+                {"hardware", TextOrNull(row.hardware)},
+                {"bootloader", TextOrNull(row.bootloader)},
+                {"firmware", TextOrNull(row.firmware)},
+                {"file", TextOrNull(row.file)}};
 }
 
 Json ToJson(const DeviceInfo& device) {
+    auto numberOrNull = [](int n) { return n ? Json(n) : Json(nullptr); };
     return Json{{"kind", kindName(device.kind)},
-                {"address", device.address},
-                {"name", device.name},
-                {"serial", device.serial},
-                {"mac", device.mac},
-                {"ident", device.ident},
-                {"firmwareNumber", device.firmwareNumber},
-                {"moduleVersion", device.moduleVersion},
-                {"lanVersion", device.lanVersion},
-                {"tunnelPort", device.tunnelPort}};
+                {"address", TextOrNull(device.address)},
+                {"name", TextOrNull(device.name)},
+                {"serial", TextOrNull(device.serial)},
+                {"mac", TextOrNull(device.mac)},
+                {"ident", TextOrNull(device.ident)},
+                {"firmware_number", numberOrNull(device.firmwareNumber)},
+                {"module_version", TextOrNull(device.moduleVersion)},
+                {"lan_version", TextOrNull(device.lanVersion)},
+                {"tunnel_port", numberOrNull(device.tunnelPort)}};
 }
 
-Json ToJson(const RowOutcome& row) {
-    return Json{{"row", row.row < 0 ? Json(nullptr) : Json(row.row)},
+Json ToJson(const RowResult& row) {
+    return Json{{"row", row.row},
                 {"type", row.type},
-                {"result", row.ok ? "OK" : "FAILED"}};
+                {"file", TextOrNull(row.file)},
+                {"state", std::string(RowStateName(row.state))},
+                {"reason", TextOrNull(row.reason)},
+                {"bytes", row.bytes},
+                {"seconds", row.seconds}};
 }
+
+namespace {
+
+std::string_view RunEndName(RunEnd end) {
+    switch (end) {
+        case RunEnd::Completed:
+            return "completed";
+        case RunEnd::NothingSelected:
+            return "nothing-selected";
+        case RunEnd::Declined:
+            return "declined";
+        case RunEnd::Refused:
+            return "refused";
+    }
+    return "completed";
+}
+
+}  // namespace
 
 Json ToJson(const UpgradeOutcome& outcome) {
+    const RunResult& run = outcome.run;
     Json rows = Json::array();
-    for (const RowOutcome& row : outcome.rows) rows.push_back(ToJson(row));
+    for (const RowResult& row : run.rows) rows.push_back(ToJson(row));
     return Json{{"status", std::string(ExitStatusName(outcome.status()))},
-                {"success", outcome.success},
-                {"verdict", outcome.verdict},
+                {"success", outcome.success()},
+                {"verdict", TextOrNull(outcome.verdict())},
                 {"interrupted", outcome.interrupted},
+                {"end", std::string(RunEndName(run.end))},
+                {"refusal", TextOrNull(run.refusal)},
                 {"rows", rows},
-                {"retransmissions", outcome.retransmissions},
-                {"rewrites", outcome.rewrites},
+                {"retransmissions", run.retransmissions},
+                {"rewrites", run.rewrites},
                 {"seconds", static_cast<double>(outcome.duration.count()) / 1000.0},
-                {"report", outcome.report},
+                {"report", outcome.report()},
                 {"error", ErrorJson(outcome.result)}};
 }
 
@@ -88,32 +120,82 @@ Json ToJson(const DiscoveryResult& result) {
     Json modules = Json::array();
     for (const DiscoveredModule& m : result.modules) {
         modules.push_back(Json{{"address", m.address},
-                               {"ident", m.ident},
-                               {"serial", m.serial},
-                               {"mac", m.mac},
-                               {"moduleVersion", m.moduleVersion},
-                               {"tunnelPort", m.tunnelPort}});
+                               {"ident", TextOrNull(m.ident)},
+                               {"serial", TextOrNull(m.serial)},
+                               {"mac", TextOrNull(m.mac)},
+                               {"module_version", TextOrNull(m.moduleVersion)},
+                               {"tunnel_port", m.tunnelPort ? Json(m.tunnelPort) : Json(nullptr)}});
     }
     Json usb = Json::array();
     for (const DiscoveredUsb& u : result.usb) {
         usb.push_back(Json{{"product", u.product}, {"serial", u.serial}});
     }
     return Json{{"modules", modules},
-                {"serialPorts", result.serialPorts},
+                {"serial_ports", result.serialPorts},
                 {"usb", usb},
                 {"error", ErrorJson(result.result)}};
 }
 
+std::string FileKindName(FileKind kind) {
+    switch (kind) {
+        case FileKind::IntelHex:
+            return "intel-hex";
+        case FileKind::WebServerRom:
+        case FileKind::WebServerRo5:
+            return "web-server-image";
+        case FileKind::WebContentCob:
+            return "web-content-image";
+        case FileKind::WebPackageKvp:
+            return "web-package";
+    }
+    return "intel-hex";
+}
+
+std::string EscapedText(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 Json ToJson(const FileCheck& check, const std::string& path) {
-    return Json{{"file", path},
-                {"status", std::string(ExitStatusName(check.status()))},
-                {"integrity", check.checksumOk},
-                {"fault", check.fault.empty() ? Json(nullptr) : Json(check.fault)},
-                {"controllerType", check.controllerType},
-                {"hardware", check.hardware},
-                {"records", check.records},
-                {"dataBytes", check.dataBytes},
-                {"error", ErrorJson(check.result)}};
+    auto orNull = [](bool present, Json value) { return present ? value : Json(nullptr); };
+    const bool read = check.result.ok();
+    const bool hex = check.kind == FileKind::IntelHex;
+    // The scan ran only on a HEX file whose records are all sound.
+    const bool scanned = hex && check.checksumOk;
+    return Json{
+        {"file", path},
+        {"status", std::string(ExitStatusName(check.status()))},
+        {"kind", orNull(check.kind.has_value(), check.kind ? FileKindName(*check.kind) : "")},
+        {"description", orNull(check.kind.has_value(),
+                               check.kind ? std::string(Describe(*check.kind).description) : "")},
+        {"size", orNull(read, check.size)},
+        {"integrity", orNull(read && hex, check.checksumOk)},
+        {"fault",
+         orNull(!check.fault.empty(), Json{{"line", check.faultLine}, {"failure", check.fault}})},
+        {"refusal", orNull(!check.refusal.empty(), check.refusal)},
+        {"controller_type",
+         orNull(scanned && !check.controllerType.empty(), EscapedText(check.controllerType))},
+        {"hardware", orNull(scanned && !check.hardware.empty(), EscapedText(check.hardware))},
+        {"records", orNull(scanned, check.records)},
+        {"data_bytes", orNull(scanned, check.dataBytes)},
+        {"error", ErrorJson(check.result)}};
+}
+
+Json FailureJson(ExitStatus status, const SessionResult& error) {
+    return Json{{"status", std::string(ExitStatusName(status))},
+                {"exit", ToInt(status)},
+                {"error", ErrorJson(error)}};
 }
 
 std::string Dump(const Json& document) {

@@ -22,8 +22,8 @@ int runPlan(const PlanArguments& arguments, Runtime& runtime) {
     try {
         plan = LoadPlan(arguments.file);
     } catch (const PlanError& e) {
-        console.err << "kvboot plan: " << e.what() << std::endl;
-        return ToInt(ExitStatus::Usage);
+        return Refuse(console, arguments.json, ExitStatus::Usage,
+                      {SessionError::BadInput, std::string("plan: ") + e.what()});
     }
     FleetOptions options;
     options.parallel = arguments.parallel;
@@ -31,7 +31,7 @@ int runPlan(const PlanArguments& arguments, Runtime& runtime) {
     options.session.platformDataFolder = console.platformDataFolder;
     options.interrupts = &runtime.interrupts;
     if (console.progress) {
-        options.onProgress = [&console](const std::string& device, const ProgressEvent& event) {
+        options.onProgress = [&console](const std::string& device, const RowProgress& event) {
             console.showProgress(device, event);
         };
     }

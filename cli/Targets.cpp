@@ -45,22 +45,6 @@ bool isIPv4(const std::string& text) {
     return parts == 4;
 }
 
-struct HandleAsName {
-    HandleAsType type;
-    const char* name;
-    bool network;
-};
-
-constexpr std::array<HandleAsName, 7> kHandleAs{{
-    {HandleAsType::RvCtl2, "RV-CTL2", true},
-    {HandleAsType::HqlxFbr, "HQLX-FBR", false},
-    {HandleAsType::NrvFkTwSn500, "NRV-FK-TW-SN500", false},
-    {HandleAsType::NrvTwSn500s, "NRV-TW-SN500S", false},
-    {HandleAsType::Rv6x6Max, "RV6x6-2WQRI-Max", true},
-    {HandleAsType::Nrv5x5, "NRV5x5", true},
-    {HandleAsType::LnkFbrRc330, "LNK-FBR-RC-330", false},
-}};
-
 }  // namespace
 
 std::optional<Target> ParseTarget(const std::string& text, std::string& error) {
@@ -119,54 +103,62 @@ std::optional<Target> ParseTarget(const std::string& text, std::string& error) {
     return target;
 }
 
-std::optional<HandleAsType> ParseHandleAs(const std::string& name) {
-    for (const auto& entry : kHandleAs)
-        if (lower(entry.name) == lower(name)) return entry.type;
-    return std::nullopt;
+std::optional<HandleAs> ParseHandleAs(const std::string& name) {
+    return HandleAsByName(name);
 }
 
-std::string HandleAsName(HandleAsType type) {
-    for (const auto& entry : kHandleAs)
-        if (entry.type == type) return entry.name;
-    return {};
-}
-
-bool IsNetworkHandleAs(HandleAsType type) {
-    for (const auto& entry : kHandleAs)
-        if (entry.type == type) return entry.network;
-    return false;
-}
-
-std::vector<std::string> HandleAsNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : kHandleAs) names.emplace_back(entry.name);
+std::string HandleAsNameList() {
+    std::string names;
+    for (const HandleAsChoice& choice : HandleAsChoices())
+        names += (names.empty() ? "" : ", ") + std::string(choice.name);
     return names;
 }
 
-Question ClassifyQuestion(const std::string& text) {
-    // The USB question ends like the connect question: it goes first.
-    if (text.find("firmware upgrade mode") != std::string::npos) return Question::UsbBootloaderMode;
-    if (text == "Do you want to establish connenction with the device?") return Question::Connect;
-    if (text == "Do you really want to upgrade?") return Question::Upgrade;
-    if (startsWith(text, "Protocol#2 is active!")) return Question::ProtocolSwitch;
-    if (startsWith(text, "The selected device is unreachable!")) return Question::UnreachableDevice;
-    if (text == "Do you really want to modify the path?") return Question::ModifyPath;
-    if (text == "Do you really want to exit?") return Question::Exit;
-    return Question::Other;
+std::vector<QuestionId> QuestionIdsOf(Question answer) {
+    switch (answer) {
+        case Question::Upgrade:
+            return {QuestionId::ConfirmUpgrade};
+        case Question::ProtocolSwitch:
+            return {QuestionId::ProtocolSwitch};
+        case Question::UnreachableDevice:
+            return {QuestionId::ReleaseUnreachable, QuestionId::RestoreUnreachable};
+        case Question::UsbBootloaderMode:
+            return {QuestionId::UsbUpgradeMode};
+    }
+    return {};
 }
 
-std::string FlagFor(Question question) {
+std::string FlagFor(QuestionId question) {
     switch (question) {
-        case Question::Upgrade:
-        case Question::UsbBootloaderMode:
+        case QuestionId::ConfirmUpgrade:
+        case QuestionId::UsbUpgradeMode:
             return "--yes";
-        case Question::ProtocolSwitch:
+        case QuestionId::ProtocolSwitch:
             return "--switch-protocol";
-        case Question::UnreachableDevice:
+        case QuestionId::ReleaseUnreachable:
+        case QuestionId::RestoreUnreachable:
             return "--release-unreachable";
         default:
             return {};
     }
+}
+
+std::string_view PhaseName(ProgressPhase phase) {
+    switch (phase) {
+        case ProgressPhase::Connecting:
+            return "connecting";
+        case ProgressPhase::Erasing:
+            return "erasing";
+        case ProgressPhase::Programming:
+            return "programming";
+        case ProgressPhase::Verifying:
+            return "verifying";
+        case ProgressPhase::Uploading:
+            return "uploading";
+        case ProgressPhase::Restoring:
+            return "restoring";
+    }
+    return "programming";
 }
 
 ExitStatus StatusOf(SessionError error) {
@@ -190,28 +182,7 @@ ExitStatus StatusOf(SessionError error) {
 ExitStatus UpgradeOutcome::status() const {
     if (interrupted || result.error == SessionError::Interrupted) return ExitStatus::Interrupted;
     if (!result.ok()) return StatusOf(result.error);
-    return success ? ExitStatus::Ok : ExitStatus::RowFailed;
-}
-
-ExitStatus FileCheck::status() const {
-    if (!result.ok()) return StatusOf(result.error);
-    return checksumOk ? ExitStatus::Ok : ExitStatus::RowFailed;
-}
-
-std::string_view ExitStatusName(ExitStatus status) {
-    switch (status) {
-        case ExitStatus::Ok:
-            return "ok";
-        case ExitStatus::RowFailed:
-            return "row-failed";
-        case ExitStatus::Usage:
-            return "usage";
-        case ExitStatus::Unreachable:
-            return "unreachable";
-        case ExitStatus::Interrupted:
-            return "interrupted";
-    }
-    return "row-failed";
+    return run.success() ? ExitStatus::Ok : ExitStatus::RowFailed;
 }
 
 std::optional<FileChoice> ParseFileChoice(const std::string& text) {

@@ -36,17 +36,48 @@ void Context::set_progress(int position, int maximum) {
     ui.progress(position, maximum);
 }
 
+namespace {
+
+// A box text on one line: its CR / LF breaks become blanks.
+std::string oneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+void Context::fail_row(const std::string& reason) {
+    state.RowOk = false;
+    if (progressRow >= 0 && rowFailure.empty()) rowFailure = oneLine(reason);
+}
+
 void Context::message_box(const std::string& text) {
+    if (progressRow >= 0 && rowFailure.empty()) rowFailure = oneLine(text);
     ui.messageBox(text);
 }
 
 void Context::error_box(const std::string& text) {
+    if (progressRow >= 0 && rowFailure.empty()) rowFailure = oneLine(text);
     ui.errorBox(text);
 }
 
-MsgButton Context::ask(const std::string& text, DialogKind kind,
+MsgButton Context::ask(QuestionId id, const std::string& text, DialogKind kind,
                        const std::vector<MsgButton>& buttons, int defaultIndex) {
-    return ui.ask(text, kind, buttons, defaultIndex);
+    return ui.ask(id, text, kind, buttons, defaultIndex);
+}
+
+void Context::report_progress(ProgressPhase phase, std::uint64_t done, std::uint64_t total) {
+    if (phase == ProgressPhase::Programming || phase == ProgressPhase::Uploading)
+        rowBytesDone = done;
+    ui.progressEvent({phase, progressRow, done, total});
 }
 
 void Context::ProcessMessages() {

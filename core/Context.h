@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ class Context {
     // Throws Interrupted when an interrupt was requested.
     void checkInterrupt() const;
 
+    // Quick Bootload (checksum verification only): set by a front end without the window's
+    // check box, else the check box decides.
+    std::optional<bool> quickBootloadChoice;
+    bool quickBootload() const { return quickBootloadChoice.value_or(ui.quickBootload()); }
+
     // DebugSwitch is "ON": detail lines are written.
     bool detail() const { return state.DebugSwitch == "ON"; }
 
@@ -56,8 +62,21 @@ class Context {
     int progressMaximum() const { return progressMax_; }
     void message_box(const std::string& text);
     void error_box(const std::string& text);
-    MsgButton ask(const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
-                  int defaultIndex);
+    MsgButton ask(QuestionId id, const std::string& text, DialogKind kind,
+                  const std::vector<MsgButton>& buttons, int defaultIndex);
+    // Progress of the row being upgraded (progressRow), in bytes of its file.
+    void report_progress(ProgressPhase phase, std::uint64_t done = 0, std::uint64_t total = 0);
+    // The controller row a run is working on; -1 outside a row.
+    int progressRow = -1;
+    // Bytes of the row's file that reached the device so far (the last programming or
+    // upload progress).
+    std::uint64_t rowBytesDone = 0;
+
+    // Marks the row being upgraded as failed (RowOk 0). The first reason given while a
+    // row runs, or the first message or error box shown then, is the row's reason.
+    void fail_row(const std::string& reason);
+    // The row's reason so far; cleared when a row starts.
+    std::string rowFailure;
 
     void sleep(std::chrono::milliseconds duration) { clock.sleep(duration); }
     // Delivers what arrived asynchronously: channel arrivals into RxBuffer, discovery
@@ -66,7 +85,7 @@ class Context {
     // A source polled by ProcessMessages (the subsystems register their handlers).
     void addEventSource(std::function<void()> source);
 
-    // Busy overlay (Panel8).
+    // The busy overlay.
     void showBusy(const std::string& text);
     void setBusyText(const std::string& text);
     void hideBusy();

@@ -35,7 +35,7 @@ std::string FirmwareFileFilter(const std::string& controllerType, const std::str
     return FileDialogFilter(FileKindForRow(controllerType, mac));
 }
 
-void StringGrid1MouseUp(Context& ctx, int row) {
+void ToggleRowSelected(Context& ctx, int row) {
     auto* controllers = ctx.state.selectedControllers();
     if (!controllers || row < 0 || static_cast<std::size_t>(row) >= controllers->size()) return;
     TControllerRec& c = (*controllers)[static_cast<std::size_t>(row)];
@@ -43,27 +43,30 @@ void StringGrid1MouseUp(Context& ctx, int row) {
     ctx.showControllerGrid();
 }
 
-void StringGrid2MouseUp(Context& ctx, int column, int row) {
-    if (column != 4) return;
+void PickRowFile(Context& ctx, int row) {
     auto* controllers = ctx.state.selectedControllers();
     if (!controllers || row < 0 || static_cast<std::size_t>(row) >= controllers->size()) return;
-    TControllerRec& c = (*controllers)[static_cast<std::size_t>(row)];
+    const TControllerRec& c = (*controllers)[static_cast<std::size_t>(row)];
     std::string filter = FirmwareFileFilter(c.ControllerType, ctx.state.selectedDevice()->MAC);
     // The one confirmation whose default is Yes.
-    if (ctx.ask("Do you really want to modify the path?", DialogKind::Confirmation,
-                {MsgButton::Yes, MsgButton::Cancel},
+    if (ctx.ask(QuestionId::ModifyPath, "Do you really want to modify the path?",
+                DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
                 static_cast<int>(MsgButton::Yes)) != MsgButton::Yes) {
         return;
     }
     std::optional<std::string> file = ctx.ui.openFile(filter);
     if (!file || file->empty()) return;
-    c.FirmwareFile = *file;
+    SetRowFile(ctx, static_cast<std::size_t>(row), *file);
+}
+
+void SetRowFile(Context& ctx, std::size_t row, const std::string& path) {
+    auto* controllers = ctx.state.selectedControllers();
+    if (!controllers || row >= controllers->size()) return;
+    (*controllers)[row].FirmwareFile = path;
     auto& cells = ctx.state.gridCells;
-    if (cells.size() <= static_cast<std::size_t>(row))
-        cells.resize(static_cast<std::size_t>(row) + 1);
-    auto slash = file->find_last_of("/\\");
-    cells[static_cast<std::size_t>(row)][4] =
-        slash == std::string::npos ? *file : file->substr(slash + 1);
+    if (cells.size() <= row) cells.resize(row + 1);
+    auto slash = path.find_last_of("/\\");
+    cells[row][4] = slash == std::string::npos ? path : path.substr(slash + 1);
     ctx.showControllerGrid();
 }
 

@@ -19,9 +19,11 @@ void GridLayout(Context& ctx);
 // File filter offered for a controller row's firmware file.
 std::string FirmwareFileFilter(const std::string& controllerType, const std::string& mac);
 
-// Mouse released over the check column (StringGrid1): toggles the controller's selection.
-void StringGrid1MouseUp(Context& ctx, int row);
-// Mouse released over the controller rows (StringGrid2): column 4 chooses the row's file.
-void StringGrid2MouseUp(Context& ctx, int column, int row);
+// Ticks or unticks a controller row for the next upgrade.
+void ToggleRowSelected(Context& ctx, int row);
+// Asks whether to modify the row's path and lets the operator pick its file.
+void PickRowFile(Context& ctx, int row);
+// The row's firmware file and its file cell, without asking.
+void SetRowFile(Context& ctx, std::size_t row, const std::string& path);
 
 }  // namespace kv

@@ -22,6 +22,10 @@ const FileKindInfo& Describe(FileKind kind) {
                          [kind](const FileKindInfo& info) { return info.kind == kind; });
 }
 
+std::span<const FileKindInfo> FileKinds() {
+    return kFileKinds;
+}
+
 FileKind FileKindForRow(const std::string& controllerType, const std::string& mac) {
     if (controllerType == "Web Server") {
         // Modules with an address 00-8x-... take the .ro5 image.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ struct FileKindInfo {
 };
 
 const FileKindInfo& Describe(FileKind kind);
+// Every kind, in the table's order.
+std::span<const FileKindInfo> FileKinds();
 // The kind a row of this controller type takes on a device with this MAC address.
 FileKind FileKindForRow(const std::string& controllerType, const std::string& mac);
 // The kind a file's extension names (case-insensitive); nullopt for any other extension.

@@ -11,7 +11,11 @@
 
 namespace kv {
 
-// Values of the four "Device Properties" labels (Label6, Label4, Label8, Label2).
+// Values of the four "Device Properties" labels.
+// How the connected device is reached: through its network module's tunnel, a serial
+// port, or USB HID; None while no device is connected.
+enum class ConnectionKind : std::int32_t { None = 0, Network = 1, Serial = 2, Usb = 3 };
+
 struct DeviceProperties {
     std::string name;
     std::string serial;
@@ -35,7 +39,7 @@ struct SharedState {
     std::int32_t SelectedDevice = 0;
     std::string CurrentIP = "0.0.0.0";
     std::string LocalIP;
-    std::int32_t ConnectionKind = 0;  // 1 network, 2 serial, 3 USB
+    kv::ConnectionKind ConnectionKind = kv::ConnectionKind::None;
     std::array<std::uint8_t, kCardAddressCount> CardAddresses{1, 2, 3, 4, 5, 6, 0, 0};
     std::int32_t CardQueryCount = 6;
     std::int32_t DeviceFwNumber = 0;
@@ -66,14 +70,20 @@ struct SharedState {
 
     // Contents of the main window's lists, mirrored here because procedures read them.
     DeviceProperties properties;
-    std::vector<std::string> networkTree;  // TreeView1 root entries
-    std::vector<std::string> comTree;      // TreeView2 root entries
+    std::vector<std::string> networkTree;  // the network list's root entries
+    std::vector<std::string> comTree;      // the COM port list's root entries
     // Within one FIND: the addresses whose set-up record answer was handled (repeats are
     // ignored) and whether a failed tunnel exchange was shown in an error box already.
     std::set<std::string> setupAnswered;
     bool tunnelErrorShown = false;
-    std::vector<UsbRow> usbRows;  // USBView rows
-    // Texts of the controller rows (StringGrid2), five columns; at least one row.
+    // Who may answer on the discovery port: after FIND's broadcasts any module, otherwise
+    // only the addresses queried one by one (Add IP, the set-up record queries). Senders
+    // refused are named in the log once.
+    bool discoveryBroadcastSent = false;
+    std::set<std::string> discoveryQueried;
+    std::set<std::string> discoveryRefused;
+    std::vector<UsbRow> usbRows;  // the USB list's rows
+    // Texts of the controller grid's rows, five columns; at least one row.
     std::vector<std::array<std::string, 5>> gridCells = std::vector<std::array<std::string, 5>>(1);
 
     // Appends arrivals of ClientSocket1 or ComPort1 (ClientSocket1Read, ComPort1RxChar):

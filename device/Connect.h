@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/Context.h"
+#include "device/HandleAs.h"
 
 namespace kv {
 
@@ -11,9 +12,9 @@ namespace kv {
 // the module's serial set-up the family needs, and the family's controller inventory.
 // `entry` is the selected root entry of the list (networkTree / comTree), -1 for none.
 
-// Double click on the network list (TreeView1).
+// Connects to an entry of the network list.
 void ConnectNetworkDevice(Context& ctx, int entry);
-// Double click on the COM port list (TreeView2).
+// Connects to an entry of the COM port list.
 void ConnectSerialDevice(Context& ctx, int entry);
 
 // What a network "Handle as" entry takes the device for; nothing is asked of it.
@@ -24,19 +25,8 @@ enum class AssumedType {
 };
 void ConnectAsType(Context& ctx, int entry, AssumedType type);
 
-// Entries of the Handle-as pop-up menu (PopupMenu1), in menu order.
-enum class HandleAsEntry {
-    RvCtl2,        // network list
-    HqlxFbr,       // COM list
-    NrvFkTwSn500,  // COM list
-    NrvTwSn500s,   // COM list
-    Rv6x6Max,      // network list
-    Nrv5x5,        // network list
-    LnkFbrRc330,   // COM list
-    Cancel,
-};
-// Runs the entry on the selected entry of the list it belongs to.
-void PopupMenu1Entry(Context& ctx, HandleAsEntry entry, int networkEntry, int comEntry);
+// Connects to the selected entry of the list the choice belongs to, as that type.
+void ConnectHandledAs(Context& ctx, HandleAs id, int networkEntry, int comEntry);
 
 // Message box text for a failure that ends a network connect:
 // "<class> error raised, with message : <text>".

@@ -110,7 +110,7 @@ bool beginConnect(Context& ctx, int entry, bool sendReleaseCommands,
     // Only now the choice is taken: an operator who declined or cancelled keeps the open
     // device's record, flags and selection.
     s.HexFileOpened = false;
-    s.ConnectionKind = kNetworkConnection;
+    s.ConnectionKind = ConnectionKind::Network;
     // A serial connect before may have left a walk of one slot.
     s.CardQueryCount = kNetworkSlotCount;
     s.SelectedDevice = static_cast<std::int32_t>(*index);
@@ -132,7 +132,7 @@ void connectNetwork(Context& ctx, int entry) {
     if (const std::optional<std::string> digit = ProtocolNumberText(s.ProtocolReply)) {
         if (protocolDigit(*digit) == kSecondProtocol) {
             s.ProtocolNumber = kSecondProtocol;
-            if (ctx.ask("Protocol#2 is active! Do you want to switch to Korvandel protocol?",
+            if (ctx.ask(QuestionId::ProtocolSwitch, "Protocol#2 is active! Do you want to switch to Korvandel protocol?",
                         DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                         static_cast<int>(MsgButton::No)) == MsgButton::Yes) {
                 sendCommand(ctx, client, std::string(kSwitchToProtocol1.text));

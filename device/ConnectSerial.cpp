@@ -49,7 +49,7 @@ void enableInventory(Context& ctx) {
 }
 
 void beginSerial(SharedState& s, const std::string& portName) {
-    s.ConnectionKind = kSerialConnection;
+    s.ConnectionKind = ConnectionKind::Serial;
     s.CardQueryCount = 1;
     // Flags of a "Handle as" entry used on another port must not follow to this one.
     clearSerialFlags(s);

@@ -34,7 +34,7 @@ SerialPort& comPort(Context& ctx) {
 }
 
 bool askConnect(Context& ctx) {
-    return ctx.ask("Do you want to establish connenction with the device?",
+    return ctx.ask(QuestionId::ConnectDevice, "Do you want to establish connenction with the device?",
                    DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                    static_cast<int>(MsgButton::No)) == MsgButton::Yes;
 }
@@ -73,7 +73,7 @@ bool releasePreviousDevice(Context& ctx, bool sendReleaseCommands) {
     for (const auto& device : s.DeviceList)
         if (device.IP == previous) client.setPort(device.Port);
     if (!Connect(client)) {
-        if (ctx.ask(kUnreachableQuestion, DialogKind::Confirmation,
+        if (ctx.ask(QuestionId::ReleaseUnreachable, kUnreachableQuestion, DialogKind::Confirmation,
                     {MsgButton::Yes, MsgButton::Cancel},
                     static_cast<int>(MsgButton::Cancel)) == MsgButton::Yes) {
             return true;

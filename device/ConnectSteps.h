@@ -14,8 +14,6 @@ inline const std::string kNoDevice = "0.0.0.0";
 // From this firmware number on, a network device is driven through the module's
 // bootloader-mode commands or its direct serial set-up instead of the card select lines.
 constexpr int kBootloaderModeFirmware = 300;
-constexpr int kNetworkConnection = 1;
-constexpr int kSerialConnection = 2;
 // Slots a network inventory walks (every entry of CardAddresses that holds a code).
 constexpr int kNetworkSlotCount = 6;
 constexpr auto kSettlePause = std::chrono::milliseconds(500);

@@ -30,8 +30,6 @@ constexpr int kModularWalkNumber = 1;
 constexpr int kModularCardNumber = 2;
 // After the slot walk the lines are left on code 6, as the panels expect.
 constexpr int kSlotCodeAfterWalk = 6;
-constexpr int kNetworkConnection = 1;
-constexpr int kSerialConnection = 2;
 
 const std::string kMatrixCpu = "RV-CTL2";
 const std::string kModularCpu = "NRV-CTL";
@@ -132,7 +130,7 @@ std::size_t walkLength(int count) {
 }
 
 std::string slotReply(Context& ctx, const std::string& address, int code) {
-    if (ctx.state.ConnectionKind != kSerialConnection) return QueryCardSlot(ctx, code, address);
+    if (ctx.state.ConnectionKind != ConnectionKind::Serial) return QueryCardSlot(ctx, code, address);
     if (ctx.state.HandleAsFibreRx) return kFibreReceiverRow;
     if (ctx.state.FibreLinkMode) return kFibreLinkRow;
     return QueryCardSerial(ctx);
@@ -182,7 +180,7 @@ void QueryCardsMatrix(Context& ctx, const std::string& address, const CardAddres
             rows.append(card, card.ControllerType + " " + std::to_string(k));
         }
 
-        if (s.ConnectionKind == kNetworkConnection) {
+        if (s.ConnectionKind == ConnectionKind::Network) {
             if (directSetup(s)) {
                 s.TrailingRowCount = 2;
                 appendWebRows(ctx, rows, true);
@@ -223,7 +221,7 @@ void QueryCardsModular(Context& ctx, const std::string& address, const CardAddre
             rows.append(card, card.ControllerType + " " + std::to_string(kModularWalkNumber));
         }
 
-        if (s.ConnectionKind == kNetworkConnection) {
+        if (s.ConnectionKind == ConnectionKind::Network) {
             s.TrailingRowCount = 2;
             appendWebRows(ctx, rows, true);
         }
@@ -236,7 +234,7 @@ void QueryCardsModular(Context& ctx, const std::string& address, const CardAddre
 void QueryCardsBySlot(Context& ctx, const std::string& address, const CardAddressTable& addresses,
                       int count) {
     SharedState& s = ctx.state;
-    const bool network = s.ConnectionKind != kSerialConnection;
+    const bool network = s.ConnectionKind != ConnectionKind::Serial;
     try {
         detail(ctx, "Query Cards");
         if (network) {

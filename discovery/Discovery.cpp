@@ -32,6 +32,30 @@ std::string askTunnel(TcpClient& client, const std::string& command) {
     return ReceiveLine(client);
 }
 
+// Whether `sender` may answer on the discovery port now; a refused sender is named in
+// the log the first time.
+bool expectedAnswer(Context& ctx, const std::string& sender, bool anyModule) {
+    SharedState& s = ctx.state;
+    if (anyModule || s.discoveryQueried.count(sender) != 0) return true;
+    if (s.discoveryRefused.insert(sender).second) {
+        ctx.log_line("Ignored a discovery answer from " + sender + ", which was not asked");
+    }
+    return false;
+}
+
+void forgetQueries(SharedState& s) {
+    s.discoveryBroadcastSent = false;
+    s.discoveryQueried.clear();
+    s.discoveryRefused.clear();
+}
+
+// Sends one query on the discovery port and remembers whom it asked.
+void query(Context& ctx, const std::string& address, const Bytes& message) {
+    UdpSocket& udp = listener(ctx);
+    udp.sendTo(address, kDiscoveryPort, message);
+    ctx.state.discoveryQueried.insert(udp.addressOf(address));
+}
+
 void handleModuleAnswer(Context& ctx, const std::string& sender, const ModuleAnswer& answer) {
     auto& devices = ctx.state.DeviceList;
     bool known = false;
@@ -119,6 +143,7 @@ void queryInterfaces(Context& ctx) {
         if (broadcasts.empty()) continue;
         // Another program holds UDP 30718: no answer could reach us, so nothing is sent.
         if (!StartDiscoveryListener(ctx)) return;
+        ctx.state.discoveryBroadcastSent = true;
         try {
             for (const std::string& broadcast : broadcasts) SendModuleQuery(ctx, broadcast);
         } catch (const std::exception&) {
@@ -137,14 +162,15 @@ bool StartDiscoveryListener(Context& ctx) {
 
 void StopDiscoveryListener(Context& ctx) {
     if (ctx.ports.IdUDPServer1) ctx.ports.IdUDPServer1->close();
+    forgetQueries(ctx.state);
 }
 
 void SendModuleQuery(Context& ctx, const std::string& address) {
-    listener(ctx).sendTo(address, kDiscoveryPort, ModuleQueryMessage());
+    query(ctx, address, ModuleQueryMessage());
 }
 
 void SendSetupRecordQuery(Context& ctx, const std::string& address) {
-    listener(ctx).sendTo(address, kDiscoveryPort, SetupRecordQueryMessage());
+    query(ctx, address, SetupRecordQueryMessage());
 }
 
 void ReleaseNetworkDevice(Context& ctx) {
@@ -194,6 +220,7 @@ void FindDevices(Context& ctx) {
     ctx.state.comTree.clear();
     ctx.state.setupAnswered.clear();
     ctx.state.tunnelErrorShown = false;
+    forgetQueries(ctx.state);
     ctx.showNetworkTree();
     ctx.showComTree();
 
@@ -201,14 +228,18 @@ void FindDevices(Context& ctx) {
     ScanComPorts(ctx);
 }
 
-void IdUDPServer1UDPRead(Context& ctx, const Datagram& datagram) {
+void HandleDiscoveryAnswer(Context& ctx, const Datagram& datagram) {
     // The tool's own broadcast comes back on the interface it went out of.
     if (datagram.address == ctx.state.LocalIP) return;
     try {
+        const std::string& sender = datagram.address;
         if (auto module = DecodeModuleAnswer(datagram.data)) {
-            handleModuleAnswer(ctx, datagram.address, *module);
+            // Every module may answer FIND's broadcast: listing them is its purpose.
+            if (expectedAnswer(ctx, sender, ctx.state.discoveryBroadcastSent)) {
+                handleModuleAnswer(ctx, sender, *module);
+            }
         } else if (auto port = DecodeSetupRecordAnswer(datagram.data)) {
-            handleSetupRecordAnswer(ctx, datagram.address, *port);
+            if (expectedAnswer(ctx, sender, false)) handleSetupRecordAnswer(ctx, sender, *port);
         }
     } catch (const std::exception& e) {
         ctx.error_box(kFindErrorPrefix + e.what());
@@ -240,7 +271,7 @@ void RegisterDiscoveryEvents(Context& ctx) {
                 if (!udp->isBound()) udp->bind(kDiscoveryPort, true);
                 return;
             }
-            IdUDPServer1UDPRead(ctx, *datagram);
+            HandleDiscoveryAnswer(ctx, *datagram);
         }
     });
 }

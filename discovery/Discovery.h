@@ -21,9 +21,9 @@ constexpr auto kReleasePause = std::chrono::milliseconds(500);
 // Datagrams handled per pump, so a flood of them can never hold the engine in one pump.
 constexpr int kDatagramsPerPump = 64;
 
-// FIND (Panel2Click): releases a connected network device, empties the lists, sends the
+// FIND: releases a connected network device, empties the lists, sends the
 // module query to the broadcasts of every local IPv4 interface and rescans the COM ports.
-// The answers are handled later by the listener (IdUDPServer1UDPRead).
+// The answers are handled later by the listener (HandleDiscoveryAnswer).
 void FindDevices(Context& ctx);
 
 // Returns the connected network device (CurrentIP) to normal operation and closes the
@@ -35,16 +35,19 @@ void ReleaseNetworkDevice(Context& ctx);
 bool StartDiscoveryListener(Context& ctx);
 void StopDiscoveryListener(Context& ctx);
 
-// The two requests, sent from the listener's port so the answers come back to it.
-// Throw ChannelError when the datagram cannot be sent.
+// The two requests, sent from the listener's port so the answers come back to it; the
+// address is remembered as one that may answer until the listener stops or FIND starts
+// over. Throw ChannelError when the datagram cannot be sent.
 void SendModuleQuery(Context& ctx, const std::string& address);
 void SendSetupRecordQuery(Context& ctx, const std::string& address);
 
-// One datagram that arrived on UDP 30718. Never throws: failures are shown in the error
-// box "Error while finding:\r" + text.
-void IdUDPServer1UDPRead(Context& ctx, const Datagram& datagram);
+// One datagram that arrived on UDP 30718. Module answers count from any host after FIND's
+// broadcast, otherwise only from an address queried; set-up record answers only from an
+// address asked for its record. Never throws: failures are shown in the error box
+// "Error while finding:\r" + text.
+void HandleDiscoveryAnswer(Context& ctx, const Datagram& datagram);
 
-// Makes ProcessMessages hand the listener's datagrams to IdUDPServer1UDPRead; called once
+// Makes ProcessMessages hand the listener's datagrams to HandleDiscoveryAnswer; called once
 // when the main window is created.
 void RegisterDiscoveryEvents(Context& ctx);
 

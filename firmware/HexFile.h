@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <optional>
+#include <string>
 
 #include "core/Context.h"
 #include "core/ports/Bytes.h"
@@ -29,6 +31,38 @@ struct HexDataRecord {
 };
 using HexRecordHandler = std::function<void(const HexDataRecord&)>;
 
+// The first fault the reader met in a file: its line (1-based; 0 when the file could not be
+// opened) and the failure ("Checksum error", "Illegal record", "Cannot read file", ...).
+struct HexFault {
+    int line = 0;
+    std::string failure;
+};
+
+// The integrity check of every line, showing nothing: the lines read (up to and including
+// a faulty one) and the first fault. An empty file fails as an empty line would.
+struct HexIntegrity {
+    int lines = 0;
+    std::optional<HexFault> fault;
+    bool ok() const { return !fault; }
+};
+HexIntegrity TestHexLines(std::istream& in);
+
+// The identification a PIC image carries (empty when it carries none).
+struct HexIdentification {
+    std::string controllerType;
+    std::string hardwareInfo;
+};
+// Takes the identification fields a data record holds into `into`.
+void ScanHexIdentification(const HexDataRecord& record, HexIdentification& into);
+
+// Reads the records of a HEX file in order, as both passes do: `eachLine` runs before every
+// line, every data record goes to `onData` with the memory class and address the record
+// selects. Returns the first line that is no sound record (the walk ends there), nullopt
+// when every record was read. Throws KvError("Cannot open file" / "Cannot read file").
+std::optional<HexFault> WalkHexRecords(std::istream& in, HexReaderState& reader,
+                                       const std::function<void()>& eachLine,
+                                       const HexRecordHandler& onData);
+
 // Walks a HEX file one line at a time (pumping messages once per line), testing each record.
 // Pass 1 hands every data record to `programRecord`; pass 2 reads the controller type and
 // hardware information into HexControllerType and HexHardwareInfo. The caller opens the file;
@@ -39,7 +73,7 @@ int ProcessHexFile(Context& ctx, HexReaderState& reader, int pass, std::istream&
                    const HexRecordHandler& programRecord = {});
 
 // Tests every line of a HEX file; logs and shows "-> HEX file integrity has verified" or
-// "-> Line N: <failure>". Sets reader.HexLineCount to the lines read.
+// "-> Line N: <failure>" (TestHexLines' result). Sets reader.HexLineCount to the lines read.
 bool CheckHexFile(Context& ctx, HexReaderState& reader, std::istream& in);
 
 }  // namespace kv

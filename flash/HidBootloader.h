@@ -40,7 +40,7 @@ enum HidCode : std::uint8_t {
 
 // Creates the USB device list and the HID link state (reachable as ctx.usb) and
 // registers their part of the message pump: device-change polling, input reports to
-// ReadDeviceData and the transfer's silence time-out. Called once from FormCreate.
+// ReadDeviceData and the transfer's silence time-out. Called once when the program starts.
 void RegisterHidEvents(Context& ctx);
 // The link's variables; throws KvError when RegisterHidEvents has not run.
 HidState& hidState(Context& ctx);
@@ -58,7 +58,7 @@ void ReadDeviceData(Context& ctx, HidDevice& device, ByteView data);
 
 // Double click on a row of the USB list (-1 for none): puts the device into its
 // bootloader and lists its controller row.
-void USBViewDblClick(Context& ctx, int row);
+void UsbDeviceChosen(Context& ctx, int row);
 // Asks the device for its information reply and builds the controller row from it.
 void QueryHidDeviceInfo(Context& ctx, const std::string& productName,
                         const std::string& serialNumber);

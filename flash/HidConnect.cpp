@@ -56,13 +56,13 @@ bool pumpUntil(Context& ctx, int rounds, const bool& flag) {
 
 }  // namespace
 
-void USBViewDblClick(Context& ctx, int row) {
-    if (ctx.ask(kUpgradeModeQuestion, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
+void UsbDeviceChosen(Context& ctx, int row) {
+    if (ctx.ask(QuestionId::UsbUpgradeMode, kUpgradeModeQuestion, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                 static_cast<int>(MsgButton::No)) != MsgButton::Yes) {
         return;
     }
     try {
-        ctx.state.ConnectionKind = 3;
+        ctx.state.ConnectionKind = ConnectionKind::Usb;
         ctx.state.CardQueryCount = 1;
         if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ctx.ports.ComPort1->close();
         if (ctx.ports.TcpClient1) ctx.ports.TcpClient1->disconnect();

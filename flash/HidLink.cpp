@@ -140,6 +140,8 @@ void StopHidTransfer(Context& ctx, const std::string& message) {
     h.HidVerifyAwaited = false;
     h.HidHexFile.clear();
     h.HidNextBlock = 0;
+    ctx.log_line(message);
+    ctx.fail_row(message);
     ctx.message_box(message);
 }
 

@@ -78,6 +78,7 @@ void HidTransferStep(Context& ctx) {
     ctx.show_status("Erasing " + type + "...");
     if (h.HidBlockCounter == 1) {
         const std::uint8_t erase[] = {kHidErase};
+        ctx.report_progress(ProgressPhase::Erasing);
         SendHidReport(ctx, erase, 1, 0x00);
         for (int i = 0; i < kHidEraseRounds; ++i) {
             ctx.sleep(kHidEraseRound);
@@ -121,7 +122,10 @@ void HidTransferStep(Context& ctx) {
     SendHidReport(ctx, h.HidCommand, 6, 0x00);
     h.HidAddress += 32;
     const int maximum = h.HidEndAddress - h.HidStartAddress;
-    ctx.set_progress(std::min(h.HidAddress - h.HidStartAddress, maximum), maximum);
+    const int done = std::min(h.HidAddress - h.HidStartAddress, maximum);
+    ctx.set_progress(done, maximum);
+    ctx.report_progress(ProgressPhase::Programming, static_cast<std::uint64_t>(std::max(done, 0)),
+                        static_cast<std::uint64_t>(std::max(maximum, 0)));
 }
 
 void HidTransferWatch(Context& ctx) {

@@ -123,7 +123,7 @@ void PicWriteVerify(Context& ctx, PicState& pic, bool quickBootload, int command
             pic.VerifyDump +=
                 std::to_string(pic.PicReplyData[i]) + "<->" + std::to_string(block[i]) + " ";
         }
-        ctx.state.RowOk = false;
+        ctx.fail_row("Verify error at address:" + hex(address, 6));
         ctx.log_line("Verify error at address:" + hex(address, 6));
         ctx.log_line(pic.VerifyDump);
         ctx.message_box("Error occured during verify process");
@@ -177,10 +177,13 @@ void PicErase(Context& ctx, PicState& pic, std::int64_t step, std::int64_t first
             PicSendFrame(ctx, pic, payload, false, false);
             ctx.set_progress(
                 static_cast<int>(std::min<std::int64_t>((address + step) / divisor, kProgressMax)));
+            ctx.report_progress(ProgressPhase::Erasing,
+                                static_cast<std::uint64_t>(std::min(address + step, last + 1) - first),
+                                static_cast<std::uint64_t>(last + 1 - first));
         }
     } catch (const std::exception& e) {
-        ctx.state.RowOk = false;
         std::string text = std::string("Error while erasing pic:\r") + e.what();
+        ctx.fail_row(text);
         ctx.log_line(text);
         ctx.message_box(text);
     }
@@ -221,10 +224,14 @@ void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload,
 }
 
 int PicProgramHexFile(Context& ctx, PicState& pic, HexReaderState& reader, bool quickBootload,
-                      std::istream& hexFile) {
-    return ProcessHexFile(
-        ctx, reader, kHexProgrammingPass, hexFile,
-        [&](const HexDataRecord& record) { PicProgramRecord(ctx, pic, quickBootload, record); });
+                      std::istream& hexFile, std::uint64_t totalBytes) {
+    std::uint64_t done = 0;
+    return ProcessHexFile(ctx, reader, kHexProgrammingPass, hexFile,
+                          [&](const HexDataRecord& record) {
+                              PicProgramRecord(ctx, pic, quickBootload, record);
+                              done += record.data.size();
+                              ctx.report_progress(ProgressPhase::Programming, done, totalBytes);
+                          });
 }
 
 }  // namespace kv

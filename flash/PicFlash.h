@@ -13,7 +13,7 @@
 namespace kv {
 
 // PIC bootloader flash operations ("Bootload"). `quickBootload` is the operator's "Quick
-// Bootload (checksum verification only)" check box (CheckBox1): it switches the read-back
+// Bootload (checksum verification only)" check box: it switches the read-back
 // verification off. The rules that depend on the controller read the ControllerType of the
 // selected device's first controller.
 
@@ -50,6 +50,6 @@ void PicProgramRecord(Context& ctx, PicState& pic, bool quickBootload, const Hex
 
 // The programming pass: ProcessHexFile pass 1 over the file, every record to PicProgramRecord.
 int PicProgramHexFile(Context& ctx, PicState& pic, HexReaderState& reader, bool quickBootload,
-                      std::istream& hexFile);
+                      std::istream& hexFile, std::uint64_t totalBytes = 0);
 
 }  // namespace kv

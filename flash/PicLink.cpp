@@ -12,8 +12,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kNetworkDevice = 1;
-constexpr int kSerialDevice = 2;
 
 // The log line written when the last attempt of a command got no reply.
 const char* lossLine(std::uint8_t command) {
@@ -46,8 +44,9 @@ void countRetransmission(Context& ctx, const char* line) {
 
 [[noreturn]] void linkLost(Context& ctx, std::uint8_t command) {
     ++ctx.state.RetransmissionCount;
-    ctx.state.RowOk = false;
-    ctx.log_line(lossLine(command) + std::to_string(ctx.state.RetransmissionCount));
+    const std::string line = lossLine(command) + std::to_string(ctx.state.RetransmissionCount);
+    ctx.fail_row(line);
+    ctx.log_line(line);
     throw KvError("Connection Lost Error");
 }
 
@@ -92,15 +91,15 @@ void PicSendFrame(Context& ctx, PicState& pic, ByteView payload, bool ownChecksu
     try {
         Bytes frame = PicEncodeFrame(payload);
         if (frame.size() > kPicMaxFrame) throw KvError("Frame too long");
-        if (ctx.state.ConnectionKind == kNetworkDevice) {
+        if (ctx.state.ConnectionKind == ConnectionKind::Network) {
             TMatrixRec* device = ctx.state.selectedDevice();
             if (!device) throw KvError("No device selected");
             PicTunnelExchange(ctx, pic, frame, device->Port, ownChecksumStuffed, readBackFlag);
-        } else if (ctx.state.ConnectionKind == kSerialDevice) {
+        } else if (ctx.state.ConnectionKind == ConnectionKind::Serial) {
             PicSerialExchange(ctx, pic, frame);
         }
     } catch (const std::exception&) {
-        ctx.state.RowOk = false;
+        ctx.fail_row("Data sending error #106 DLE!");
         ctx.log_line("Data sending error #106 DLE!");
         ctx.message_box(
             "An error occured during the process\r\nPlease repeat the upgrade procedure!");

@@ -10,7 +10,7 @@
 namespace kv {
 
 // PIC bootloader link layer ("Bootload"): frames a packet, carries it over the active
-// device channel (ConnectionKind 1: the module's tunnel on TcpClient1; 2: ComPort1), waits
+// device channel (a network device: the module's tunnel on TcpClient1; a serial one: ComPort1), waits
 // for the reply, retransmits twice and declares the link lost after that.
 
 inline constexpr auto kPicTunnelReplyWait = std::chrono::milliseconds(3000);

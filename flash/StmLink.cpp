@@ -8,8 +8,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kNetworkKind = 1;
-constexpr int kSerialKind = 2;
 // Pumping step of the tunnel socket, which offers no wait of its own.
 constexpr auto kSocketPumpStep = std::chrono::milliseconds(1);
 
@@ -20,9 +18,9 @@ std::size_t rxCount(const Context& ctx) {
 }  // namespace
 
 void StmSend(Context& ctx, ByteView bytes) {
-    if (ctx.state.ConnectionKind == kNetworkKind && ctx.ports.ClientSocket1) {
+    if (ctx.state.ConnectionKind == ConnectionKind::Network && ctx.ports.ClientSocket1) {
         ctx.ports.ClientSocket1->send(bytes);
-    } else if (ctx.state.ConnectionKind == kSerialKind && ctx.ports.ComPort1) {
+    } else if (ctx.state.ConnectionKind == ConnectionKind::Serial && ctx.ports.ComPort1) {
         ctx.ports.ComPort1->write(bytes);
     }
 }
@@ -35,7 +33,7 @@ void StmClearRx(Context& ctx) {
 void StmWaitRx(Context& ctx, std::size_t wanted, std::chrono::milliseconds limit) {
     wanted = std::min(wanted, SharedState::kRxBufferSize);
     SerialPort* port = ctx.ports.ComPort1;
-    if (ctx.state.ConnectionKind == kSerialKind && port && port->isOpen()) {
+    if (ctx.state.ConnectionKind == ConnectionKind::Serial && port && port->isOpen()) {
         if (rxCount(ctx) < wanted) {
             Bytes arrived = port->read(wanted - rxCount(ctx), limit);
             ctx.state.appendRx(arrived);
@@ -43,7 +41,7 @@ void StmWaitRx(Context& ctx, std::size_t wanted, std::chrono::milliseconds limit
         ctx.ProcessMessages();
         return;
     }
-    if (ctx.state.ConnectionKind == kNetworkKind) {
+    if (ctx.state.ConnectionKind == ConnectionKind::Network) {
         const auto deadline = ctx.clock.now() + limit;
         for (;;) {
             ctx.ProcessMessages();

@@ -14,7 +14,7 @@ namespace kv {
 inline constexpr auto kStmCommandPoll = std::chrono::milliseconds(100);
 inline constexpr int kStmCommandPolls = 101;
 
-// ConnectionKind 1: sends on ClientSocket1; 2: writes to ComPort1; otherwise nothing.
+// A network device: sends on ClientSocket1; a serial one: writes to ComPort1; else nothing.
 void StmSend(Context& ctx, ByteView bytes);
 
 // Sends a command (7F alone, any other code with its complement), logs "-> ..." and

@@ -16,10 +16,7 @@ namespace kv {
 
 namespace {
 
-constexpr int kNetworkKind = 1;
 
-constexpr auto kAckPoll = std::chrono::milliseconds(15);
-constexpr int kAckPolls = 101;
 // The tunnel delivers a read-back in pieces; each may take this long to show up.
 constexpr auto kTunnelChunkPoll = std::chrono::milliseconds(5);
 constexpr int kTunnelChunkPolls = 200;
@@ -33,7 +30,7 @@ struct TransferStep {
     const char* tunnelRefused;
 };
 enum Step { kWriteCommand, kWriteAddress, kWriteData, kReadCommand, kReadAddress, kReadData };
-constexpr std::array<TransferStep, 6> kSteps{{
+constexpr std::array<TransferStep, kStmTransferSteps> kSteps{{
     {"No response received.", "NACK received:write memory", "NACK received. 1"},
     {"No response received:write address", "NACK received:write address", "NACK received. 2"},
     {"No response received: write data", "NACK received: write data", "NACK received. 3"},
@@ -44,7 +41,7 @@ constexpr std::array<TransferStep, 6> kSteps{{
 const std::string kVerifyError = "Verify error";
 
 bool onTunnel(const Context& ctx) {
-    return ctx.state.ConnectionKind == kNetworkKind;
+    return ctx.state.ConnectionKind == ConnectionKind::Network;
 }
 
 std::string refusal(const Context& ctx, Step step) {
@@ -68,7 +65,7 @@ bool awaitReply(Context& ctx, std::size_t wanted, std::chrono::milliseconds poll
 std::optional<std::string> sendExpectAck(Context& ctx, ByteView bytes, Step step) {
     StmClearRx(ctx);
     StmSend(ctx, bytes);
-    if (!awaitReply(ctx, 1, kAckPoll, kAckPolls)) return kSteps[step].noReply;
+    if (!awaitReply(ctx, 1, kStmAckPoll, kStmAckPolls)) return kSteps[step].noReply;
     if (ctx.state.RxBuffer[0] != kStmAck) return refusal(ctx, step);
     return std::nullopt;
 }
@@ -76,8 +73,8 @@ std::optional<std::string> sendExpectAck(Context& ctx, ByteView bytes, Step step
 // Asks for the block's bytes back: the bytes after the ACK, or the failure text.
 std::variant<Bytes, std::string> readBlock(Context& ctx, std::size_t size) {
     const std::size_t total = size + 1;  // the ACK and the data
-    const auto poll = onTunnel(ctx) ? kTunnelChunkPoll : kAckPoll;
-    const int polls = onTunnel(ctx) ? kTunnelChunkPolls : kAckPolls;
+    const auto poll = onTunnel(ctx) ? kTunnelChunkPoll : kStmAckPoll;
+    const int polls = onTunnel(ctx) ? kTunnelChunkPolls : kStmAckPolls;
     Bytes collected;
     collected.reserve(total);
     StmClearRx(ctx);
@@ -213,7 +210,11 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
     in.seekg(0);
 
     checkBootloader(ctx);
+    ctx.report_progress(ProgressPhase::Erasing);
     eraseFlash(ctx);
+    const std::uint64_t total = image.wordCount() * StmImage::kWord;
+    std::uint64_t done = 0;
+    ctx.report_progress(ProgressPhase::Programming, done, total);
 
     StmHexSource source(in);
     source.advance();
@@ -231,6 +232,8 @@ void run(Context& ctx, const HexReaderState& reader, const std::string& fileName
                 for (const StmBlock& block : image.takeBlocksCovering(
                          address, static_cast<std::size_t>(source.byteCount()))) {
                     writeBlock(ctx, block);
+                    done += block.data.size();
+                    ctx.report_progress(ProgressPhase::Programming, done, total);
                 }
                 source.advance();
                 break;

@@ -17,7 +17,6 @@ constexpr int kEN = 1;
 constexpr int kCLK = 2;
 constexpr int kDATA = 3;
 
-constexpr int kBootloaderBaud = 57600;
 constexpr int kEvenParityFlag = 1;
 constexpr int kDefaultTunnelPort = 10001;
 
@@ -160,7 +159,7 @@ bool StmUpgradeMatrix(Context& ctx, const HexReaderState& reader, const std::str
         pumpedWait(ctx, kModuleRestartSteps);
         connected = connectTunnel(ctx, ip, kSlowConnectSteps);
     } else {
-        enter_BL_mode(ctx, ip, kBootloaderBaud, kEvenParityFlag);
+        enter_BL_mode(ctx, ip, kStmTunnelBaud, kEvenParityFlag);
         releaseTunnel(ctx);
         connected = connectTunnel(ctx, ip, kFastConnectSteps);
         if (connected && (!StmCommand(ctx, kStmSync) || ctx.state.RxBuffer[0] != kStmAck)) {

@@ -7,6 +7,9 @@
 
 namespace kv {
 
+// Speed of the CPU's bootloader behind the module, in bit/s (8E1).
+inline constexpr int kStmTunnelBaud = 57600;
+
 // The tunnel socket is opened at most this many times while the CPU comes up in its
 // bootloader; each try waits 3 s (1 s after the module's bootloader-mode command).
 inline constexpr int kStmTunnelConnectTries = 10;

@@ -9,6 +9,7 @@
 #include "core/ports/ChannelError.h"
 #include "flash/TftpFlashImage.h"
 #include "flash/TftpPackets.h"
+#include "module/DeviceAnswers.h"
 
 namespace kv {
 
@@ -25,13 +26,14 @@ void FailOnErrorPacket(Context& ctx, const Datagram& answer) {
 }
 
 // The module does not tie its answers to the request (its receiver may answer from
-// another port): whatever else arrives on our local port within the wait is taken as
-// the acknowledgement of the packet just sent.
-void SendAndWait(Context& ctx, UdpSocket& udp, const std::string& host, const Bytes& packet,
+// another port): whatever the device sends to our local port within the wait is taken as
+// the acknowledgement of the packet just sent. Other hosts can neither acknowledge a
+// block nor end the upload.
+void SendAndWait(Context& ctx, UdpSocket& udp, DeviceAnswers& device, const Bytes& packet,
                  std::int64_t blockCounter) {
     for (int attempt = 0; attempt < kTftpSendCount; ++attempt) {
-        udp.sendTo(host, kTftpPort, packet);
-        if (const auto answer = udp.receive(kTftpAnswerWait)) {
+        udp.sendTo(device.address(), kTftpPort, packet);
+        if (const auto answer = device.receive(kTftpAnswerWait)) {
             FailOnErrorPacket(ctx, *answer);
             return;
         }
@@ -54,8 +56,9 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
     const auto size = static_cast<std::uintmax_t>(in.tellg());
     in.seekg(0, std::ios::beg);
 
+    DeviceAnswers device(ctx, udp, host);
     std::int64_t blockCounter = 0;
-    SendAndWait(ctx, udp, host, TftpWriteRequest(kind), blockCounter);
+    SendAndWait(ctx, udp, device, TftpWriteRequest(kind), blockCounter);
 
     std::array<char, kTftpBlockSize> buffer{};
     std::size_t lastRead = 0;
@@ -68,9 +71,14 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
         if (in.bad()) throw KvError("Cannot read file \"" + file + "\"");
         ++blockCounter;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.data());
-        SendAndWait(ctx, udp, host, TftpDataPacket(blockCounter, ByteView(bytes, lastRead)),
+        SendAndWait(ctx, udp, device, TftpDataPacket(blockCounter, ByteView(bytes, lastRead)),
                     blockCounter);
         ctx.set_progress(ProgressPercent(blockCounter, size));
+        ctx.report_progress(ProgressPhase::Uploading,
+                            std::min<std::uint64_t>(static_cast<std::uint64_t>(blockCounter) *
+                                                        kTftpBlockSize,
+                                                    static_cast<std::uint64_t>(size)),
+                            static_cast<std::uint64_t>(size));
     }
     if (in.bad()) throw KvError("Cannot read file \"" + file + "\"");
 
@@ -78,7 +86,7 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
     // empty file, which has no block at all) the module needs an empty one to close it.
     if (lastRead == kTftpBlockSize || blockCounter == 0) {
         ++blockCounter;
-        SendAndWait(ctx, udp, host, TftpDataPacket(blockCounter, {}), blockCounter);
+        SendAndWait(ctx, udp, device, TftpDataPacket(blockCounter, {}), blockCounter);
     }
     ctx.set_progress(100);
 }
@@ -95,12 +103,13 @@ bool TftpUpload(Context& ctx, const std::string& host, const std::string& file, 
         if (kind != kTftpKindFirmwareImage) return true;
         // The device answers its own text when the image does not match; any reply but
         // this exact line (line feed included) fails the row without a box.
+        ctx.report_progress(ProgressPhase::Verifying);
         if (VerifyFlashImage(ctx, file, host) == kFlashImageConfirmed) return true;
-        ctx.state.RowOk = false;
+        ctx.fail_row("The device did not confirm the flash image");
         return false;
     } catch (const std::exception& e) {
         if (bindHere) udp.close();
-        ctx.state.RowOk = false;
+        ctx.fail_row(e.what());
         ctx.error_box(std::string("Error while processing:\r") + e.what());
         return false;
     }

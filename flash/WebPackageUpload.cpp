@@ -88,6 +88,13 @@ void FtpUploadWebContent(Context& ctx, const std::string& host, const std::strin
                       content.string() + ")");
     }
     FtpClient& ftp = *ctx.ports.IdFTP1;
+    // Data connections the client refused (from a host other than the device) go to the
+    // log for as long as this upload runs.
+    ftp.setRefusalLog([&ctx](const std::string& text) { ctx.log_line(text); });
+    struct LogDetach {
+        FtpClient& ftp;
+        ~LogDetach() { ftp.setRefusalLog(nullptr); }
+    } detach{ftp};
     try {
         ftp.open(host, port, kFtpUser, kFtpPassword, kFtpTimeout);
         ClearRemoteFolder(ctx, ftp, kWebRoot);

@@ -81,7 +81,7 @@ kv::test::FakeRig& rig() {
         auto& made = kv::fuzz::sharedRig();
         made.addDevice(kAddress, kTunnelPort);
         made.state.CurrentIP = kAddress;
-        made.state.ConnectionKind = 1;
+        made.state.ConnectionKind = kv::ConnectionKind::Network;
         return made;
     }();
     return r;

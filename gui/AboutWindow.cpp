@@ -20,7 +20,7 @@ QLabel* line(QWidget* parent, const char* name, const QString& text, int y, cons
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
+AboutWindow::AboutWindow(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("About"));
     QWidget* p = panel();

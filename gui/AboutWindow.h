@@ -6,14 +6,14 @@ class QPushButton;
 
 namespace kv::gui {
 
-// TForm2: the About window, shown modally by ABOUT.
-class TForm2 : public FramedDialog {
+// AboutWindow: the About window, shown modally by ABOUT.
+class AboutWindow : public FramedDialog {
     Q_OBJECT
   public:
     static constexpr int kWidth = 405;
     static constexpr int kHeight = 233;
 
-    explicit TForm2(QWidget* parent = nullptr);
+    explicit AboutWindow(QWidget* parent = nullptr);
 
     QPushButton* CloseButton = nullptr;
 };

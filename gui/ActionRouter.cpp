@@ -1,7 +1,6 @@
 #include "gui/ActionRouter.h"
 
-#include "actions/OperatorActions.h"
-#include "core/ControllerGrid.h"
+#include "actions/Operations.h"
 #include "gui/AboutWindow.h"
 #include "gui/AddIpWindow.h"
 #include "gui/GuiText.h"
@@ -9,41 +8,51 @@
 
 namespace kv::gui {
 
-ActionRouter::ActionRouter(Post post, TForm1& main, TForm2& about, TAddIPForm& addIp,
+namespace {
+
+constexpr int kFileColumn = 4;
+
+}  // namespace
+
+ActionRouter::ActionRouter(Post post, MainWindow& main, AboutWindow& about, AddIpWindow& addIp,
                            QObject* parent)
     : QObject(parent), post_(std::move(post)), main_(main) {
-    connect(&main, &TForm1::findClicked, this,
-            [this] { post_([](Context& ctx) { Unit1::Panel2Click(ctx); }); });
-    connect(&main, &TForm1::upgradeClicked, this, [this] { upgrade(); });
-    connect(&main, &TForm1::aboutClicked, this, [&about] { about.exec(); });
-    connect(&main, &TForm1::addIpClicked, this, [&addIp] { addIp.exec(); });
-    connect(&addIp, &TAddIPForm::addRequested, this,
+    connect(&main, &MainWindow::findClicked, this,
+            [this] { post_([](Context& ctx) { ops::Find(ctx); }); });
+    connect(&main, &MainWindow::upgradeClicked, this, [this] { upgrade(); });
+    connect(&main, &MainWindow::aboutClicked, this, [&about] { about.exec(); });
+    connect(&main, &MainWindow::addIpClicked, this, [&addIp] { addIp.exec(); });
+    connect(&addIp, &AddIpWindow::addRequested, this,
             [this](const QString& address, bool usePort, const QString& port) {
                 post_([address = fromQ(address), usePort, port = fromQ(port)](Context& ctx) {
-                    Unit1::AddIPButton1Click(ctx, address, usePort, port);
+                    ops::AddAddress(ctx, address, usePort, port);
                 });
             });
-    connect(&main, &TForm1::networkDoubleClicked, this, [this](int index) {
-        post_([index](Context& ctx) { Unit1::TreeView1DblClick(ctx, index); });
+    connect(&main, &MainWindow::networkDoubleClicked, this, [this](int index) {
+        post_([index](Context& ctx) { ops::ConnectNetworkEntry(ctx, index); });
     });
-    connect(&main, &TForm1::comDoubleClicked, this, [this](int index) {
-        post_([index](Context& ctx) { Unit1::TreeView2DblClick(ctx, index); });
+    connect(&main, &MainWindow::comDoubleClicked, this, [this](int index) {
+        post_([index](Context& ctx) { ops::ConnectSerialEntry(ctx, index); });
     });
-    connect(&main, &TForm1::usbDoubleClicked, this,
-            [this](int row) { post_([row](Context& ctx) { Unit1::USBViewDblClick(ctx, row); }); });
-    connect(&main, &TForm1::handleAsChosen, this, [this](int entry, int network, int com) {
-        post_([entry, network, com](Context& ctx) {
-            Unit1::PopupMenu1Click(ctx, static_cast<Unit1::HandleAs>(entry), network, com);
+    connect(&main, &MainWindow::usbDoubleClicked, this,
+            [this](int row) { post_([row](Context& ctx) { ops::ConnectUsbEntry(ctx, row); }); });
+    connect(&main, &MainWindow::handleAsChosen, this, [this](int entry, int network, int com) {
+        // The entries after the choices (Cancel) connect nothing.
+        const auto choices = HandleAsChoices();
+        if (entry < 0 || static_cast<std::size_t>(entry) >= choices.size()) return;
+        post_([as = choices[static_cast<std::size_t>(entry)].id, network, com](Context& ctx) {
+            ops::ConnectAs(ctx, as, network, com);
         });
     });
-    connect(&main, &TForm1::checkCellReleased, this,
-            [this](int row) { post_([row](Context& ctx) { StringGrid1MouseUp(ctx, row); }); });
-    connect(&main, &TForm1::fileCellReleased, this, [this](int column, int row) {
-        post_([column, row](Context& ctx) { StringGrid2MouseUp(ctx, column, row); });
+    connect(&main, &MainWindow::checkCellReleased, this,
+            [this](int row) { post_([row](Context& ctx) { ops::ToggleRow(ctx, row); }); });
+    connect(&main, &MainWindow::fileCellReleased, this, [this](int column, int row) {
+        // Only the "Browse New Firmware" column chooses a file.
+        if (column == kFileColumn) post_([row](Context& ctx) { ops::PickFile(ctx, row); });
     });
-    connect(&main, &TForm1::closeRequested, this, [this] {
+    connect(&main, &MainWindow::closeRequested, this, [this] {
         post_([](Context& ctx) {
-            if (Unit1::FormCloseQuery(ctx)) ctx.ui.closeMainWindow();
+            if (ops::Close(ctx)) ctx.ui.closeMainWindow();
         });
     });
 }
@@ -53,7 +62,7 @@ void ActionRouter::upgrade() {
     main_.enableElement(UiElement::Grids, false);
     main_.enableElement(UiElement::Upgrade, false);
     main_.enableElement(UiElement::Find, false);
-    post_([](Context& ctx) { Unit1::Image9Click(ctx); });
+    post_([](Context& ctx) { ops::Upgrade(ctx); });
     // A separate action, so the controls come back also when the upgrade failed.
     post_([](Context& ctx) {
         ctx.ui.enable(UiElement::Grids, true);

@@ -32,7 +32,7 @@ QPushButton* creamButton(QWidget* parent, const char* name, const QString& text,
 
 }  // namespace
 
-TAddIPForm::TAddIPForm(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
+AddIpWindow::AddIpWindow(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
     setObjectName(QStringLiteral("AddIPForm"));
     setWindowTitle(QStringLiteral("Add IP"));
     QWidget* p = panel();
@@ -68,13 +68,13 @@ TAddIPForm::TAddIPForm(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) 
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TAddIPForm::CheckBox1Click() {
+void AddIpWindow::CheckBox1Click() {
     const bool usePort = CheckBox1->isChecked();
     Label2->setEnabled(usePort);
     Edit2->setEnabled(usePort);
 }
 
-void TAddIPForm::Button1Click() {
+void AddIpWindow::Button1Click() {
     // Nothing typed (blanks count as nothing): the window stays open.
     if (Edit1->text().trimmed().isEmpty()) return;
     // A port that is no number is told while the window is still open; then it closes

@@ -9,15 +9,15 @@ class QPushButton;
 
 namespace kv::gui {
 
-// TAddIPForm: the Add IP window, shown modally by "Add IP". The operator types a
+// AddIpWindow: the Add IP window, shown modally by "Add IP". The operator types a
 // module address and, optionally, the TCP port of its serial tunnel.
-class TAddIPForm : public FramedDialog {
+class AddIpWindow : public FramedDialog {
     Q_OBJECT
   public:
     static constexpr int kWidth = 433;
     static constexpr int kHeight = 119;
 
-    explicit TAddIPForm(QWidget* parent = nullptr);
+    explicit AddIpWindow(QWidget* parent = nullptr);
 
     QLabel* Label1 = nullptr;    // "IP Address:"
     QLineEdit* Edit1 = nullptr;  // address

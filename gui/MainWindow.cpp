@@ -21,6 +21,7 @@
 #include "gui/GuiText.h"
 #include "gui/Pictures.h"
 #include "gui/Widgets.h"
+#include "device/HandleAs.h"
 
 namespace kv::gui {
 
@@ -33,12 +34,8 @@ const QColor kNavy(0, 0, 128);
 
 constexpr const char* kTitle = "Korvandel Bootloader v3.3.2";
 
-// Entries of the Handle-as menu, in the order of Unit1::HandleAs.
-constexpr std::array<const char*, 7> kHandleAsCaptions{
-    "Handle as RV-CTL2",       "Handle as HQLX-FBR",        "Handle as NRV-FK-TW-SN500",
-    "Handle as NRV-TW-SN500S", "Handle as RV6x6-2WQRI-Max", "Handle as NRV5x5",
-    "Handle as LNK-FBR-RC-330"};
-constexpr int kHandleAsCancel = static_cast<int>(kHandleAsCaptions.size());
+// The Handle-as menu's Cancel entry comes after the choices.
+const int kHandleAsCancel = static_cast<int>(HandleAsChoices().size());
 
 constexpr std::array<const char*, 5> kGridCaptions{"Controller Type", "Hardware Version",
                                                    "Bootloader Version", "Firmware Version",
@@ -153,7 +150,7 @@ QLabel* label(QWidget* parent, const QString& text, const QRect& place, const QF
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Korvandel Bootloader"));
     setWindowIcon(applicationIcon());
@@ -183,7 +180,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
     centreOnScreen(this);
 }
 
-void TForm1::buildTitleArea() {
+void MainWindow::buildTitleArea() {
     LogoBox = region(content_, "LogoBox", QRect(0, 0, 110, 80), Qt::black);
     auto* logo = new QLabel(LogoBox);
     logo->setGeometry(LogoBox->rect());
@@ -207,7 +204,7 @@ void TForm1::buildTitleArea() {
     Label12->setAlignment(Qt::AlignCenter);
     Label12->setGeometry(content_->width() - TitleBand->x() - 40, 20, 30, 40);
     Label12->setCursor(Qt::PointingHandCursor);
-    connect(Label12, &ClickLabel::clicked, this, &TForm1::closeRequested);
+    connect(Label12, &ClickLabel::clicked, this, &MainWindow::closeRequested);
 
     auto* dragger = new WindowDragger(this);
     dragger->watch(LogoBox);
@@ -215,7 +212,7 @@ void TForm1::buildTitleArea() {
     dragger->watch(TitleLabel);
 }
 
-void TForm1::buildButtons() {
+void MainWindow::buildButtons() {
     Spacer = region(content_, "Spacer", QRect(0, 80, 110, 40), kBandGrey);
 
     const HoverPanel::Look hover{Qt::black, Qt::white};
@@ -224,7 +221,7 @@ void TForm1::buildButtons() {
     Panel2->setGeometry(0, 120, 110, 80);
     Panel2->addCaption(QStringLiteral("FIND"), arialPx(13, true), Panel2->rect())
         ->setObjectName(QStringLiteral("Panel2Caption"));
-    connect(Panel2, &HoverPanel::clicked, this, &TForm1::findClicked);
+    connect(Panel2, &HoverPanel::clicked, this, &MainWindow::findClicked);
 
     Panel1 = new HoverPanel({kBandGrey, kSilver}, hover, content_);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -240,7 +237,7 @@ void TForm1::buildButtons() {
     Image9 = new ClickImage(upgradePicture(QSize(24, 22)), QPoint(43, 6), Panel1);
     Image9->setObjectName(QStringLiteral("Image9"));
     Image9->setGeometry(Panel1->rect());
-    connect(Image9, &ClickImage::clicked, this, &TForm1::upgradeClicked);
+    connect(Image9, &ClickImage::clicked, this, &MainWindow::upgradeClicked);
     Panel1->setEnabled(false);
 
     Panel7 = new HoverPanel({kButtonGrey, Qt::black}, hover, content_);
@@ -248,17 +245,17 @@ void TForm1::buildButtons() {
     Panel7->setGeometry(0, 280, 110, 80);
     Panel7->addCaption(QStringLiteral("ABOUT"), arialPx(13, true), Panel7->rect())
         ->setObjectName(QStringLiteral("Panel7Caption"));
-    connect(Panel7, &HoverPanel::clicked, this, &TForm1::aboutClicked);
+    connect(Panel7, &HoverPanel::clicked, this, &MainWindow::aboutClicked);
 
     for (HoverPanel* button : {Panel2, Panel1, Panel7}) button->setCursor(Qt::PointingHandCursor);
 }
 
-void TForm1::buildWorkArea() {
+void MainWindow::buildWorkArea() {
     Button1 = new QPushButton(QStringLiteral("Add IP"), WorkArea);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(279, 0, 75, 25);
     Button1->setFont(arialPx(12));
-    connect(Button1, &QPushButton::clicked, this, &TForm1::addIpClicked);
+    connect(Button1, &QPushButton::clicked, this, &MainWindow::addIpClicked);
 
     EthernetBox = box(content_, "EthernetBox", QStringLiteral("Available devices on Ethernet"),
                       QRect(116, 104, 348, 136));
@@ -291,7 +288,7 @@ void TForm1::buildWorkArea() {
         list->viewport()->installEventFilter(this);
 }
 
-void TForm1::buildPropertiesAndMemo() {
+void MainWindow::buildPropertiesAndMemo() {
     PropertiesBox = box(content_, "PropertiesBox", QStringLiteral("Device Properties"),
                         QRect(470, 104, 345, 233));
     const char* captions[] = {"Device Name:", "Serial Number:", "IP address:", "MAC address:"};
@@ -321,7 +318,7 @@ void TForm1::buildPropertiesAndMemo() {
     UDPMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 
-void TForm1::buildControllerGrid() {
+void MainWindow::buildControllerGrid() {
     StringGrid3 = grid(content_, "StringGrid3", 5);
     StringGrid2 = grid(content_, "StringGrid2", 5);
     StringGrid1 = grid(content_, "StringGrid1", 1);
@@ -344,7 +341,7 @@ void TForm1::buildControllerGrid() {
     layoutControllerGrid(1);
 }
 
-void TForm1::layoutControllerGrid(int rows) {
+void MainWindow::layoutControllerGrid(int rows) {
     const ControllerGridGeometry g = kv::gui::layoutControllerGrid(rows);
     StringGrid1->setGeometry(g.checkColumn);
     StringGrid3->setGeometry(g.header);
@@ -354,7 +351,7 @@ void TForm1::layoutControllerGrid(int rows) {
     StringGrid2->setCurrentCell(-1, -1);
 }
 
-void TForm1::buildStatusBar() {
+void MainWindow::buildStatusBar() {
     StatusBar1 = region(
         content_, "StatusBar1",
         QRect(0, content_->height() - kStatusHeight, content_->width(), kStatusHeight), Qt::white);
@@ -375,7 +372,7 @@ void TForm1::buildStatusBar() {
                               ProgressPanel->height());
 }
 
-void TForm1::buildBusyOverlay() {
+void MainWindow::buildBusyOverlay() {
     Panel8 = new QLabel(content_);
     Panel8->setObjectName(QStringLiteral("Panel8"));
     Panel8->setGeometry(317, 166, 257, 80);
@@ -399,14 +396,12 @@ void TForm1::buildBusyOverlay() {
     Timer1->start();
 }
 
-void TForm1::buildPopupMenu() {
+void MainWindow::buildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    for (int i = 0; i < static_cast<int>(kHandleAsCaptions.size()); ++i) {
-        QAction* action =
-            PopupMenu1->addAction(QLatin1String(kHandleAsCaptions[static_cast<std::size_t>(i)]));
-        action->setData(i);
-    }
+    int entry = 0;
+    for (const HandleAsChoice& choice : HandleAsChoices())
+        PopupMenu1->addAction(toQ(HandleAsCaption(choice.id)))->setData(entry++);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(QStringLiteral("Cancel"))->setData(kHandleAsCancel);
     connect(PopupMenu1, &QMenu::triggered, this, [this](QAction* action) {
@@ -415,17 +410,17 @@ void TForm1::buildPopupMenu() {
     });
 }
 
-void TForm1::openPopupMenu(const QPoint& globalPos) {
+void MainWindow::openPopupMenu(const QPoint& globalPos) {
     PopupMenu1->popup(globalPos);
 }
 
-int TForm1::selectedIndex(const QTreeWidget* tree) {
+int MainWindow::selectedIndex(const QTreeWidget* tree) {
     const QList<QTreeWidgetItem*> selected = tree->selectedItems();
     if (selected.isEmpty()) return -1;
     return tree->indexOfTopLevelItem(selected.front());
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
         type != QEvent::MouseButtonRelease) {
@@ -474,7 +469,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (closeAllowed_) {
         event->accept();
         return;
@@ -484,7 +479,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     emit closeRequested();
 }
 
-void TForm1::showControllerRows(const QList<GridRowText>& rows) {
+void MainWindow::showControllerRows(const QList<GridRowText>& rows) {
     const int count = std::max<int>(1, static_cast<int>(rows.size()));
     StringGrid1->setRowCount(count);
     StringGrid2->setRowCount(count);
@@ -498,7 +493,7 @@ void TForm1::showControllerRows(const QList<GridRowText>& rows) {
     layoutControllerGrid(count);
 }
 
-void TForm1::showTreeEntries(QTreeWidget* tree, const QStringList& entries) {
+void MainWindow::showTreeEntries(QTreeWidget* tree, const QStringList& entries) {
     // Updated in place, so the operator's selection survives a refresh.
     while (tree->topLevelItemCount() > entries.size()) {
         delete tree->takeTopLevelItem(tree->topLevelItemCount() - 1);
@@ -512,7 +507,7 @@ void TForm1::showTreeEntries(QTreeWidget* tree, const QStringList& entries) {
     }
 }
 
-void TForm1::showUsbRows(const QList<QStringList>& rows) {
+void MainWindow::showUsbRows(const QList<QStringList>& rows) {
     while (USBView->topLevelItemCount() > rows.size()) {
         delete USBView->takeTopLevelItem(USBView->topLevelItemCount() - 1);
     }
@@ -523,7 +518,7 @@ void TForm1::showUsbRows(const QList<QStringList>& rows) {
     }
 }
 
-void TForm1::showDeviceProperties(const QString& name, const QString& serial, const QString& ip,
+void MainWindow::showDeviceProperties(const QString& name, const QString& serial, const QString& ip,
                                   const QString& mac) {
     Label6->setText(name);
     Label4->setText(serial);
@@ -531,12 +526,12 @@ void TForm1::showDeviceProperties(const QString& name, const QString& serial, co
     Label2->setText(mac);
 }
 
-void TForm1::showProgress(int position, int maximum) {
+void MainWindow::showProgress(int position, int maximum) {
     ProgressBar1->setMaximum(std::max(0, maximum));
     ProgressBar1->setValue(std::clamp(position, 0, std::max(0, maximum)));
 }
 
-void TForm1::enableElement(UiElement element, bool enabled) {
+void MainWindow::enableElement(UiElement element, bool enabled) {
     switch (element) {
         case UiElement::Upgrade:
             Panel1->setEnabled(enabled);
@@ -554,7 +549,7 @@ void TForm1::enableElement(UiElement element, bool enabled) {
     }
 }
 
-void TForm1::restartBusyTimer() {
+void MainWindow::restartBusyTimer() {
     Timer1->stop();
     Timer1->start();
 }

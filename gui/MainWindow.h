@@ -29,12 +29,12 @@ struct GridRowText {
     QStringList cells;  // the five text columns
 };
 
-// TForm1: the main window. A frameless black window with its own title band, the
+// MainWindow: the main window. A frameless black window with its own title band, the
 // FIND / UPGRADE / ABOUT buttons, the device lists, the "Device Properties" and
 // "Communication" boxes, the controller grid, the busy overlay and the status line.
 // It only draws and reports the operator's actions as signals; the procedures run on
 // the engine.
-class TForm1 : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 820;
@@ -47,7 +47,7 @@ class TForm1 : public QWidget {
     // The progress bar leaves this much of its status panel free on the right.
     static constexpr int kProgressBarInset = 15;
 
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit MainWindow(QWidget* parent = nullptr);
 
     // Parent of every region; the region coordinates count from its top-left corner.
     QWidget* content() const { return content_; }
@@ -72,23 +72,23 @@ class TForm1 : public QWidget {
     QGroupBox* CommunicationBox = nullptr;
     QTreeWidget* TreeView1 = nullptr;  // network devices
     QTreeWidget* TreeView2 = nullptr;  // COM ports
-    QTreeWidget* USBView = nullptr;
+    QTreeWidget* USBView = nullptr;  // USB devices
     QLabel* Label6 = nullptr;        // device name
     QLabel* Label4 = nullptr;        // serial number
     QLabel* Label8 = nullptr;        // IP address
     QLabel* Label2 = nullptr;        // MAC address
     QCheckBox* CheckBox1 = nullptr;  // quick bootload
-    QPlainTextEdit* UDPMemo = nullptr;
+    QPlainTextEdit* UDPMemo = nullptr;  // the "Communication" memo
     QTableWidget* StringGrid1 = nullptr;  // check column
     QTableWidget* StringGrid3 = nullptr;  // header row
     QTableWidget* StringGrid2 = nullptr;  // controller rows
     QLabel* Panel8 = nullptr;             // busy overlay
-    QTimer* Timer1 = nullptr;
+    QTimer* Timer1 = nullptr;  // hides the busy overlay
     QWidget* StatusBar1 = nullptr;
     QLabel* StatusText = nullptr;      // first status panel
     QWidget* ProgressPanel = nullptr;  // second status panel
     QProgressBar* ProgressBar1 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;  // the "Handle as" menu
 
     // Display operations; GUI thread only.
     void showControllerRows(const QList<GridRowText>& rows);

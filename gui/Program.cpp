@@ -27,10 +27,10 @@ constexpr auto kReleaseChannelsWait = std::chrono::seconds(30);
 
 struct Program::Components {
     // Declared in creation order; destroyed in reverse, the windows last.
-    TForm1 main;
-    TForm2 about{&main};
-    TForm3 report{&main};
-    TAddIPForm addIp{&main};
+    MainWindow main;
+    AboutWindow about{&main};
+    ReportWindow report{&main};
+    AddIpWindow addIp{&main};
     QtUi ui{main, report};
     SharedState state;
     LogFile log;
@@ -57,7 +57,7 @@ Program::~Program() {
     shutDown();
 }
 
-void Program::start(const Unit1::StartFolders& folders) {
+void Program::start(const ops::StartFolders& folders) {
     Components& p = *components_;
     if (p.started) return;
     p.started = true;
@@ -69,7 +69,7 @@ void Program::start(const Unit1::StartFolders& folders) {
     // to later copies); it is shown once the log is open.
     p.main.winId();
     p.engine.post([&p, folders](Context& ctx) {
-        Unit1::FormCreate(ctx, folders);
+        ops::Start(ctx, folders);
         // The window appears once the log is open and the state reset, so the log's
         // messages come before it, as in a window's own creation.
         QMetaObject::invokeMethod(
@@ -88,16 +88,16 @@ void Program::shutDown() {
     if (!released) p.releaseChannels();
 }
 
-TForm1& Program::mainWindow() {
+MainWindow& Program::mainWindow() {
     return components_->main;
 }
-TForm2& Program::aboutWindow() {
+AboutWindow& Program::aboutWindow() {
     return components_->about;
 }
-TForm3& Program::reportWindow() {
+ReportWindow& Program::reportWindow() {
     return components_->report;
 }
-TAddIPForm& Program::addIpWindow() {
+AddIpWindow& Program::addIpWindow() {
     return components_->addIp;
 }
 QtUi& Program::ui() {

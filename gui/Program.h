@@ -2,14 +2,14 @@
 
 #include <memory>
 
-#include "actions/OperatorActions.h"
+#include "actions/Operations.h"
 
 namespace kv::gui {
 
-class TForm1;
-class TForm2;
-class TForm3;
-class TAddIPForm;
+class MainWindow;
+class AboutWindow;
+class ReportWindow;
+class AddIpWindow;
 class QtUi;
 
 // The running program: the four windows (created in the order main, About, report,
@@ -25,15 +25,15 @@ class Program {
 
     // Starts the engine (channels first, then the main window's creation handler) and
     // shows the main window.
-    void start(const Unit1::StartFolders& folders);
+    void start(const ops::StartFolders& folders);
     // Stops the engine after releasing the channels on its thread; the windows stay until
     // the Program is destroyed. Safe to call twice.
     void shutDown();
 
-    TForm1& mainWindow();
-    TForm2& aboutWindow();
-    TForm3& reportWindow();
-    TAddIPForm& addIpWindow();
+    MainWindow& mainWindow();
+    AboutWindow& aboutWindow();
+    ReportWindow& reportWindow();
+    AddIpWindow& addIpWindow();
     QtUi& ui();
 
   private:

@@ -26,7 +26,7 @@ QStringList toQ(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-QtUi::QtUi(TForm1& main, TForm3& report) : main_(main), report_(report) {
+QtUi::QtUi(MainWindow& main, ReportWindow& report) : main_(main), report_(report) {
     quickBootload_.store(main_.CheckBox1->isChecked());
     QObject::connect(main_.CheckBox1, &QCheckBox::toggled, &main_,
                      [this](bool checked) { quickBootload_.store(checked); });
@@ -164,7 +164,7 @@ void QtUi::errorBox(const std::string& text) {
     });
 }
 
-MsgButton QtUi::ask(const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
+MsgButton QtUi::ask(QuestionId, const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
                     int defaultIndex) {
     MsgButton answer = safeAnswer(buttons, defaultIndex);
     if (down_.load()) return answer;

@@ -6,8 +6,8 @@
 
 namespace kv::gui {
 
-class TForm1;
-class TForm3;
+class MainWindow;
+class ReportWindow;
 
 // The Ui port on the Qt windows. The engine calls it from its own thread: display
 // calls are queued to the GUI thread and return at once; questions, message boxes,
@@ -15,7 +15,7 @@ class TForm3;
 // Called on the GUI thread itself, everything runs directly.
 class QtUi : public Ui {
   public:
-    QtUi(TForm1& main, TForm3& report);
+    QtUi(MainWindow& main, ReportWindow& report);
 
     void memoLine(const std::string& line) override;
     void statusText(const std::string& text) override;
@@ -33,7 +33,7 @@ class QtUi : public Ui {
 
     void messageBox(const std::string& text) override;
     void errorBox(const std::string& text) override;
-    MsgButton ask(const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
+    MsgButton ask(QuestionId id, const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
                   int defaultIndex) override;
     std::optional<std::string> openFile(const std::string& filter) override;
     void showReport(const std::vector<std::string>& lines, const std::string& verdict,
@@ -58,8 +58,8 @@ class QtUi : public Ui {
     void call(F&& work);
     bool onGuiThread() const;
 
-    TForm1& main_;
-    TForm3& report_;
+    MainWindow& main_;
+    ReportWindow& report_;
     std::atomic<bool> quickBootload_{false};
     std::atomic<bool> down_{false};
 };

@@ -21,7 +21,7 @@ void setVerdictColor(QLabel* label, const QColor& color) {
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
+ReportWindow::ReportWindow(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Upgrade report"));
     QWidget* p = panel();
@@ -53,13 +53,13 @@ TForm3::TForm3(QWidget* parent) : FramedDialog(kWidth, kHeight, parent) {
     connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TForm3::setReport(const QStringList& lines, const QString& verdict, bool success) {
+void ReportWindow::setReport(const QStringList& lines, const QString& verdict, bool success) {
     Memo1->setPlainText(lines.join(QLatin1Char('\n')));
     Label3->setText(verdict);
     setVerdictColor(Label3, success ? kSuccessGreen : kFailureRed);
 }
 
-QColor TForm3::verdictColor() const {
+QColor ReportWindow::verdictColor() const {
     return Label3->palette().color(QPalette::WindowText);
 }
 

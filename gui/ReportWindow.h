@@ -10,15 +10,15 @@ class QPushButton;
 
 namespace kv::gui {
 
-// TForm3: the upgrade report window: the report text (Memo1), the verdict (Label3)
+// ReportWindow: the upgrade report window: the report text (Memo1), the verdict (Label3)
 // and an OK button. Filled and shown modally at the end of an upgrade.
-class TForm3 : public FramedDialog {
+class ReportWindow : public FramedDialog {
     Q_OBJECT
   public:
     static constexpr int kWidth = 308;
     static constexpr int kHeight = 257;
 
-    explicit TForm3(QWidget* parent = nullptr);
+    explicit ReportWindow(QWidget* parent = nullptr);
 
     // Report lines and verdict: green when every row succeeded, red otherwise.
     void setReport(const QStringList& lines, const QString& verdict, bool success);

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "core/ports/ChannelError.h"
+#include "module/DeviceAnswers.h"
 #include "module/GpioMessages.h"
 
 namespace kv {
@@ -12,7 +13,6 @@ namespace {
 constexpr auto kGpioAnswerWait = std::chrono::milliseconds(2000);
 // The shift register's inputs need the line to settle between edges.
 constexpr auto kClockPause = std::chrono::milliseconds(3);
-constexpr auto kResetPause = std::chrono::milliseconds(300);
 
 const char* lineName(int line) {
     switch (line) {
@@ -35,11 +35,12 @@ UdpSocket& gpioClient(Context& ctx) {
     return *udp;
 }
 
-// One message and the wait for the module's answer, whose content nobody needs.
+// One message and the wait for the module's answer, whose content nobody needs; only
+// the module's own answer ends the wait early.
 void exchange(Context& ctx, const std::string& address, const GpioMessage& message) {
     UdpSocket& udp = gpioClient(ctx);
     udp.sendTo(address, kGpioPort, message);
-    (void)udp.receive(kGpioAnswerWait);
+    (void)DeviceAnswers(ctx, udp, address).receive(kGpioAnswerWait);
 }
 
 void detailLine(Context& ctx, const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "core/Context.h"
@@ -23,6 +24,8 @@ void set_shift_register(Context& ctx, const std::array<int, 8>& bits, int finalL
 void enter_BL_mode(Context& ctx, const std::string& address, int baud, int parityFlag);
 void exit_BL_mode(Context& ctx, const std::string& address);
 void reset_GPIO_lines(Context& ctx, const std::string& address);
+// The pulse reset_GPIO_lines holds the lines for.
+inline constexpr auto kResetPause = std::chrono::milliseconds(300);
 
 // The module's serial channel, rewritten through its set-up record on TCP 30718 with
 // TcpClient1. Failures are shown to the operator ("Error in Setup:\r" + text) and are

@@ -1,14 +1,21 @@
 #include "PocoFtpClient.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/DialogSocket.h>
 #include <Poco/Net/FTPClientSession.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/Timespan.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <istream>
+#include <set>
 
 #include "core/ports/ChannelError.h"
 
@@ -29,6 +36,57 @@ auto guarded(F&& call) {
         rethrow(e);
     }
 }
+
+// The library's active mode takes the first connection to the port named in PORT from
+// any address; another host on the network could then read the upload or hand us a
+// listing of its choosing. Here only the server's own address may connect: any other
+// connection is closed (its host named in the log once per wait), and the wait goes on
+// within the same time-out. What goes to the server (PORT, then the command) is unchanged.
+class DeviceOnlyFtpSession : public Poco::Net::FTPClientSession {
+  public:
+    DeviceOnlyFtpSession(const Poco::Net::StreamSocket& control,
+                         std::function<void(const std::string&)> refused)
+        : FTPClientSession(control, true), refused_(std::move(refused)) {}
+
+  protected:
+    Poco::Net::StreamSocket establishDataConnection(const std::string& command,
+                                                    const std::string& arg) override {
+        using Poco::Net::FTPException;
+        if (getPassive() || !_pControlSocket) {
+            return FTPClientSession::establishDataConnection(command, arg);
+        }
+        const Poco::Net::IPAddress server = _pControlSocket->peerAddress().host();
+        Poco::Net::ServerSocket listener(
+            Poco::Net::SocketAddress(_pControlSocket->address().host(), 0));
+        sendPortCommand(listener.address());
+        std::string response;
+        const int status = sendCommand(command, arg, response);
+        if (!isPositivePreliminary(status))
+            throw FTPException(command + " command failed", response);
+
+        std::set<std::string> refusedHosts;  // named once per wait, however often they try
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::microseconds(getTimeout().totalMicroseconds());
+        for (;;) {
+            const auto left = std::max(std::chrono::microseconds(0),
+                                       std::chrono::duration_cast<std::chrono::microseconds>(
+                                           deadline - std::chrono::steady_clock::now()));
+            if (!listener.poll(Poco::Timespan(left.count()), Poco::Net::Socket::SELECT_READ)) {
+                throw FTPException("The server has not initiated a data connection");
+            }
+            Poco::Net::SocketAddress from;
+            Poco::Net::StreamSocket connection = listener.acceptConnection(from);
+            if (from.host() == server) return connection;
+            connection.close();
+            if (!refusedHosts.insert(from.host().toString()).second) continue;
+            refused_("Refused an FTP data connection from " + from.toString() +
+                     ", not the device " + server.toString());
+        }
+    }
+
+  private:
+    std::function<void(const std::string&)> refused_;
+};
 
 }  // namespace
 
@@ -58,7 +116,8 @@ void PocoFtpClient::open(const std::string& host, int port, const std::string& u
         Poco::Net::StreamSocket socket;
         socket.connect(Poco::Net::SocketAddress(host, static_cast<Poco::UInt16>(port)), wait);
         socket.setReceiveTimeout(wait);
-        auto session = std::make_unique<Poco::Net::FTPClientSession>(socket, true);
+        auto session = std::make_unique<DeviceOnlyFtpSession>(
+            socket, [this](const std::string& text) { logRefusal(text); });
         session->setTimeout(wait);
         session->setPassive(false, false);
         session->login(user, password);

@@ -65,4 +65,8 @@ std::optional<Datagram> QtUdpSocket::receive(std::chrono::milliseconds timeout) 
                     Bytes(data.begin(), data.end())};
 }
 
+std::string QtUdpSocket::addressOf(const std::string& host) {
+    return dotted(resolve(host));
+}
+
 }  // namespace kv

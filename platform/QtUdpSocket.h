@@ -15,6 +15,7 @@ class QtUdpSocket : public UdpSocket {
     void close() override { socket_.close(); }
     void sendTo(const std::string& address, std::uint16_t port, ByteView data) override;
     std::optional<Datagram> receive(std::chrono::milliseconds timeout) override;
+    std::string addressOf(const std::string& host) override;
 
   private:
     QUdpSocket socket_;

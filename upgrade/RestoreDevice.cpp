@@ -10,13 +10,6 @@ namespace kv {
 
 namespace {
 
-using std::chrono::milliseconds;
-
-constexpr auto kSelectPause = milliseconds(100);
-constexpr auto kShiftPause = milliseconds(100);
-constexpr auto kCloseSettle = milliseconds(150);
-constexpr auto kCardReleaseRound = milliseconds(1000);
-constexpr int kCardReleaseRounds = 11;
 constexpr int kEepromCommand = 5;
 constexpr std::int64_t kFibreFlagAddress = 1023;
 constexpr int kLineEn = 1;
@@ -37,7 +30,7 @@ bool DirectSetup(const SharedState& s) {
 }
 
 MsgButton AskUnreachable(Context& ctx) {
-    return ctx.ask(kUnreachable, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
+    return ctx.ask(QuestionId::RestoreUnreachable, kUnreachable, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
                    static_cast<int>(MsgButton::Cancel));
 }
 
@@ -113,6 +106,7 @@ void CloseConnections(Context& ctx) {
 }  // namespace
 
 void RestoreDeviceAfterUpgrade(Context& ctx) {
+    ctx.report_progress(ProgressPhase::Restoring);
     SharedState& s = ctx.state;
     EepromByteClear(ctx);
     const std::string first = FirstRowType(ctx);
@@ -158,49 +152,48 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
     ctx.ui.enable(UiElement::ComTree, true);
 }
 
-bool FormCloseQuery(Context& ctx) {
-    SharedState& s = ctx.state;
-    if (ctx.ask("Do you really want to exit?", DialogKind::Confirmation,
+bool CloseProgram(Context& ctx) {
+    if (ctx.ask(QuestionId::ConfirmExit, "Do you really want to exit?", DialogKind::Confirmation,
                 {MsgButton::Yes, MsgButton::Cancel},
                 static_cast<int>(MsgButton::Cancel)) != MsgButton::Yes) {
         return false;
     }
-    if (!s.HexFileOpened) {
-        EepromByteClear(ctx);
-        if (s.CurrentIP != "0.0.0.0") {
-            const std::string first = FirstRowType(ctx);
-            const bool noCpu = first != kCpuMatrix && first != kCpuModular;
-            TcpClient& tunnel = *ctx.ports.TcpClient1;
-            if (tunnel.connected()) Disconnect(tunnel);
-            ctx.showBusy("Closing connections ...");
-            Connect(tunnel);
-            if (tunnel.connected()) {
-                ctx.ProcessMessages();
-                if (noCpu) {
-                    CardReleaseAndWait(ctx);
-                } else if (DirectSetup(s) || first == kCpuModular) {
-                    setup_57600_none(ctx, s.CurrentIP);
-                } else {
-                    ReleaseSequence(ctx);
-                }
-            } else {
-                if (AskUnreachable(ctx) != MsgButton::Yes) {
-                    ctx.hideBusy();
-                    return false;  // connections are left as they are
-                }
-                if (noCpu) {
-                    CardRelease(ctx);
-                } else if (DirectSetup(s) || first == kCpuModular) {
-                    setup_57600_none(ctx, s.CurrentIP);
-                } else {
-                    ReleaseSequence(ctx);
-                }
-            }
-            ctx.hideBusy();
-            CloseConnections(ctx);
-        }
-    }
+    if (!RestoreOnClose(ctx)) return false;
     ctx.log.close();
+    return true;
+}
+
+bool RestoreOnClose(Context& ctx) {
+    SharedState& s = ctx.state;
+    if (s.HexFileOpened) return true;
+    EepromByteClear(ctx);
+    if (s.CurrentIP == "0.0.0.0") return true;
+    const std::string first = FirstRowType(ctx);
+    const bool noCpu = first != kCpuMatrix && first != kCpuModular;
+    TcpClient& tunnel = *ctx.ports.TcpClient1;
+    if (tunnel.connected()) Disconnect(tunnel);
+    ctx.showBusy("Closing connections ...");
+    Connect(tunnel);
+    const bool answers = tunnel.connected();
+    if (answers) {
+        ctx.ProcessMessages();
+    } else if (AskUnreachable(ctx) != MsgButton::Yes) {
+        ctx.hideBusy();
+        return false;  // connections are left as they are
+    }
+    if (noCpu) {
+        if (answers) {
+            CardReleaseAndWait(ctx);
+        } else {
+            CardRelease(ctx);
+        }
+    } else if (DirectSetup(s) || first == kCpuModular) {
+        setup_57600_none(ctx, s.CurrentIP);
+    } else {
+        ReleaseSequence(ctx);
+    }
+    ctx.hideBusy();
+    CloseConnections(ctx);
     return true;
 }
 

@@ -24,7 +24,7 @@ void RunUpgrade(Context& ctx) {
     try {
         if (IsTwistedPairTransmitter(first)) {
             UpgradeSerialDevice(ctx);
-        } else if (ctx.state.ConnectionKind == 3) {
+        } else if (ctx.state.ConnectionKind == ConnectionKind::Usb) {
             UpgradeUsbDevice(ctx);
         } else {
             UpgradeNetworkDevice(ctx);

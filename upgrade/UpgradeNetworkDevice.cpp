@@ -7,9 +7,11 @@
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "UpgradeWaits.h"
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
+#include "firmware/HexDataBytes.h"
 #include "firmware/HexFile.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFlash.h"
@@ -26,18 +28,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr auto kCardSelectSettle = milliseconds(500);
 constexpr auto kDirectSetupSettle = milliseconds(500);
 constexpr int kDirectSetupSettleRounds = 8;
 constexpr auto kShiftSettle = milliseconds(100);
 constexpr auto kClockPulse = milliseconds(3);
 constexpr auto kSelectSettle = milliseconds(500);
-constexpr auto kRowPause = milliseconds(1500);
-constexpr auto kAfterImageFirst = milliseconds(2000);
-constexpr auto kAfterImageSecond = milliseconds(2500);
-constexpr auto kBeforeWebContent = milliseconds(2000);
-constexpr int kBeforeWebContentRounds = 3;
-constexpr auto kRestartReconnectPause = milliseconds(300);
 constexpr auto kRestartRetryPause = milliseconds(2000);
 constexpr int kRestartRetries = 3;
 // Bytes that start a fibre card's firmware after a successful run.
@@ -180,11 +175,15 @@ void ProgramPicRow(Context& ctx, const TControllerRec& row) {
     ctx.show_status("Programming & Verifying " + type + "...");
     detailShown(ctx, "Programming & Verifying " + type + "...");
     if (ctx.state.RowOk) {
+        std::ifstream measured(row.FirmwareFile, std::ios::binary);
+        const std::uint64_t total = HexDataBytes(measured);
         std::ifstream in(row.FirmwareFile, std::ios::binary);
-        const int badRecord = PicProgramHexFile(ctx, up.pic, up.hex, ctx.ui.quickBootload(), in);
+        const int badRecord =
+            PicProgramHexFile(ctx, up.pic, up.hex, ctx.quickBootload(), in, total);
         // A pass that stopped before the end of the file (bad record, read error, verify
         // error, lost link) left the card erased or half written.
-        if (badRecord != 0 || in.bad() || !in.eof()) ctx.state.RowOk = false;
+        if (badRecord != 0 || in.bad() || !in.eof())
+            ctx.fail_row("The programming pass stopped before the end of the file");
     }
 }
 
@@ -272,9 +271,96 @@ void UploadWebPackage(Context& ctx, const TMatrixRec& device, std::size_t index)
     FtpUploadWebContent(ctx, ip, ctx.state.AppDataFolder);
 }
 
+// The rows of a run and what each one is, in the order they run: the microcontroller rows
+// first, then the module's image rows at the end of the list.
+enum class RowKind { Card, Cpu, WebServerImage, WebPackage, WebContentImage };
+struct RowStep {
+    std::size_t index;
+    RowKind kind;
+};
+
+std::vector<RowStep> RowSteps(const TMatrixRec& device, std::int64_t cpuRows, int trailing,
+                              bool direct) {
+    const auto& rows = device.Controllers;
+    const auto count = static_cast<std::int64_t>(rows.size());
+    const std::string& first = rows.front().ControllerType;
+    std::vector<RowStep> steps;
+    for (std::int64_t r = 0; r < std::min(cpuRows, count); ++r) {
+        const auto index = static_cast<std::size_t>(r);
+        const std::string& type = rows[index].ControllerType;
+        steps.push_back({index, type == kCpuMatrix || type == kCpuModular ? RowKind::Cpu
+                                                                           : RowKind::Card});
+    }
+    // The first image row: the web server image, or the web package of a matrix CPU.
+    if (count - trailing >= 0 && count - trailing < count) {
+        steps.push_back({static_cast<std::size_t>(count - trailing),
+                         first != kCpuMatrix || direct ? RowKind::WebServerImage
+                                                       : RowKind::WebPackage});
+    }
+    // The second image row: the web content image.
+    if (trailing == 2 && count >= 1)
+        steps.push_back({static_cast<std::size_t>(count - 1), RowKind::WebContentImage});
+    return steps;
+}
+
+// A PIC card through its serial bootloader, reached by the select lines or the shift
+// register; a network device's card first needs its route set up.
+void UpgradeCardRow(Context& ctx, const TMatrixRec& device, std::size_t index,
+                    const TControllerRec& row, int& shiftLast) {
+    if (ctx.state.ConnectionKind == ConnectionKind::Network &&
+        !PreparePicTarget(ctx, device, index, shiftLast)) {
+        ctx.fail_row("The tunnel to the card did not come up");
+        return;
+    }
+    ProgramPicRow(ctx, row);
+}
+
+// An STM32 CPU through the chip's system bootloader; only a network device has one.
+void UpgradeCpuRow(Context& ctx, const TMatrixRec& device, const TControllerRec& row) {
+    SharedState& s = ctx.state;
+    if (s.ConnectionKind != ConnectionKind::Network) return;
+    const std::string& file = device.Controllers.front().FirmwareFile;
+    const bool programmed =
+        row.ControllerType == kCpuMatrix
+            ? StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP, file)
+            : StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP, file);
+    if (!programmed) ctx.fail_row("The CPU was not programmed");
+}
+
+// A module image by TFTP: the web server image, or the web content image after the
+// module has had time to settle from the row before.
+void UpgradeImageRow(Context& ctx, const TMatrixRec& device, std::size_t index,
+                     const TControllerRec& row, RowKind kind) {
+    const bool content = kind == RowKind::WebContentImage;
+    if (content) {
+        for (int i = 0; i < kBeforeWebContentRounds; ++i) {
+            if (i) ctx.ProcessMessages();
+            ctx.sleep(kBeforeWebContent);
+        }
+    }
+    ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+    detailLogged(ctx, content ? "Upgrading Web Content ..." : "Upgrading Web Server ...");
+    TftpUpload(ctx, ctx.state.CurrentIP, row.FirmwareFile,
+               content ? kTftpKindWebContent : TftpWebServerKind(device.MAC));
+    ClearRow(ctx, index);
+    ctx.ports.TFTP1->close();
+    if (!content) waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
+}
+
+// The end of a microcontroller row: the bar full, then empty, and a pause.
+void FinishControllerRow(Context& ctx) {
+    ctx.set_progress(100);
+    ctx.show_status("Done!");
+    ctx.set_progress(0);
+    detailShown(ctx, "Done!");
+    ctx.sleep(kRowPause);
+}
+
 }  // namespace
 
 void UpgradeNetworkDevice(Context& ctx) {
+    RunResult& result = upgradeState(ctx).lastRun;
+    result = RunResult{};
     SharedState& s = ctx.state;
     TMatrixRec* device = s.selectedDevice();
     const bool hasRows = device && !device->Controllers.empty();
@@ -287,7 +373,7 @@ void UpgradeNetworkDevice(Context& ctx) {
     if (direct) s.TrailingRowCount = 2;
     s.HexFileOpened = false;
     if (!hasRows || !AnySelected(device->Controllers)) {
-        ctx.message_box(kNoControllerSelected);
+        EndWithoutRun(ctx, result, RunEnd::NothingSelected, kNoControllerSelected);
         return;
     }
     // Message pumping during the run may add or drop DeviceList entries (USB changes),
@@ -298,24 +384,27 @@ void UpgradeNetworkDevice(Context& ctx) {
         const auto* live = s.selectedControllers();
         return live && index < live->size() ? (*live)[index] : TControllerRec{};
     };
-    if (!ConfirmUpgrade(ctx)) return;
+    if (!ConfirmUpgrade(ctx)) {
+        result.end = RunEnd::Declined;
+        return;
+    }
 
     const auto count = static_cast<std::int64_t>(rows.size());
     // A serial-attached device's rows are all microcontroller rows (two at most).
     std::int64_t cpuRows = count - s.TrailingRowCount;
-    if (s.ConnectionKind == 2) cpuRows = kSerialCpuRows;
+    if (s.ConnectionKind == ConnectionKind::Serial) cpuRows = kSerialCpuRows;
     const auto imageStart = static_cast<std::size_t>(std::max<std::int64_t>(0, cpuRows));
     // The files as the operator chose them, before anything reads them.
     std::vector<FileStamp> stamps;
     for (const auto& row : rows) stamps.push_back(StampOf(row.FirmwareFile));
     if (std::string errors = ValidateRows(ctx, rows, imageStart); !errors.empty()) {
-        ctx.message_box(kWarningStart + errors);
+        EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);
         return;
     }
 
     UpgradeReport report;
     report.start(ctx);
-    if (s.ConnectionKind == 2) s.TrailingRowCount = 2;
+    if (s.ConnectionKind == ConnectionKind::Serial) s.TrailingRowCount = 2;
     upgradeState(ctx).bootloaderModeEntered = false;
     upgradeState(ctx).cardLatched = false;
 
@@ -323,94 +412,40 @@ void UpgradeNetworkDevice(Context& ctx) {
     // as FAILED, and the run still ends with the report and the device restored.
     constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
     std::size_t current = kNoRow;
-    auto finishRow = [&](const std::string& type) {
-        if (current != kNoRow && !rows[current].FirmwareFile.empty() &&
-            !FileUnchanged(ctx, rows[current].FirmwareFile, stamps[current])) {
-            s.RowOk = false;
-        }
-        report.addRow(type, s.RowOk);
-        current = kNoRow;
-    };
     try {
-        // Microcontroller rows.
         int shiftLast = 0;
-        for (std::int64_t r = 0; r < cpuRows; ++r) {
-            auto index = static_cast<std::size_t>(r);
-            if (index >= rows.size()) continue;
-            const TControllerRec row = liveRow(index);
+        for (const RowStep& step : RowSteps(snapshot, cpuRows, s.TrailingRowCount, direct)) {
+            // A row already upgraded in this run (a serial device's rows are listed twice)
+            // has been cleared.
+            const TControllerRec row = liveRow(step.index);
             if (row.FirmwareFile.empty() || !row.Selected) continue;
             // An interrupted run attempts no further row.
             ctx.checkInterrupt();
-            current = index;
+            current = step.index;
+            report.beginRow(ctx, step.index, row);
             s.RowOk = true;
-            const std::string& type = row.ControllerType;
-            bool programPic = type != kCpuMatrix && type != kCpuModular;
-            if (s.ConnectionKind == 1) {
-                if (type == kCpuMatrix) {
-                    s.RowOk = StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                               rows.front().FirmwareFile) &&
-                              s.RowOk;
-                } else if (type == kCpuModular) {
-                    s.RowOk = StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP,
-                                                rows.front().FirmwareFile) &&
-                              s.RowOk;
-                } else if (!PreparePicTarget(ctx, snapshot, index, shiftLast)) {
-                    s.RowOk = false;
-                    programPic = false;
-                }
+            switch (step.kind) {
+                case RowKind::Card:
+                    UpgradeCardRow(ctx, snapshot, step.index, row, shiftLast);
+                    break;
+                case RowKind::Cpu:
+                    UpgradeCpuRow(ctx, snapshot, row);
+                    break;
+                case RowKind::WebServerImage:
+                case RowKind::WebContentImage:
+                    UpgradeImageRow(ctx, snapshot, step.index, row, step.kind);
+                    break;
+                case RowKind::WebPackage:
+                    ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
+                    UploadWebPackage(ctx, snapshot, step.index);
+                    break;
             }
-            if (programPic) ProgramPicRow(ctx, row);
-
-            ctx.set_progress(100);
-            ctx.show_status("Done!");
-            ctx.set_progress(0);
-            detailShown(ctx, "Done!");
-            ctx.sleep(kRowPause);
-            finishRow(type);
-            ClearRow(ctx, index);
-        }
-
-        // First image row: the web server image, or the web package of a matrix CPU.
-        if (count - s.TrailingRowCount >= 0 && count - s.TrailingRowCount < count) {
-            auto index = static_cast<std::size_t>(count - s.TrailingRowCount);
-            const TControllerRec row = liveRow(index);
-            if (row.Selected && !row.FirmwareFile.empty()) {
-                ctx.checkInterrupt();
-                current = index;
-                s.RowOk = true;
-                ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
-                if (first != kCpuMatrix || direct) {
-                    detailLogged(ctx, "Upgrading Web Server ...");
-                    TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, TftpWebServerKind(snapshot.MAC));
-                    ClearRow(ctx, index);
-                    ctx.ports.TFTP1->close();
-                    waitPumping(ctx, kAfterImageFirst, kAfterImageSecond);
-                } else {
-                    UploadWebPackage(ctx, snapshot, index);
-                }
-                finishRow(row.ControllerType);
-            }
-        }
-
-        // Second image row: the web content image.
-        if (s.TrailingRowCount == 2 && count >= 1) {
-            auto index = static_cast<std::size_t>(count - 1);
-            const TControllerRec row = liveRow(index);
-            if (row.Selected && !row.FirmwareFile.empty()) {
-                ctx.checkInterrupt();
-                current = index;
-                s.RowOk = true;
-                for (int i = 0; i < kBeforeWebContentRounds; ++i) {
-                    if (i) ctx.ProcessMessages();
-                    ctx.sleep(kBeforeWebContent);
-                }
-                ctx.show_status("Programming & Verifying " + row.ControllerType + "...");
-                detailLogged(ctx, "Upgrading Web Content ...");
-                TftpUpload(ctx, s.CurrentIP, row.FirmwareFile, kTftpKindWebContent);
-                ClearRow(ctx, index);
-                ctx.ports.TFTP1->close();
-                finishRow(row.ControllerType);
-            }
+            const bool controllerRow = step.kind == RowKind::Card || step.kind == RowKind::Cpu;
+            if (controllerRow) FinishControllerRow(ctx);
+            FileUnchanged(ctx, rows[current].FirmwareFile, stamps[current]);
+            report.endRow(ctx, s.RowOk);
+            current = kNoRow;
+            if (controllerRow) ClearRow(ctx, step.index);
         }
     } catch (const std::exception& e) {
         s.RowOk = false;
@@ -418,24 +453,24 @@ void UpgradeNetworkDevice(Context& ctx) {
         ctx.error_box(e.what());
         std::size_t from = 0;
         if (current != kNoRow) {
-            report.addRow(rows[current].ControllerType, false);
+            report.endRowByError(ctx, e);
             ClearRow(ctx, current);
             from = current + 1;
         }
         // The rows after it were not attempted; they keep their files for the next run.
         for (std::size_t i = from; i < rows.size(); ++i) {
             const TControllerRec row = liveRow(i);
-            if (row.Selected && !row.FirmwareFile.empty()) report.addRow(row.ControllerType, false);
+            if (row.Selected && !row.FirmwareFile.empty()) report.notAttempted(ctx, i, row);
         }
     }
 
     ctx.show_status("Done!");
     ctx.set_progress(0);
     report.finish(ctx);
-    if (report.allOk() && (first == "LNK-FBR-RC330-MAX" || first == "LNK-FBR-SN330-MAX") &&
-        ctx.ports.ComPort1->isOpen()) {
+    if (report.allOk() && PicIsFibreCard(first) && ctx.ports.ComPort1->isOpen()) {
         ctx.ports.ComPort1->write(kFibreStart);
     }
+    result = report.result();
     RestoreDeviceAfterUpgrade(ctx);
     GridReset(ctx);
     report.show(ctx);

@@ -1,36 +1,42 @@
 #pragma once
 
-#include <string>
-#include <vector>
+#include <chrono>
+#include <cstddef>
 
 #include "core/Context.h"
+#include "core/RunResult.h"
 
 namespace kv {
 
-// The upgrade report shown in the report window (Memo1 and its verdict label Label3).
+// Builds the run result of an upgrade row by row; the report window shows its text.
 class UpgradeReport {
   public:
-    static constexpr const char* kDashes = "-------------------------------";  // 31
-    static constexpr const char* kSuccess = "Upgrade successful";
-    static constexpr const char* kFailed = "Upgrade FAILED";
-
-    // Header lines; AllOk true; the run's retransmission and rewrite totals back to 0.
+    // The run's retransmission and rewrite totals back to 0.
     void start(Context& ctx);
-    // "<type>...OK" or "<type>...FAILED" (which clears AllOk).
-    void addRow(const std::string& controllerType, bool ok);
-    // The closing dashes and the two totals, then the whole text to the log file.
+    // A row starts: progress and failure reasons from now on belong to it.
+    void beginRow(Context& ctx, std::size_t row, const TControllerRec& controller);
+    // The row begun last ends, Ok or Failed with the first reason given while it ran.
+    // `reported`: the report window lists it.
+    void endRow(Context& ctx, bool ok, bool reported = true);
+    // The row begun last ended by an error that escaped it.
+    void endRowByError(Context& ctx, const std::exception& error);
+    // A chosen row the run never reached.
+    void notAttempted(Context& ctx, std::size_t row, const TControllerRec& controller);
+    bool inRow() const { return inRow_; }
+    // The device never answered its bootloader entry.
+    void deviceSilent() { result_.deviceSilent = true; }
+    // The totals, then the report's whole text to the log file.
     void finish(Context& ctx);
     // Shows the report window modally with the verdict.
     void show(Context& ctx) const;
 
-    bool allOk() const { return allOk_; }
-    void fail() { allOk_ = false; }
-    const std::vector<std::string>& lines() const { return lines_; }
-    std::string text() const;  // lines joined by CR LF
+    bool allOk() const;
+    const RunResult& result() const { return result_; }
 
   private:
-    std::vector<std::string> lines_;
-    bool allOk_ = true;
+    RunResult result_;
+    bool inRow_ = false;
+    Clock::TimePoint rowStart_{};
 };
 
 }  // namespace kv

@@ -12,8 +12,14 @@ bool AnySelected(const std::vector<TControllerRec>& rows) {
     return false;
 }
 
+void EndWithoutRun(Context& ctx, RunResult& result, RunEnd end, const std::string& text) {
+    result.end = end;
+    result.refusal = text;
+    ctx.message_box(text);
+}
+
 bool ConfirmUpgrade(Context& ctx) {
-    return ctx.ask("Do you really want to upgrade?", DialogKind::Confirmation,
+    return ctx.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?", DialogKind::Confirmation,
                    {MsgButton::Yes, MsgButton::Cancel},
                    static_cast<int>(MsgButton::Cancel)) == MsgButton::Yes;
 }
@@ -55,7 +61,9 @@ FileStamp StampOf(const std::string& path) {
 
 bool FileUnchanged(Context& ctx, const std::string& path, const FileStamp& stamp) {
     if (StampOf(path) == stamp) return true;
-    ctx.log_and_show("The file " + FileNameOf(path) + " changed while the upgrade ran");
+    const std::string text = "The file " + FileNameOf(path) + " changed while the upgrade ran";
+    ctx.log_and_show(text);
+    ctx.fail_row(text);
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Context.h"
+#include "core/RunResult.h"
 #include "firmware/HexReaderState.h"
 
 namespace kv {
@@ -19,6 +20,8 @@ inline constexpr const char* kNoControllerSelected = "No controller selected to 
 inline constexpr const char* kWarningStart = "WARNING!\n\r";
 
 bool AnySelected(const std::vector<TControllerRec>& rows);
+// A run that ends before any row: its message box, and the result says why.
+void EndWithoutRun(Context& ctx, RunResult& result, RunEnd end, const std::string& text);
 // "Do you really want to upgrade?" with Cancel as the default; true on Yes.
 bool ConfirmUpgrade(Context& ctx);
 // An attempted row: not selected, no file, its check cell and file cell emptied.
@@ -40,7 +43,8 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 FileStamp StampOf(const std::string& path);
-// True when the file is still as stamped; otherwise logs and shows that it changed.
+// True when the file is still as stamped; otherwise logs and shows that it changed, and
+// fails the row.
 bool FileUnchanged(Context& ctx, const std::string& path, const FileStamp& stamp);
 
 }  // namespace kv

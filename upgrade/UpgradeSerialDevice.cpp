@@ -2,6 +2,7 @@
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
+#include "UpgradeWaits.h"
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
@@ -12,7 +13,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kBootloaderBaud = 115200;
 constexpr auto kReopenSettle = std::chrono::milliseconds(300);
 constexpr std::uint8_t kStmSync = 0x7F;
 constexpr std::uint8_t kStmAck = 0x79;
@@ -33,15 +33,20 @@ bool SyncAcknowledged(const SharedState& s) {
 }  // namespace
 
 void UpgradeSerialDevice(Context& ctx) {
+    RunResult& result = upgradeState(ctx).lastRun;
+    result = RunResult{};
     SharedState& s = ctx.state;
     s.HexFileOpened = false;
     TMatrixRec* device = s.selectedDevice();
     if (!device || device->Controllers.empty() || !device->Controllers.front().Selected) {
-        ctx.message_box(kNoControllerSelected);
+        EndWithoutRun(ctx, result, RunEnd::NothingSelected, kNoControllerSelected);
         return;
     }
     const TControllerRec row = device->Controllers.front();
-    if (!ConfirmUpgrade(ctx)) return;
+    if (!ConfirmUpgrade(ctx)) {
+        result.end = RunEnd::Declined;
+        return;
+    }
     SerialPort& port = *ctx.ports.ComPort1;
     if (!s.TpTransmitterMode) {
         ctx.log_and_show("-> {P_PRGRQST}");
@@ -58,23 +63,27 @@ void UpgradeSerialDevice(Context& ctx) {
         errors += "Upgrade failed: Invalid checksum\n\r";
     }
     if (!errors.empty()) {
-        ctx.message_box(kWarningStart + errors);
+        EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);
         return;
     }
 
     UpgradeReport report;
     report.start(ctx);
+    report.beginRow(ctx, 0, row);
     s.RowOk = true;
     // An error that escapes the programming run (no answer from the bootloader, a lost
     // port) ends the row as FAILED; the report is written and shown all the same.
     bool programmed = false;
     try {
         ClosePort(port);
-        SetBaud(port, kBootloaderBaud);
+        SetBaud(port, kStmSerialBaud);
         SetParity(port, Parity::Even);
         port.open();
         ctx.sleep(kReopenSettle);
-        if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) throw KvError(kNoBootloader);
+        if (!StmCommand(ctx, kStmSync) || !SyncAcknowledged(s)) {
+            report.deviceSilent();
+            throw KvError(kNoBootloader);
+        }
 
         ctx.log_and_show("Starting bootloader...");
         programmed = StmProgram(ctx, reader, row.FirmwareFile) &&
@@ -86,13 +95,15 @@ void UpgradeSerialDevice(Context& ctx) {
     }
     // A failed programming run must not read as a successful upgrade.
     s.RowOk = programmed;
-    if (!programmed) report.fail();
+    // The transmitter's report lists no row, only the verdict.
+    report.endRow(ctx, programmed, false);
 
     ctx.show_status("Done!");
     ctx.set_progress(0);
     report.finish(ctx);
     ClearRow(ctx, 0);
     GridReset(ctx);
+    result = report.result();
     report.show(ctx);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Context.h"
+#include "core/RunResult.h"
 #include "firmware/HexReaderState.h"
 #include "flash/PicState.h"
 
@@ -15,6 +16,8 @@ struct UpgradeState {
     // directly) and a card latched by the shift register (a directly set-up matrix).
     bool bootloaderModeEntered = false;
     bool cardLatched = false;
+    // What the last upgrade run did, row by row (written as the run goes).
+    RunResult lastRun;
 };
 
 // The context's upgrade state, made on first use and kept as long as the context.

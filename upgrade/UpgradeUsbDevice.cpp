@@ -10,15 +10,20 @@
 namespace kv {
 
 void UpgradeUsbDevice(Context& ctx) {
+    RunResult& result = upgradeState(ctx).lastRun;
+    result = RunResult{};
     SharedState& s = ctx.state;
     s.TrailingRowCount = 2;
     s.HexFileOpened = false;
     TMatrixRec* device = s.selectedDevice();
     if (!device || !AnySelected(device->Controllers)) {
-        ctx.message_box(kNoControllerSelected);
+        EndWithoutRun(ctx, result, RunEnd::NothingSelected, kNoControllerSelected);
         return;
     }
-    if (!ConfirmUpgrade(ctx)) return;
+    if (!ConfirmUpgrade(ctx)) {
+        result.end = RunEnd::Declined;
+        return;
+    }
 
     // A copy: the HEX scans pump messages, and USB changes may move DeviceList entries.
     const std::vector<TControllerRec> rows = device->Controllers;
@@ -40,13 +45,14 @@ void UpgradeUsbDevice(Context& ctx) {
         errors += "Upgrade failed: Device type missmatch\n\r";
     }
     if (!errors.empty()) {
-        ctx.message_box(kWarningStart + errors);
+        EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);
         return;
     }
 
     UpgradeReport report;
     report.start(ctx);
     if (!row.FirmwareFile.empty() && row.Selected) {
+        report.beginRow(ctx, 0, row);
         s.RowOk = true;
         // An error that escapes the transfer ends the row as FAILED; the run still ends
         // with the finish command and the report.
@@ -59,7 +65,7 @@ void UpgradeUsbDevice(Context& ctx) {
             ctx.log_line(e.what());
             ctx.error_box(e.what());
         }
-        report.addRow(row.ControllerType, s.RowOk);
+        report.endRow(ctx, s.RowOk);
         ClearRow(ctx, 0);
     }
     ctx.show_status("Done!");
@@ -68,6 +74,7 @@ void UpgradeUsbDevice(Context& ctx) {
     const std::array<std::uint8_t, 1> finish{kHidFinish};
     SendHidReport(ctx, finish, 1, 0x00);
     GridReset(ctx);
+    result = report.result();
     report.show(ctx);
 }
 

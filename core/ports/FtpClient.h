@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -24,6 +26,20 @@ class FtpClient {
     virtual void deleteFile(const std::string& name) = 0;  // DELE
     virtual void storeFile(const std::string& localPath,
                            const std::string& remoteName) = 0;  // STOR
+
+    // Where the client names what it refused and carried on without (a data connection
+    // from a host other than the server); the caller points it at the log while it uses
+    // the client.
+    using RefusalLog = std::function<void(const std::string&)>;
+    void setRefusalLog(RefusalLog log) { refusalLog_ = std::move(log); }
+
+  protected:
+    void logRefusal(const std::string& text) const {
+        if (refusalLog_) refusalLog_(text);
+    }
+
+  private:
+    RefusalLog refusalLog_;
 };
 
 }  // namespace kv

@@ -28,6 +28,10 @@ class UdpSocket {
     virtual void sendTo(const std::string& address, std::uint16_t port, ByteView data) = 0;
     // Waits up to the time-out for one datagram.
     virtual std::optional<Datagram> receive(std::chrono::milliseconds timeout) = 0;
+    // The address `host` stands for, written as received datagrams name their sender, so
+    // that answers can be matched to the host asked. Throws ChannelError like sendTo for a
+    // host that cannot be found; a socket that only knows dotted addresses returns it as is.
+    virtual std::string addressOf(const std::string& host) { return host; }
 };
 
 }  // namespace kv

@@ -314,7 +314,7 @@ void Run::networkDevice(const std::string& ident, int fwNumber) {
     device.MAC = chance(50) ? "00-20-4A-01-02-03" : "00-80-A3-01-02-03";
     device.Ident = ident;
     rig.state.CurrentIP = kIp;
-    rig.state.ConnectionKind = 1;
+    rig.state.ConnectionKind = ConnectionKind::Network;
     rig.state.DeviceFwNumber = fwNumber;
     rig.state.AppDataFolder = (rig.folder / "appdata").string();
     std::filesystem::create_directories(rig.state.AppDataFolder);
@@ -610,7 +610,7 @@ void Run::buildTransmitter() {
     rig.com1.setName("COM3");
     rig.com1.open();
     rig.addDevice("COM3", 0);
-    rig.state.ConnectionKind = 2;
+    rig.state.ConnectionKind = ConnectionKind::Serial;
     rig.state.CurrentIP = "0.0.0.0";
     rig.state.TpTransmitterMode = true;
     addRow("NRV-TW-SN500S", "HW:1.0");
@@ -632,7 +632,7 @@ void Run::buildUsb() {
     for (std::size_t i = 0; i < rig.state.usbRows.size(); ++i)
         if (rig.state.usbRows[i].product == "USB-SW") row = static_cast<int>(i);
     rig.ui.answers.push_back(MsgButton::Yes);
-    USBViewDblClick(rig.ctx, row);
+    UsbDeviceChosen(rig.ctx, row);
     rig.ui.dialogs.clear();
     auto* rows = rig.state.selectedControllers();
     if (!rows || rows->empty()) {
@@ -811,7 +811,7 @@ void Run::armFaults() {
 
 void Run::computeBound() {
     Budget b;
-    const bool network = rig_->state.ConnectionKind == 1;
+    const bool network = rig_->state.ConnectionKind == ConnectionKind::Network;
     const int faults = static_cast<int>(result.faults.size());
     // The module's GPIO and set-up exchanges may each wait their whole answer time when
     // an answer is lost; restoring the device, the final pauses and the report.

@@ -1,6 +1,13 @@
 // What kvboot reads from its command line and how results become exit statuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "../firmware/HexLines.h"
+#include "KvbootRun.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
 
@@ -77,15 +84,15 @@ TEST(Targets, TellAddressesPortsAndUsbDevicesApart) {
 }
 
 TEST(Targets, HandleAsNamesAreTheMenuEntriesInEitherCase) {
-    EXPECT_EQ(HandleAsNames().size(), 7u);
-    for (const std::string& name : HandleAsNames()) {
-        const auto type = ParseHandleAs(name);
-        ASSERT_TRUE(type) << name;
-        EXPECT_EQ(HandleAsName(*type), name);
+    EXPECT_EQ(HandleAsChoices().size(), 7u);
+    for (const HandleAsChoice& choice : HandleAsChoices()) {
+        const auto type = ParseHandleAs(std::string(choice.name));
+        ASSERT_TRUE(type) << choice.name;
+        EXPECT_EQ(*type, choice.id);
     }
-    EXPECT_EQ(ParseHandleAs("rv6x6-2wqri-max"), HandleAsType::Rv6x6Max);
-    EXPECT_TRUE(IsNetworkHandleAs(HandleAsType::Nrv5x5));
-    EXPECT_FALSE(IsNetworkHandleAs(HandleAsType::HqlxFbr));
+    EXPECT_EQ(ParseHandleAs("rv6x6-2wqri-max"), HandleAs::Rv6x6Max);
+    EXPECT_TRUE(Describe(HandleAs::Nrv5x5).network);
+    EXPECT_FALSE(Describe(HandleAs::HqlxFbr).network);
     EXPECT_FALSE(ParseHandleAs("RV-CTL"));
 }
 
@@ -105,9 +112,12 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     for (const Case& c : cases) EXPECT_EQ(StatusOf(c.error), c.status);
 
     UpgradeOutcome outcome;
-    outcome.success = true;
+    RowResult row;
+    row.state = RowState::Ok;
+    outcome.run.rows = {row};
     EXPECT_EQ(outcome.status(), ExitStatus::Ok);
-    outcome.success = false;
+    row.state = RowState::Failed;
+    outcome.run.rows.push_back(row);
     EXPECT_EQ(outcome.status(), ExitStatus::RowFailed);
     outcome.result = {SessionError::NotFound, "gone"};
     EXPECT_EQ(outcome.status(), ExitStatus::Unreachable);
@@ -118,55 +128,131 @@ TEST(ExitStatuses, ResultsMapToTheDocumentedStatuses) {
     EXPECT_EQ(Worst(ExitStatus::Unreachable, ExitStatus::RowFailed), ExitStatus::Unreachable);
     EXPECT_EQ(Worst(ExitStatus::Usage, ExitStatus::Interrupted), ExitStatus::Interrupted);
     EXPECT_EQ(ExitStatusName(ExitStatus::Interrupted), "interrupted");
+    // A refused file is bad input to the exit code, and says so in its own words.
+    EXPECT_EQ(ToInt(ExitStatus::FileRefused), ToInt(ExitStatus::Usage));
+    EXPECT_EQ(ExitStatusName(ExitStatus::FileRefused), "file-refused");
 }
 
-TEST(ConsoleQuestions, AnAnswerFromTheTableOrTheSafeButtonAndARecordOfIt) {
+TEST(ConsoleQuestions, AnsweredByIdFromTheTableOrTheSafeButtonAndARecordOfIt) {
     ConsoleUi ui;
     const std::vector<MsgButton> yesCancel{MsgButton::Yes, MsgButton::Cancel};
     // Unanswered: the default (safe) button at once, and the question is kept.
-    EXPECT_EQ(ui.ask("Do you really want to upgrade?", DialogKind::Confirmation, yesCancel,
-                     static_cast<int>(MsgButton::Cancel)),
+    EXPECT_EQ(ui.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
+                     DialogKind::Confirmation, yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Cancel);
     ASSERT_TRUE(ui.unanswered());
-    EXPECT_EQ(ui.unanswered()->question, Question::Upgrade);
-    EXPECT_EQ(FlagFor(ui.unanswered()->question), "--yes");
+    EXPECT_EQ(ui.unanswered()->id, QuestionId::ConfirmUpgrade);
+    EXPECT_EQ(FlagFor(ui.unanswered()->id), "--yes");
 
+    // The answer goes by the question's id, whatever its wording.
     ui.resetCollected();
-    ui.setAnswer(Question::Upgrade, MsgButton::Yes);
-    EXPECT_EQ(ui.ask("Do you really want to upgrade?", DialogKind::Confirmation, yesCancel,
-                     static_cast<int>(MsgButton::Cancel)),
+    for (QuestionId id : QuestionIdsOf(Question::UnreachableDevice)) ui.setAnswer(id, MsgButton::Yes);
+    EXPECT_EQ(ui.ask(QuestionId::RestoreUnreachable, "reworded", DialogKind::Confirmation,
+                     yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Yes);
-    EXPECT_FALSE(ui.unanswered());
-
-    // The USB question ends like the connect question; it must not be taken for it.
-    EXPECT_EQ(ClassifyQuestion("The device will go to firmware upgrade mode!\r\nIt will remain "
-                               "...\r\nDo you want to establish connenction with the device?"),
-              Question::UsbBootloaderMode);
-    EXPECT_EQ(ClassifyQuestion("Do you want to establish connenction with the device?"),
-              Question::Connect);
-    EXPECT_EQ(ClassifyQuestion("Protocol#2 is active! Do you want to switch to Korvandel "
-                               "protocol?"),
-              Question::ProtocolSwitch);
-    EXPECT_EQ(ClassifyQuestion("Something new?"), Question::Other);
+    EXPECT_EQ(ui.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
+                     DialogKind::Confirmation, yesCancel, static_cast<int>(MsgButton::Cancel)),
+              MsgButton::Cancel);
 }
 
-TEST(ConsoleProgress, NamesThePlannedRowFromTheStatusAndCountsItsBytes) {
-    ConsoleUi ui;
-    std::vector<ProgressEvent> events;
-    ui.setProgressSink([&events](const ProgressEvent& e) { events.push_back(e); });
-    ui.planRows({{1, "RV-PNL16", 4096}, {2, "RV-BTN16", 2048}, {3, "Web Server", 3000}});
-    ui.statusText("Programming & Verifying RV-BTN16...");
-    ui.progress(50, 100);
-    ui.statusText("Programming & Verifying Web Server...");
-    ui.progress(100, 100);
-    ui.progress(5, 0);  // no maximum: nothing to tell
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].row, 2);
-    EXPECT_EQ(events[0].bytes, 1024u);
-    EXPECT_EQ(events[0].totalBytes, 2048u);
-    EXPECT_EQ(events[1].type, "Web Server");
-    EXPECT_EQ(events[1].percent, 100);
-    EXPECT_EQ(events[1].timeLeft, std::chrono::seconds(0));
+TEST(Subcommands, AnUnknownOrMissingOneIsNamedWithTheKnownOnes) {
+    const struct {
+        std::vector<std::string> words;
+        std::string says;
+    } cases[] = {
+        {{"bogus"},
+         "unknown subcommand \"bogus\"; known: discover, inventory, upgrade, check, plan"},
+        {{}, "a subcommand is required: discover, inventory, upgrade, check, plan"},
+    };
+    for (const auto& c : cases) {
+        const test::KvbootRun run = test::RunKvbootWith(c.words);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+// With --json every command that cannot start still prints its one document.
+TEST(Subcommands, WithJsonEveryRefusalIsOneDocument) {
+    const std::vector<std::vector<std::string>> cases{
+        {"bogus", "--json"},
+        {"upgrade", "--json"},  // no target, no file
+        {"inventory", "usb:", "--json"},
+        {"inventory", "127.0.0.1:1", "--as", "RV-NONE", "--json"},
+        {"upgrade", "127.0.0.1:1", "--file", "RV-PNL16=/no/such/file.hex", "--json"},
+        {"plan", "/no/such/plan.json", "--json"},
+    };
+    for (const auto& words : cases) {
+        SCOPED_TRACE(words.front() + " " + words[1]);
+        const test::KvbootRun run = test::RunKvbootWith(words);
+        EXPECT_EQ(run.status, 2);
+        const auto doc = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << run.out;
+        EXPECT_EQ(doc["status"], "usage");
+        EXPECT_EQ(doc["exit"], 2);
+        EXPECT_EQ(doc["error"]["code"], "bad-input");
+        EXPECT_FALSE(doc["error"]["message"].get<std::string>().empty());
+    }
+}
+
+// check says what a file is by its extension; a HEX file is refused with the first bad line
+// or when it holds no data; the controller type's bytes never reach the terminal raw.
+TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("kv-check-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string typeField = std::string("RV\x01PNL\xFF", 7);
+    const std::string good = sim::HexRecordLine(0, 0x0600, test::textBytes(typeField, 16)) + "\n" +
+                             sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
+    const struct {
+        std::string name;
+        std::string content;
+        int status;
+        std::string jsonStatus;
+        std::string says;  // in the text answer (standard output, or standard error)
+        nlohmann::json kind, integrity, fault, controllerType;
+    } cases[] = {
+        {"good.hex", good, 0, "ok", "controller type: RV\\x01PNL\\xFF", "intel-hex", true, nullptr,
+         "RV\\x01PNL\\xFF"},
+        {"empty-data.hex", ":00000001FF\n", 2, "file-refused", "refused: no data records",
+         "intel-hex", true, nullptr, nullptr},
+        {"bad.hex",
+         good.substr(0, 20) + "\n",
+         2,
+         "file-refused",
+         "refused: Line 1: Illegal record length",
+         "intel-hex",
+         false,
+         {{"line", 1}, {"failure", "Illegal record length"}},
+         nullptr},
+        {"web.rom", "not HEX at all", 0, "ok", "Web Server image, 14 bytes (goes to the device",
+         "web-server-image", nullptr, nullptr, nullptr},
+        {"site.kvp", "PK", 0, "ok", "Korvandel Package, 2 bytes", "web-package", nullptr, nullptr,
+         nullptr},
+        {"notes.txt", "text", 2, "file-refused", "no firmware file kvboot knows", nullptr, nullptr,
+         nullptr, nullptr},
+        {"missing.hex", "", 2, "file-refused", "cannot read the file", nullptr, nullptr, nullptr,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (folder / c.name).string();
+        if (c.name != "missing.hex") std::ofstream(path, std::ios::binary) << c.content;
+        const test::KvbootRun text = test::RunKvbootWith({"check", path});
+        EXPECT_EQ(text.status, c.status);
+        EXPECT_NE((text.out + text.err).find(c.says), std::string::npos) << text.out << text.err;
+        EXPECT_EQ(text.out.find('\x01'), std::string::npos);
+
+        const test::KvbootRun json = test::RunKvbootWith({"check", path, "--json"});
+        EXPECT_EQ(json.status, c.status);
+        const auto doc = nlohmann::json::parse(json.out);
+        EXPECT_EQ(doc["status"], c.jsonStatus);
+        EXPECT_EQ(doc["kind"], c.kind);
+        EXPECT_EQ(doc["integrity"], c.integrity);
+        EXPECT_EQ(doc["fault"], c.fault);
+        EXPECT_EQ(doc["controller_type"], c.controllerType);
+        for (const auto& [key, value] : doc.items()) EXPECT_NE(value, "") << key;
+    }
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -142,7 +142,7 @@ TEST_F(KvbootEndToEnd, DiscoverListsBothModulesAsTheModelsDescribeThem) {
         EXPECT_EQ(m["ident"], controller.config.ident);
         EXPECT_EQ(m["serial"], controller.config.serial);
         EXPECT_EQ(m["mac"], "00-20-4A-9B-0C-11");
-        EXPECT_EQ(m["tunnelPort"], 10001);
+        EXPECT_EQ(m["tunnel_port"], 10001);
     }
     EXPECT_TRUE(run.json["error"].is_null());
 }
@@ -197,9 +197,13 @@ TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
     EXPECT_EQ(run.json["status"], "ok");
     EXPECT_EQ(run.json["verdict"], "Upgrade successful");
     std::map<std::string, std::string> results;
-    for (const Json& row : run.json["rows"]) results[row["type"]] = row["result"];
+    for (const Json& row : run.json["rows"]) {
+        results[row["type"]] = row["state"];
+        EXPECT_TRUE(row["reason"].is_null()) << row;
+        EXPECT_GT(row["bytes"].get<int>(), 0) << row;
+    }
     EXPECT_EQ(results, (std::map<std::string, std::string>{
-                           {"RV-PNL16", "OK"}, {"RV-BTN16", "OK"}, {"Web Server", "OK"}}));
+                           {"RV-PNL16", "ok"}, {"RV-BTN16", "ok"}, {"Web Server", "ok"}}));
     {
         auto lock = models();
         ASSERT_EQ(panel.picCards.size(), 2u);
@@ -263,9 +267,15 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
     ASSERT_TRUE(run.json.is_object()) << run.out;
     EXPECT_EQ(run.json["interrupted"], true);
     EXPECT_EQ(run.json["status"], "interrupted");
-    bool anyFailed = false;
-    for (const Json& row : run.json["rows"]) anyFailed = anyFailed || row["result"] == "FAILED";
-    EXPECT_TRUE(anyFailed) << run.out;
+    // The row cut short and the rows after it say so; none claims OK unfinished.
+    bool anyInterrupted = false;
+    for (const Json& row : run.json["rows"]) {
+        anyInterrupted = anyInterrupted || row["state"] == "interrupted";
+        if (row["state"] != "ok") {
+            EXPECT_FALSE(row["reason"].is_null()) << row;
+        }
+    }
+    EXPECT_TRUE(anyInterrupted) << run.out;
     expectRestored();
 }
 
@@ -274,10 +284,10 @@ TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
     Outcome run = kvboot({"check", QString::fromStdString(good), "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.json["integrity"], true);
-    EXPECT_EQ(run.json["controllerType"], "RV-BTN16");
+    EXPECT_EQ(run.json["controller_type"], "RV-BTN16");
     EXPECT_NE(std::string("HW:1.2").find(run.json["hardware"].get<std::string>()),
               std::string::npos);
-    EXPECT_GT(run.json["dataBytes"].get<int>(), 0);
+    EXPECT_GT(run.json["data_bytes"].get<int>(), 0);
 
     // One changed digit breaks a record's checksum.
     std::ifstream in(good);
@@ -287,13 +297,31 @@ TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
     const std::string bad = folder.filePath("bad.hex").toStdString();
     std::ofstream(bad) << text;
     run = kvboot({"check", QString::fromStdString(bad), "--json"});
-    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_EQ(run.json["status"], "file-refused");
     EXPECT_EQ(run.json["integrity"], false);
-    EXPECT_TRUE(run.json["fault"].is_string());
+    EXPECT_EQ(run.json["fault"]["line"], 2);
 
     run = kvboot({"check", folder.filePath("missing.hex"), "--json"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.json["error"]["code"], "bad-input");
+}
+
+// Serial ports that merely exist are no devices found: with no module and no USB device
+// answering, discover says nothing was found.
+TEST(KvbootDiscover, NothingAnsweringIsNotFoundWhateverSerialPortsExist) {
+    ASSERT_TRUE(test::InOwnNetworkNamespace());
+    QTemporaryDir data;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", data.path());
+    process.setProcessEnvironment(env);
+    process.start(KVBOOT_PATH, {"discover", "--wait", "0.5", "--json"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 3);
+    const Json doc = Json::parse(process.readAllStandardOutput().toStdString(), nullptr, false);
+    EXPECT_EQ(doc["status"], "unreachable");
+    EXPECT_TRUE(doc["modules"].empty());
 }
 
 TEST_F(KvbootEndToEnd, AnAddressWithoutAModuleIsNotFound) {

@@ -33,6 +33,7 @@ struct PanelRun {
     SessionResult closed;
     std::string log;
     int progressEvents = 0;
+    int rowsProgrammedWhole = 0;
 };
 
 TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
@@ -64,7 +65,12 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
             options.deviceName = run.target;
             options.platformDataFolder = folder.filePath("data").toStdString();
             options.answers[Question::Upgrade] = MsgButton::Yes;
-            options.onProgress = [&run](const ProgressEvent&) { ++run.progressEvents; };
+            options.onProgress = [&run](const RowProgress& p) {
+                ++run.progressEvents;
+                // Programming reaches the whole of the row's file.
+                if (p.phase == ProgressPhase::Programming && p.totalBytes && p.percent == 100)
+                    ++run.rowsProgrammedWhole;
+            };
             DeviceSession session(options);
             std::string error;
             run.connected = session.connect(*ParseTarget(run.target, error));
@@ -82,11 +88,13 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
         SCOPED_TRACE(run.target);
         EXPECT_TRUE(run.connected.ok()) << run.connected.message;
         for (const SessionResult& chosen : run.chosen) EXPECT_TRUE(chosen.ok()) << chosen.message;
-        EXPECT_TRUE(run.outcome.success) << run.outcome.result.message;
+        EXPECT_TRUE(run.outcome.success()) << run.outcome.result.message;
         EXPECT_EQ(run.outcome.status(), ExitStatus::Ok);
-        EXPECT_EQ(run.outcome.rows.size(), 3u);
+        EXPECT_EQ(run.outcome.run.rows.size(), 3u);
+        for (const RowResult& row : run.outcome.run.rows) EXPECT_GT(row.bytes, 0u) << row.type;
         EXPECT_TRUE(run.closed.ok()) << run.closed.message;
         EXPECT_GT(run.progressEvents, 0);
+        EXPECT_GE(run.rowsProgrammedWhole, 2);  // both cards
         logs.insert(run.log);
         std::ifstream in(run.log);
         const std::string text((std::istreambuf_iterator<char>(in)),
@@ -123,7 +131,7 @@ TEST(DeviceSessions, AnInterruptBeforeTheUpgradeSendsNothing) {
     const UpgradeOutcome outcome = session.upgrade();
     EXPECT_TRUE(outcome.interrupted);
     EXPECT_EQ(outcome.status(), ExitStatus::Interrupted);
-    EXPECT_TRUE(outcome.rows.empty());
+    EXPECT_TRUE(outcome.run.rows.empty());
 }
 
 }  // namespace

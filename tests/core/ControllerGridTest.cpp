@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeRig.h"
+#include "actions/Operations.h"
 #include "core/ControllerGrid.h"
 
 using namespace kv;
@@ -25,13 +26,13 @@ TMatrixRec& deviceWithRows(test::FakeRig& rig, const std::string& mac) {
 TEST(ControllerGrid, ToggleTwiceLeavesTheControllerUnselected) {
     test::FakeRig rig;
     TMatrixRec& d = deviceWithRows(rig, "00-20-4A-01-02-03");
-    StringGrid1MouseUp(rig.ctx, 1);
+    ToggleRowSelected(rig.ctx, 1);
     EXPECT_TRUE(d.Controllers[1].Selected);
     EXPECT_TRUE(rig.ui.grid[1].checked);
-    StringGrid1MouseUp(rig.ctx, 1);
+    ToggleRowSelected(rig.ctx, 1);
     EXPECT_FALSE(d.Controllers[1].Selected);
     EXPECT_FALSE(rig.ui.grid[1].checked);
-    StringGrid1MouseUp(rig.ctx, 9);  // no controller behind the row
+    ToggleRowSelected(rig.ctx, 9);  // no controller behind the row
     EXPECT_EQ(rig.ui.grid.size(), 4u);
 }
 
@@ -46,11 +47,39 @@ TEST(ControllerGrid, FileFilterFollowsTheRowTypeAndTheMac) {
     EXPECT_EQ(FirmwareFileFilter("web server", ""), "Intel Hex file (*.hex)|*.hex");
 }
 
+TEST(ControllerGrid, AFileChosenWithoutTheDialogMustBeOfTheRowsKind) {
+    struct Case {
+        std::size_t row;
+        const char* path;
+        ops::FileRefusal refusal;
+    } cases[] = {
+        {0, "/fw/cpu.HEX", ops::FileRefusal::None},
+        {1, "/fw/web.ro5", ops::FileRefusal::None},  // a module 00-8x takes .ro5
+        {1, "/fw/web.rom", ops::FileRefusal::WrongKind},
+        {2, "/fw/cpu.hex", ops::FileRefusal::WrongKind},
+        {3, "/fw/site.kvp", ops::FileRefusal::None},
+        {4, "/fw/cpu.hex", ops::FileRefusal::NoSuchRow},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        test::FakeRig rig;
+        EXPECT_EQ(ops::ChooseFile(rig.ctx, 0, c.path).refusal, ops::FileRefusal::NoDevice);
+        TMatrixRec& d = deviceWithRows(rig, "00-80-A3-01-02-03");
+        rig.state.ConnectionKind = ConnectionKind::Network;
+        EXPECT_EQ(ops::ChooseFile(rig.ctx, c.row, c.path).refusal, c.refusal);
+        if (c.row >= d.Controllers.size()) continue;
+        const bool chosen = c.refusal == ops::FileRefusal::None;
+        EXPECT_EQ(d.Controllers[c.row].FirmwareFile, chosen ? c.path : "");
+        EXPECT_EQ(d.Controllers[c.row].Selected, chosen);
+        EXPECT_TRUE(rig.ui.dialogs.empty());  // nothing asked, no dialog
+    }
+}
+
 TEST(ControllerGrid, ChoosingAFileAsksWithYesAsDefaultAndShowsTheBareName) {
     test::FakeRig rig;
     TMatrixRec& d = deviceWithRows(rig, "00-80-A3-01-02-03");
     rig.ui.files.push_back("/home/op/images/new.ro5");
-    StringGrid2MouseUp(rig.ctx, 4, 1);
+    PickRowFile(rig.ctx, 1);
 
     auto asks = rig.ui.dialogsOf(Dialog::Ask);
     ASSERT_EQ(asks.size(), 1u);
@@ -71,16 +100,15 @@ TEST(ControllerGrid, CancelOrOtherColumnsKeepThePreviousFile) {
 
     rig.ui.answers.push_back(MsgButton::Cancel);
     rig.ui.files.push_back("/new/cpu.hex");
-    StringGrid2MouseUp(rig.ctx, 4, 0);
+    PickRowFile(rig.ctx, 0);
     EXPECT_EQ(d.Controllers[0].FirmwareFile, "/old/cpu.hex");
     EXPECT_TRUE(rig.ui.dialogsOf(Dialog::OpenFile).empty());
 
     rig.ui.files.clear();  // confirmed, but the file dialog is cancelled
-    StringGrid2MouseUp(rig.ctx, 4, 0);
+    PickRowFile(rig.ctx, 0);
     EXPECT_EQ(d.Controllers[0].FirmwareFile, "/old/cpu.hex");
 
-    for (int column = 0; column < 4; ++column) StringGrid2MouseUp(rig.ctx, column, 0);
-    StringGrid2MouseUp(rig.ctx, 4, 7);
+    PickRowFile(rig.ctx, 7);
     EXPECT_EQ(rig.ui.dialogsOf(Dialog::Ask).size(), 2u);
 }
 

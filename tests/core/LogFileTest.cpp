@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeRig.h"
-#include "actions/OperatorActions.h"
+#include "actions/Operations.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
@@ -95,7 +95,7 @@ TEST(LogFile, EveryLineReachesTheFileAtOnce) {
     EXPECT_EQ(readAll(rig.folder / "logfile.txt"), "first\r\n");
 }
 
-TEST(FormCreate, WritesTheBannerAndResetsTheState) {
+TEST(ProgramStart, WritesTheBannerAndResetsTheState) {
     test::FakeRig rig;
     DataHome home(rig.folder);
     home.writeLog(0);
@@ -103,7 +103,7 @@ TEST(FormCreate, WritesTheBannerAndResetsTheState) {
     rig.state.properties.name = "x";
     LogFile log;
     Context ctx(rig.state, log, rig.ui, rig.clock, rig.ports);
-    Unit1::FormCreate(ctx, {home.base.string(), rig.folder.string()});
+    ops::Start(ctx, {home.base.string(), rig.folder.string()});
 
     EXPECT_EQ(readAll(home.folder / "logfile.txt"),
               "/**********************************************/\r\n"
@@ -119,11 +119,11 @@ TEST(FormCreate, WritesTheBannerAndResetsTheState) {
     EXPECT_EQ(rig.state.CardQueryCount, 6);
 }
 
-TEST(FormCreate, FallbackShowsTheMessageFirst) {
+TEST(ProgramStart, FallbackShowsTheMessageFirst) {
     test::FakeRig rig;
     LogFile log;
     Context ctx(rig.state, log, rig.ui, rig.clock, rig.ports);
-    Unit1::FormCreate(ctx, {(rig.folder / "missing").string(), rig.folder.string()});
+    ops::Start(ctx, {(rig.folder / "missing").string(), rig.folder.string()});
     auto messages = rig.ui.dialogsOf(test::ScriptedUi::Dialog::Message);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(rig.ui.statusTexts.empty());

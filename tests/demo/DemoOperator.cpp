@@ -168,7 +168,7 @@ void DemoOperator::answerModal() {
     if (!modal || modal == answered_) return;
     answered_ = modal;
 
-    if (auto* report = qobject_cast<gui::TForm3*>(modal)) {
+    if (auto* report = qobject_cast<gui::ReportWindow*>(modal)) {
         answerReport(report);
         return;
     }
@@ -214,7 +214,7 @@ void DemoOperator::answerModal() {
 
 void DemoOperator::answerReport(QWidget* window) {
     stage("report");
-    auto* report = static_cast<gui::TForm3*>(window);
+    auto* report = static_cast<gui::ReportWindow*>(window);
     result_.reportText = report->Memo1->toPlainText();
     result_.verdict = report->Label3->text();
     save(report, "06-report.png");

@@ -12,7 +12,7 @@ class QWidget;
 
 namespace kv::gui {
 class Program;
-class TForm1;
+class MainWindow;
 }  // namespace kv::gui
 
 namespace kv::demo {
@@ -78,7 +78,7 @@ class DemoOperator {
     void click(QTableWidget* grid, int row, int column);
 
     gui::Program& program_;
-    gui::TForm1& main_;
+    gui::MainWindow& main_;
     OperatorPlan plan_;
     OperatorResult result_;
     QTimer* modalWatch_ = nullptr;

@@ -51,7 +51,7 @@ TEST(ConnectNetwork, MatrixFrameListsCardsByWalkNumberAndOneWebPackageRow) {
     EXPECT_EQ(t.rig.ui.properties.ip, "127.0.0.2");
     EXPECT_EQ(t.rig.ui.properties.mac, "00-20-4A-9B-0C-11");
     EXPECT_EQ(s.CurrentIP, "127.0.0.2");
-    EXPECT_EQ(s.ConnectionKind, 1);
+    EXPECT_EQ(s.ConnectionKind, ConnectionKind::Network);
     EXPECT_EQ(s.DeviceFwNumber, 312);
     EXPECT_FALSE(s.DirectSetupMatrix);
     EXPECT_EQ(t.device().FwNumber, 312);
@@ -352,7 +352,7 @@ TEST(ConnectNetwork, AnsweringNoLeavesTheOpenDeviceAsItWas) {
 TEST(HandleAs, NetworkEntriesAssumeTheTypeWithoutAskingTheDevice) {
     ConnectRig t(DemoFamily::Matrix, {"127.0.0.2", "127.0.0.3"});
     t.yes();
-    PopupMenu1Entry(t.rig.ctx, HandleAsEntry::RvCtl2, 0, -1);
+    ConnectHandledAs(t.rig.ctx, HandleAs::RvCtl2, 0, -1);
     EXPECT_TRUE(t.controller(0).commands.empty());
     EXPECT_EQ(t.device(0).Ident, "(I:RV-FS64S)");
     EXPECT_EQ(t.device(0).FwNumber, 300);
@@ -365,12 +365,12 @@ TEST(HandleAs, NetworkEntriesAssumeTheTypeWithoutAskingTheDevice) {
 
     // The next entry takes its own type only, not the one chosen before.
     t.yes();
-    PopupMenu1Entry(t.rig.ctx, HandleAsEntry::Nrv5x5, 1, -1);
+    ConnectHandledAs(t.rig.ctx, HandleAs::Nrv5x5, 1, -1);
     EXPECT_TRUE(t.rig.state.DirectSetupModular);
     EXPECT_EQ(t.device(1).Ident, "(I:NRV5x5-Max)");
     EXPECT_EQ(t.grid().front()[0], "NRV-CTL");
     t.yes();
-    PopupMenu1Entry(t.rig.ctx, HandleAsEntry::Rv6x6Max, 0, -1);
+    ConnectHandledAs(t.rig.ctx, HandleAs::Rv6x6Max, 0, -1);
     EXPECT_TRUE(t.rig.state.DirectSetupMatrix);
     EXPECT_FALSE(t.rig.state.DirectSetupModular);
     EXPECT_EQ(t.device(0).Ident, "(I:RV6x6-2WQRI-Max)");

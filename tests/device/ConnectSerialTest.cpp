@@ -41,7 +41,7 @@ TEST(ConnectSerial, FibreExtenderIsAskedForItsCardsAt19200) {
     EXPECT_TRUE(t.memoHas("COM3 opened"));
     EXPECT_TRUE(t.memoHas("d1(I:LNK-FBR-SN330-MAX)"));
     EXPECT_TRUE(t.memoHas("Query Installed Cards..."));
-    EXPECT_EQ(t.rig.state.ConnectionKind, 2);
+    EXPECT_EQ(t.rig.state.ConnectionKind, ConnectionKind::Serial);
     EXPECT_EQ(t.rig.state.CardQueryCount, 1);
     EXPECT_TRUE(t.rig.ui.enabled(UiElement::Grids));
     EXPECT_TRUE(t.rig.ui.enabled(UiElement::Upgrade));
@@ -100,31 +100,31 @@ TEST(ConnectSerial, NoPortSelectedOrNoAnswer) {
     t.rig.ui.enables.clear();
     ConnectSerialDevice(t.rig.ctx, 0);  // answered No
     EXPECT_TRUE(t.rig.com1.sent.empty());
-    EXPECT_EQ(t.rig.state.ConnectionKind, 0);
+    EXPECT_EQ(t.rig.state.ConnectionKind, ConnectionKind::None);
     EXPECT_FALSE(t.rig.ui.enabled(UiElement::ComTree));
 }
 
 TEST(HandleAs, ComEntriesListAFixedRowAndSendNothing) {
     struct Case {
-        HandleAsEntry entry;
+        HandleAs entry;
         int baud;
         Row row;
     };
     const Case cases[] = {
-        {HandleAsEntry::LnkFbrRc330, 9600, {"LNK-FBR-RC330-MAX", "HW:N/A", "FW:N/A", "FW:N/A", ""}},
-        {HandleAsEntry::HqlxFbr, 19200, {"HQLX-FBR", "HW:N/A", "FW:N/A", "FW:N/A", ""}},
-        {HandleAsEntry::NrvTwSn500s, 57600, {"NRV-TW-SN500S", "n/a", "n/a", "1.0.0", ""}},
-        {HandleAsEntry::NrvFkTwSn500, 57600, {"NRV-FK-TW-SN500S", "n/a", "n/a", "1.0.0", ""}},
+        {HandleAs::LnkFbrRc330, 9600, {"LNK-FBR-RC330-MAX", "HW:N/A", "FW:N/A", "FW:N/A", ""}},
+        {HandleAs::HqlxFbr, 19200, {"HQLX-FBR", "HW:N/A", "FW:N/A", "FW:N/A", ""}},
+        {HandleAs::NrvTwSn500s, 57600, {"NRV-TW-SN500S", "n/a", "n/a", "1.0.0", ""}},
+        {HandleAs::NrvFkTwSn500, 57600, {"NRV-FK-TW-SN500S", "n/a", "n/a", "1.0.0", ""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row[0]);
         ConnectRig t(DemoFamily::Serial);
-        PopupMenu1Entry(t.rig.ctx, c.entry, -1, 0);
+        ConnectHandledAs(t.rig.ctx, c.entry, -1, 0);
         EXPECT_TRUE(t.rig.com1.sent.empty());
         EXPECT_EQ(t.rig.com1.baud(), c.baud);
         EXPECT_TRUE(t.rig.com1.isOpen());
         EXPECT_EQ(t.grid(), std::vector<Row>{c.row});
-        EXPECT_EQ(t.rig.state.ConnectionKind, 2);
+        EXPECT_EQ(t.rig.state.ConnectionKind, ConnectionKind::Serial);
         EXPECT_EQ(t.rig.state.TpTransmitterMode, c.baud == 57600);
         EXPECT_TRUE(t.rig.ui.enabled(UiElement::Grids));
         EXPECT_TRUE(t.rig.ui.dialogs.empty());
@@ -133,14 +133,14 @@ TEST(HandleAs, ComEntriesListAFixedRowAndSendNothing) {
 
 TEST(HandleAs, ComEntryFlagsDoNotFollowToTheNextConnect) {
     ConnectRig t(DemoFamily::Serial);
-    PopupMenu1Entry(t.rig.ctx, HandleAsEntry::LnkFbrRc330, -1, 0);
+    ConnectHandledAs(t.rig.ctx, HandleAs::LnkFbrRc330, -1, 0);
     ASSERT_TRUE(t.rig.state.HandleAsFibreRx);
     t.yes();
     ConnectSerialDevice(t.rig.ctx, 0);
     EXPECT_FALSE(t.rig.state.HandleAsFibreRx);
     EXPECT_EQ(t.grid().front()[0], "LNK-FBR-SN330-MAX");
 
-    PopupMenu1Entry(t.rig.ctx, HandleAsEntry::HqlxFbr, -1, -1);
+    ConnectHandledAs(t.rig.ctx, HandleAs::HqlxFbr, -1, -1);
     EXPECT_EQ(t.dialogTexts(Dialog::Message), std::vector<std::string>{"Please select a device"});
     EXPECT_FALSE(t.rig.state.FibreLinkMode);
 }

@@ -50,8 +50,11 @@ TEST(AddIpTest, PortThatIsNotANumberIsRejectedWithoutAnEntry) {
     EXPECT_EQ(ParsePortNumber("65535"), 65535);
 }
 
-TEST(AddIpTest, AddressWithoutPortIsQueriedAndItsAnswersHandled) {
+TEST(AddIpTest, AddressWithoutPortIsQueriedAndOnlyItsAnswersHandled) {
     DiscoveryRig d;
+    // Another host answering first, as a module and with a set-up record.
+    d.rig.udpServer.inbox.push_back({"10.0.0.7", 30718, test::answerBytes(0xF7, 30)});
+    d.rig.udpServer.inbox.push_back({"10.0.0.7", 30718, test::answerBytes(0xF9, 26)});
     AddIP(d.rig.ctx, "10.0.0.8", false, "");
     EXPECT_TRUE(d.rig.udpServer.isBound());
     ASSERT_EQ(d.rig.udpServer.sent.size(), 1u);
@@ -63,6 +66,8 @@ TEST(AddIpTest, AddressWithoutPortIsQueriedAndItsAnswersHandled) {
     EXPECT_EQ(d.rig.state.DeviceList[0].Serial, "(S:KV1001)");
     EXPECT_EQ(d.rig.ui.networkEntries,
               (std::vector<std::string>{"10.0.0.8 (I:RV-FS64S) (S:KV1001)"}));
+    EXPECT_EQ(d.logCount("Ignored a discovery answer from 10.0.0.7, which was not asked"), 1u);
+    EXPECT_EQ(d.controller(0).commands.size(), 0u) << "no tunnel opened to the other host";
 }
 
 TEST(AddIpTest, QueryThatCannotGoOutIsReported) {

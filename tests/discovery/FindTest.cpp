@@ -221,9 +221,12 @@ TEST(FindTest, RepeatedSetupAnswersAreHandledOncePerAddressAndFind) {
         const int connectsBefore = d.rig.tcp1.connectCount;
         auto& inbox = d.rig.udpServer.inbox;
         for (int i = 0; i < 1000; ++i) inbox.push_back({"10.0.0.7", 30718, answerBytes(0xF9, 26)});
-        // Other senders whose tunnels fail too.
+        // Other senders asked for their records, whose tunnels fail too, and one never
+        // asked, whose answers count for nothing.
         for (int i = 20; i < 23; ++i) {
+            SendSetupRecordQuery(d.rig.ctx, "10.0.0." + std::to_string(i));
             inbox.push_back({"10.0.0." + std::to_string(i), 30718, answerBytes(0xF9, 26)});
+            inbox.push_back({"10.0.0.66", 30718, answerBytes(0xF9, 26)});
         }
         const auto before = d.rig.clock.elapsed();
         d.pumpAll();
@@ -233,12 +236,17 @@ TEST(FindTest, RepeatedSetupAnswersAreHandledOncePerAddressAndFind) {
         EXPECT_EQ(d.rig.tcp1.connectCount - connectsBefore, 3) << "the repeats try no tunnel";
         EXPECT_LE(d.rig.clock.elapsed() - before, 3 * kTunnelConnectWait);
         EXPECT_EQ(d.rig.ui.dialogsOf(Dialog::Error).size(), static_cast<std::size_t>(find + 1));
+        EXPECT_EQ(d.logCount("Ignored a discovery answer from 10.0.0.66, which was not asked"),
+                  static_cast<std::size_t>(find + 1));
     }
 }
 
 TEST(FindTest, MalformedDatagramsAreIgnored) {
     DiscoveryRig d;
     ASSERT_TRUE(StartDiscoveryListener(d.rig.ctx));
+    // Asked, but the answers come from the test.
+    d.module(0).setSilent(true);
+    SendModuleQuery(d.rig.ctx, "10.0.0.7");
     auto& inbox = d.rig.udpServer.inbox;
     inbox.push_back({"10.0.0.7", 30718, {}});
     inbox.push_back({"10.0.0.7", 30718, {0x00, 0x00, 0xF7}});

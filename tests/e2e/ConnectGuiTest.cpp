@@ -92,7 +92,7 @@ Rows gridRows(const QTableWidget* grid) {
     return rows;
 }
 
-QStringList properties(const kv::gui::TForm1& main) {
+QStringList properties(const kv::gui::MainWindow& main) {
     return {main.Label6->text(), main.Label4->text(), main.Label8->text(), main.Label2->text()};
 }
 
@@ -147,7 +147,7 @@ class ConnectGuiTest : public QObject {
         QTemporaryDir dataHome;
         QVERIFY(QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2")));
         kv::gui::Program program;
-        kv::gui::TForm1& main = program.mainWindow();
+        kv::gui::MainWindow& main = program.mainWindow();
         program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work_.path())});
         QVERIFY(QTest::qWaitForWindowExposed(&main));
 

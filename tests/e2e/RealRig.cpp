@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <fstream>
+
 namespace kv::test {
 
 RealRig::RealRig()
@@ -18,6 +20,13 @@ RealRig::~RealRig() {
     log.close();
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
+}
+
+std::size_t RealRig::logLinesWith(const std::string& text) const {
+    std::ifstream in(log.path(), std::ios::binary);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos;
+    return count;
 }
 
 }  // namespace kv::test

@@ -20,6 +20,9 @@ class RealRig {
     RealRig();
     ~RealRig();
 
+    // How many lines of the log file hold `text`.
+    std::size_t logLinesWith(const std::string& text) const;
+
     SharedState state;
     LogFile log;
     ScriptedUi ui;

@@ -59,7 +59,7 @@ class StmModuleEndToEnd : public ::testing::TestWithParam<CpuCase> {
         rig.state.DeviceList.push_back(device);
         rig.state.SelectedDevice = 0;
         rig.state.CurrentIP = kModule;
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.ctx.ports.TcpClient1->setHost(kModule);
         rig.ctx.ports.TcpClient1->setPort(10001);
     }

@@ -116,7 +116,7 @@ bool programOverPty(StmPtyRig& rig, const fs::path& folder, const std::string& h
     ports.ComPort1 = &com;
     Context ctx(state, log, ui, clock, ports);
     RegisterChannelEvents(ctx);
-    state.ConnectionKind = 2;
+    state.ConnectionKind = ConnectionKind::Serial;
 
     com.setName(rig.toolEnd());
     com.open();

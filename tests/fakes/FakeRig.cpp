@@ -65,7 +65,7 @@ TMatrixRec& FakeRig::addSerialDevice(sim::StreamPeer* peer) {
     world.attachSerial("COM3", peer);
     com1.setName("COM3");
     com1.open();
-    state.ConnectionKind = 2;
+    state.ConnectionKind = ConnectionKind::Serial;
     return addDevice("COM3", 0);
 }
 

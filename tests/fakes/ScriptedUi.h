@@ -42,6 +42,8 @@ class ScriptedUi : public Ui {
     std::vector<GridRow> grid;
     std::vector<std::pair<UiElement, bool>> enables;
     std::vector<Dialog> dialogs;
+    std::vector<QuestionId> questionIds;  // of every ask(), in order
+    std::vector<ProgressEvent> progressEvents;
     bool closed = false;
 
     void memoLine(const std::string& line) override { memo.push_back(line); }
@@ -49,6 +51,7 @@ class ScriptedUi : public Ui {
     void progress(int position, int maximum) override {
         progressValues.emplace_back(position, maximum);
     }
+    void progressEvent(const ProgressEvent& event) override { progressEvents.push_back(event); }
     void busyText(const std::string& text) override { busyTexts.push_back(text); }
     void busyVisible(bool visible) override { busyShown = visible; }
     void restartBusyTimer() override {
@@ -76,8 +79,9 @@ class ScriptedUi : public Ui {
     void errorBox(const std::string& text) override {
         dialogs.push_back({Dialog::Error, text, {MsgButton::OK}, -1, MsgButton::OK, MsgButton::OK});
     }
-    MsgButton ask(const std::string& text, DialogKind, const std::vector<MsgButton>& buttons,
-                  int defaultIndex) override {
+    MsgButton ask(QuestionId id, const std::string& text, DialogKind,
+                  const std::vector<MsgButton>& buttons, int defaultIndex) override {
+        questionIds.push_back(id);
         std::optional<MsgButton> focus = focusedButton(buttons, defaultIndex);
         MsgButton answer = focus ? *focus : (buttons.empty() ? MsgButton::OK : buttons.front());
         if (!answers.empty()) {

@@ -159,6 +159,41 @@ TEST_F(HexFileTest, UnopenedFileIsReportedByBothOperations) {
     EXPECT_EQ(reader.HexLineCount, 0);
 }
 
+TEST(HexFaults, TheFirstFaultWithItsLineAndFailureForEveryReader) {
+    const std::string good = HexRecordLine(0, 0x800, Bytes{1, 2});
+    const struct {
+        std::string text;
+        int line;             // 0: sound
+        std::string failure;  // the integrity check's
+        bool walkFails;       // the record walk refuses the file too
+    } cases[] = {
+        {good + "\n:00000001FF\n", 0, "", false},
+        {"", 1, "Illegal record", false},  // empty file: nothing to walk
+        {good + "\nRV-PNL16\n", 2, "Illegal record", true},
+        {good + "\n" + good.substr(0, good.size() - 2) + "00\n", 2, "Checksum error", true},
+        {good + "\n" + HexRecordLine(9, 0, {}) + "\n", 2, "Unknown record type 09", true},
+        // Sound as a line, but an extended address carries two bytes.
+        {HexRecordLine(4, 0, Bytes{0, 1, 2}) + "\n", 0, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::istringstream lines(c.text);
+        const HexIntegrity integrity = TestHexLines(lines);
+        EXPECT_EQ(integrity.ok(), c.line == 0);
+        if (!integrity.ok()) {
+            EXPECT_EQ(integrity.fault->line, c.line);
+            EXPECT_EQ(integrity.fault->failure, c.failure);
+        }
+        std::istringstream records(c.text);
+        HexReaderState reader;
+        const std::optional<HexFault> walked = WalkHexRecords(records, reader, {}, {});
+        EXPECT_EQ(walked.has_value(), c.walkFails);
+        if (walked && c.line) {
+            EXPECT_EQ(walked->line, c.line);
+        }
+    }
+}
+
 TEST_F(HexFileTest, PumpsMessagesOncePerLine) {
     int pumps = 0;
     rig.ctx.addEventSource([&] { ++pumps; });

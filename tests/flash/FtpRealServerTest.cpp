@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "FakeRig.h"
+#include "FtpServerProcess.h"
 #include "PocoFtpClient.h"
 #include "ZipMaker.h"
 #include "core/ports/ChannelError.h"
@@ -19,59 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 using namespace std::chrono_literals;
-
-// A pyftpdlib server on 127.0.0.1 with the device's account, serving `home` as "/".
-class FtpServerProcess {
-  public:
-    explicit FtpServerProcess(const fs::path& home) {
-        const fs::path script = home.parent_path() / "ftpserver.py";
-        test::writeAll(script,
-                       "import sys\n"
-                       "from pyftpdlib.authorizers import DummyAuthorizer\n"
-                       "from pyftpdlib.handlers import FTPHandler\n"
-                       "from pyftpdlib.servers import FTPServer\n"
-                       "auth = DummyAuthorizer()\n"
-                       "auth.add_user('root', 'Qm4t+zk7e', sys.argv[1], perm='elradfmwMT')\n"
-                       // Like the device's server: data connections in active mode
-                       // with plain PORT only.
-                       "class Handler(FTPHandler):\n"
-                       "    def ftp_PASV(self, line): self.respond('502 Not here.')\n"
-                       "    def ftp_EPSV(self, line): self.respond('502 Not here.')\n"
-                       "    def ftp_EPRT(self, line): self.respond('502 Not here.')\n"
-                       "Handler.authorizer = auth\n"
-                       "server = FTPServer(('127.0.0.1', 0), Handler)\n"
-                       "print(server.socket.getsockname()[1], flush=True)\n"
-                       "server.serve_forever()\n");
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            const std::string log = (home.parent_path() / "ftpserver.log").string();
-            if (FILE* err = std::fopen(log.c_str(), "w")) ::dup2(::fileno(err), STDERR_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::execl("/usr/bin/python3", "python3", script.c_str(), home.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        FILE* in = ::fdopen(out[0], "r");
-        if (!in || std::fscanf(in, "%d", &port_) != 1) port_ = 0;
-        if (in) std::fclose(in);
-    }
-    ~FtpServerProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-
-  private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
 
 class FtpRealServerTest : public ::testing::Test {
   protected:
@@ -86,7 +28,7 @@ class FtpRealServerTest : public ::testing::Test {
 
     test::FakeRig rig;
     fs::path home;
-    FtpServerProcess server;
+    test::FtpServerProcess server;
     PocoFtpClient ftp;
 };
 

@@ -146,7 +146,7 @@ TEST_F(PicLinkTest, OversizedPacketIsRefusedBeforeSending) {
 }
 
 TEST_F(PicLinkTest, NoTransportNoFrame) {
-    rig.state.ConnectionKind = 3;
+    rig.state.ConnectionKind = ConnectionKind::Usb;
     sendWrite();
     EXPECT_TRUE(tunnelSent().empty());
     EXPECT_TRUE(rig.ui.dialogs.empty());

@@ -13,7 +13,7 @@
 namespace kv::test {
 
 // A PIC card in its bootloader straight behind the tunnel port of 127.0.0.2, a network
-// device selected (ConnectionKind 1) and an upgrade row running (RowOk).
+// device selected (a network connection) and an upgrade row running (RowOk).
 class PicTest : public ::testing::Test {
   protected:
     static constexpr const char* kAddress = "127.0.0.2";
@@ -23,7 +23,7 @@ class PicTest : public ::testing::Test {
         rig.addDevice(kAddress, kTunnelPort).Controllers.push_back(controller("RV-PNL16"));
         rig.world.listenTcp(kAddress, kTunnelPort, pic.connectionFactory());
         rig.state.CurrentIP = kAddress;
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.state.RowOk = true;
     }
 
@@ -36,9 +36,9 @@ class PicTest : public ::testing::Test {
         rig.state.DeviceList[0].Controllers[0].ControllerType = type;
     }
 
-    // The same card on COM3 instead (ConnectionKind 2), the port open at `baud`.
+    // The same card on COM3 instead (a serial connection), the port open at `baud`.
     void useSerial(int baud = 19200) {
-        rig.state.ConnectionKind = 2;
+        rig.state.ConnectionKind = ConnectionKind::Serial;
         rig.world.attachSerial("COM3", &pic);
         rig.com1.setName("COM3");
         rig.com1.open();

@@ -39,7 +39,7 @@ class StmProgramRun : public ::testing::Test {
         rig.com1.open();
         rig.com1.setBaud(115200);
         rig.com1.setParity(Parity::Even);
-        rig.state.ConnectionKind = 2;
+        rig.state.ConnectionKind = ConnectionKind::Serial;
         ASSERT_TRUE(StmCommand(rig.ctx, kStmSync));
     }
 
@@ -52,7 +52,7 @@ class StmProgramRun : public ::testing::Test {
         rig.socket1.setHost("127.0.0.2");
         rig.socket1.setPort(10001);
         rig.socket1.open();
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
     }
 
     bool program(const std::string& text) {
@@ -72,7 +72,7 @@ class StmProgramRun : public ::testing::Test {
         return it == rig.ui.memo.end() ? -1 : static_cast<int>(it - rig.ui.memo.begin());
     }
     const std::vector<Bytes>& sent() const {
-        return rig.state.ConnectionKind == 2 ? rig.com1.sent : rig.socket1.sent;
+        return rig.state.ConnectionKind == ConnectionKind::Serial ? rig.com1.sent : rig.socket1.sent;
     }
     bool sentAny(const Bytes& bytes) const {
         return std::find(sent().begin(), sent().end(), bytes) != sent().end();
@@ -306,7 +306,7 @@ TEST_F(StmProgramRun, CommandCollectsALateAckAfterNoise) {
     rig.world.attachSerial("COM3", &peer);
     rig.com1.setName("COM3");
     rig.com1.open();
-    rig.state.ConnectionKind = 2;
+    rig.state.ConnectionKind = ConnectionKind::Serial;
     EXPECT_TRUE(StmCommand(rig.ctx, kStmSync));
     EXPECT_EQ(rig.state.RxCount, 2);
     EXPECT_EQ(rig.ui.memo.back(), "<- 0079");

@@ -41,7 +41,7 @@ class StmUpgradeRun : public ::testing::Test {
         RegisterChannelEvents(rig.ctx);
         module.attach(rig.world);
         rig.addDevice(kIp, 10001);
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.state.CurrentIP = kIp;
         rig.tcp1.setHost(kIp);
         rig.tcp1.setPort(10001);

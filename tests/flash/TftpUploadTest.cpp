@@ -194,7 +194,7 @@ class RefusingModule : public sim::DatagramPeer {
     int seen_ = 0;
 };
 
-TEST_F(TftpUploadTest, ErrorPacketEndsTheUploadPlainAnswersDoNot) {
+TEST_F(TftpUploadTest, ErrorPacketFromTheModuleEndsTheUploadOthersDoNot) {
     struct Case {
         const char* name;
         int refuseAt;                      // 0: the module never refuses
@@ -205,8 +205,10 @@ TEST_F(TftpUploadTest, ErrorPacketEndsTheUploadPlainAnswersDoNot) {
         {"module runs out of space at block 2", 3, std::nullopt,
          "TFTP error from 127.0.0.50 (3) Disk full"},
         {"error packet from another host", 0,
-         Datagram{"127.0.0.66", 4444, errorPacket(1, "File\x01 not found")},
-         "TFTP error from 127.0.0.66 (1) File? not found"},
+         Datagram{"127.0.0.66", 4444, errorPacket(1, "File\x01 not found")}, nullptr},
+        {"error packet from the module's other port", 0,
+         Datagram{kModule, 50000, errorPacket(1, "File\x01 not found")},
+         "TFTP error from 127.0.0.50 (1) File? not found"},
         {"plain answer from another port", 0, Datagram{kModule, 50000, Bytes{0x00, 0x04, 0, 0}},
          nullptr},
     };
@@ -223,16 +225,20 @@ TEST_F(TftpUploadTest, ErrorPacketEndsTheUploadPlainAnswersDoNot) {
             out << std::string(2000, 'x');
         }
         const bool ok = TftpUpload(caseRig.ctx, kModule, path, 1);
+        const auto lines = caseRig.logLines();
         if (!c.failure) {
             EXPECT_TRUE(ok);
             EXPECT_TRUE(caseRig.ui.dialogs.empty());
+            const bool named = std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
+                return c.stranger && line.find(c.stranger->address + ":") != std::string::npos;
+            });
+            EXPECT_EQ(named, c.stranger && c.stranger->address != kModule);
             continue;
         }
         EXPECT_FALSE(ok);
         EXPECT_FALSE(caseRig.state.RowOk);
         ASSERT_EQ(caseRig.ui.dialogs.size(), 1u);
         EXPECT_EQ(caseRig.ui.dialogs[0].text, std::string("Error while processing:\r") + c.failure);
-        const auto lines = caseRig.logLines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), c.failure), lines.end());
         // Nothing more is sent once the refusal arrived.
         EXPECT_EQ(caseRig.tftp.sent.size(), static_cast<std::size_t>(std::max(c.refuseAt, 1)));

@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+#include "../cli/KvbootRun.h"
+#include "../firmware/HexLines.h"
 #include "cli/FleetRunner.h"
 
 namespace kv::cli {
@@ -49,7 +51,7 @@ TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
     EXPECT_EQ(plan.devices[2].answers.at(Question::Upgrade), MsgButton::No);
     EXPECT_EQ(plan.devices[1].target.kind, TargetKind::Serial);
     EXPECT_EQ(plan.devices[1].target.address, "/dev/ttyUSB0");
-    EXPECT_EQ(plan.devices[1].as, HandleAsType::HqlxFbr);
+    EXPECT_EQ(plan.devices[1].as, HandleAs::HqlxFbr);
     EXPECT_EQ(plan.devices[1].name, plan.devices[1].target.text);
     EXPECT_EQ(plan.devices[2].target.kind, TargetKind::Usb);
 }
@@ -125,15 +127,10 @@ TEST_F(PlanFiles, TheCommandRefusesBadPlansWithStatus2) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
-        std::vector<std::string> words{"kvboot"};
-        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        std::ostringstream out, err;
-        Console console(out, err);
-        EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 2);
-        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
-        EXPECT_EQ(out.str(), "");
+        const test::KvbootRun run = test::RunKvbootWith(c.arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
     }
 }
 
@@ -154,8 +151,9 @@ TEST(Estimates, RowKindsAndTheirModel) {
          milliseconds(3200)},
         {RowKind::PicCard, "RV-PNL16", card, true, TargetKind::Network, milliseconds(18700),
          milliseconds(3200)},
+        // On a serial port each read-back reply ends 100 ms after its last byte.
         {RowKind::PicCard, "RV-PNL16", card, false, TargetKind::Serial, milliseconds(23233),
-         milliseconds(2000)},
+         milliseconds(1500 + 256 * 100)},
         // Fibre sender cards erase 1 KiB rows and are never read back.
         {RowKind::PicCard, "LNK-FBR-SN330-MAX", card, false, TargetKind::Network,
          milliseconds(4911), milliseconds(3200)},
@@ -170,8 +168,15 @@ TEST(Estimates, RowKindsAndTheirModel) {
          milliseconds(26156), milliseconds(12500 + 15 * 256 * 6 / 2)},
         {RowKind::Cpu, "NRV-CTL", {65536, 0, true}, true, TargetKind::Serial, milliseconds(6527),
          milliseconds(12500)},
-        {RowKind::Usb, "USB", {6400, 0, true}, false, TargetKind::Usb, milliseconds(101),
-         milliseconds(2000)},
+        // The whole window of 1791 blocks whatever the file holds: two reports, the settle
+        // and a wait round each, after the erase.
+        {RowKind::Usb,
+         "USB",
+         {6400, 0, true},
+         false,
+         TargetKind::Usb,
+         milliseconds(2 * 1791),
+         milliseconds(900 + 20 * 1791)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type + (c.quick ? " quick" : ""));
@@ -180,7 +185,8 @@ TEST(Estimates, RowKindsAndTheirModel) {
         EXPECT_LE(std::chrono::abs(estimate.wire - c.wire), milliseconds(2));
         EXPECT_EQ(estimate.waits, c.waits);
     }
-    EXPECT_EQ(EstimateRestore(TargetKind::Network, false), milliseconds(11100));
+    // The close settle, the main controller selected twice and the 11 release rounds.
+    EXPECT_EQ(EstimateRestore(TargetKind::Network, false), milliseconds(11350));
     EXPECT_LT(EstimateRestore(TargetKind::Network, true), milliseconds(1000));
 }
 
@@ -188,17 +194,27 @@ TEST(Estimates, HexFilesCountTheBlocksTheCardGetsWritten) {
     const fs::path file = fs::temp_directory_path() / ("kv-blocks-" + std::to_string(::getpid()));
     {
         std::ofstream out(file);
-        out << ":020000040000FA\n"
-            << ":10060000525600000000000000000000000000007A\n"  // below 0x0800: kept by the loader
-            << ":10080000000102030405060708090A0B0C0D0E0F68\n"
-            << ":10081000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFE8\n"  // erased: not written
-            << ":20082000" + std::string(64, '1') + "97\n"  // 32 bytes: two blocks
+        using sim::HexRecordLine;
+        const std::vector<std::uint8_t> counting{0, 1, 2,  3,  4,  5,  6,  7,
+                                                 8, 9, 10, 11, 12, 13, 14, 15};
+        out << test::hexLinear(0) << "\n"
+            << HexRecordLine(0, 0x0600, test::textBytes("RV", 16)) << "\n"  // the loader's own area
+            << HexRecordLine(0, 0x0800, counting) << "\n"
+            << HexRecordLine(0, 0x0810, std::vector<std::uint8_t>(16, 0xFF)) << "\n"  // erased
+            << HexRecordLine(0, 0x0820, std::vector<std::uint8_t>(32, 0x11)) << "\n"  // two blocks
+            << HexRecordLine(0, 0xFFF0, counting) << "\n"  // inside the writable window
+            << test::hexLinear(1) << "\n"
+            << HexRecordLine(0, 0xFFD0, counting) << "\n"  // above the last writable block
+            << test::hexLinear(0x00F0) << "\n"           // data EEPROM from here
+            << HexRecordLine(0, 0x0000, Bytes{1, 2}) << "\n"
             << ":00000001FF\n";
     }
     const FileFigures figures = MeasureFile(file.string(), RowKind::PicCard);
     EXPECT_TRUE(figures.readable);
-    EXPECT_EQ(figures.bytes, 16u + 16u + 16u + 32u);
-    EXPECT_EQ(figures.programBlocks, 3u);
+    EXPECT_EQ(figures.bytes, 16u * 5 + 32u + 2u);
+    EXPECT_EQ(figures.programBlocks, 4u);
+    EXPECT_EQ(figures.erasedBlocks, 1u);  // written on fibre cards only
+    EXPECT_EQ(figures.eepromWrites, 1u);
     EXPECT_EQ(MeasureFile(file.string(), RowKind::WebServer).bytes, fs::file_size(file));
     EXPECT_FALSE(MeasureFile("/nonexistent/file.hex", RowKind::PicCard).readable);
     fs::remove(file);
@@ -225,12 +241,12 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     FleetResult result;
     FleetDeviceResult ok;
     ok.name = "a";
-    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, true, true}};
+    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, RowState::Ok, ""}};
     FleetDeviceResult failed;
     failed.name = "bb";
     failed.status = ExitStatus::RowFailed;
-    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, true, false},
-                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, false, false}};
+    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed, ""},
+                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, RowState::NotAttempted, ""}};
     FleetDeviceResult lost;
     lost.name = "c";
     lost.status = ExitStatus::Unreachable;
@@ -247,7 +263,7 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     EXPECT_EQ(FleetReportLines(result), expected);
     const Json json = FleetJson(result);
     EXPECT_EQ(json["exit"], 3);
-    EXPECT_EQ(json["devices"][1]["rows"][1]["done"], false);
+    EXPECT_EQ(json["devices"][1]["rows"][1]["state"], "not-attempted");
     EXPECT_EQ(json["devices"][2]["error"]["message"], "no answer from 10.0.0.9");
 }
 

@@ -79,14 +79,15 @@ TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestore
             // Its card went silent in the middle of the erase: that row failed, the rows
             // after it still ran.
             EXPECT_EQ(device.status, ExitStatus::RowFailed);
-            EXPECT_TRUE(device.rows.front().done);
-            EXPECT_FALSE(device.rows.front().ok);
-            EXPECT_FALSE(device.outcome.success);
+            EXPECT_EQ(device.rows.front().state, RowState::Failed);
+            // The log's reason travels with the row.
+            EXPECT_FALSE(device.rows.front().reason.empty());
+            EXPECT_FALSE(device.outcome.success());
             continue;
         }
         EXPECT_EQ(device.status, ExitStatus::Ok) << device.result.message;
         EXPECT_TRUE(std::all_of(device.rows.begin(), device.rows.end(),
-                                [](const FleetRow& row) { return row.done && row.ok; }));
+                                [](const FleetRow& row) { return row.state == RowState::Ok; }));
         for (const std::string& problem :
              test::MemoryProblems(folder / "dump", address, files.at(address)))
             ADD_FAILURE() << problem;
@@ -136,9 +137,9 @@ TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothin
         SCOPED_TRACE(address);
         EXPECT_GT(device["estimate_seconds"].get<double>(), 20.0);
         for (const Json& row : device["rows"]) {
-            EXPECT_FALSE(row["now"].get<std::string>().empty()) << row["type"];
+            EXPECT_FALSE(row["now"].is_null()) << row["type"];
             EXPECT_GT(row["estimate_seconds"].get<double>(), 0.0) << row["type"];
-            EXPECT_FALSE(row.contains("done"));
+            EXPECT_FALSE(row.contains("state"));
         }
         // No card was erased and no image went up; the device is back in normal operation.
         EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
@@ -156,8 +157,8 @@ TEST_F(FleetRun, CtrlCEndsEveryRunningDeviceRestoredWithStatus4) {
     FleetOptions o = options(false);
     o.interrupts = &hub;
     std::atomic<int> programming{0};
-    o.onProgress = [&programming](const std::string&, const ProgressEvent& event) {
-        if (event.percent >= 10) ++programming;
+    o.onProgress = [&programming](const std::string&, const RowProgress& event) {
+        if (event.phase == ProgressPhase::Erasing && event.percent >= 10) ++programming;
     };
     // Ctrl-C once the cards are being erased.
     std::thread ctrlC([&] {

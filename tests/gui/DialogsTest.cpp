@@ -25,8 +25,8 @@ namespace {
 // while it was open; the box is answered with Escape.
 QMessageBox::StandardButton focusWhileAsking(const std::vector<MsgButton>& buttons,
                                              int defaultIndex) {
-    kv::gui::TForm1 main;
-    kv::gui::TForm3 report;
+    kv::gui::MainWindow main;
+    kv::gui::ReportWindow report;
     kv::gui::QtUi ui(main, report);
     QMessageBox::StandardButton focused = QMessageBox::NoButton;
     onNextModal([&](QWidget* box) {
@@ -35,7 +35,8 @@ QMessageBox::StandardButton focusWhileAsking(const std::vector<MsgButton>& butto
         focused = question->standardButton(qobject_cast<QAbstractButton*>(question->focusWidget()));
         box->close();
     });
-    ui.ask("Proceed?", DialogKind::Confirmation, buttons, defaultIndex);
+    ui.ask(kv::QuestionId::ConfirmUpgrade, "Proceed?", DialogKind::Confirmation, buttons,
+           defaultIndex);
     return focused;
 }
 
@@ -60,7 +61,7 @@ class DialogsTest : public QObject {
 
   private slots:
     void aboutWindow() {
-        kv::gui::TForm2 about;
+        kv::gui::AboutWindow about;
         QCOMPARE(about.size(), QSize(405, 233));
         QVERIFY(about.windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(about.panel()->geometry(), QRect(2, 2, 401, 229));
@@ -76,7 +77,7 @@ class DialogsTest : public QObject {
     }
 
     void reportWindow() {
-        kv::gui::TForm3 report;
+        kv::gui::ReportWindow report;
         QCOMPARE(report.size(), QSize(308, 257));
         QCOMPARE(report.Memo1->geometry(), QRect(43, 32, 230, 126));
         QCOMPARE(report.Label3->text(), QStringLiteral("Upgrade Success"));
@@ -99,7 +100,7 @@ class DialogsTest : public QObject {
     }
 
     void addIpWindowLayout() {
-        kv::gui::TAddIPForm form;
+        kv::gui::AddIpWindow form;
         QCOMPARE(form.size(), QSize(433, 119));
         QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(form.Label1->text(), QStringLiteral("IP Address:"));
@@ -116,7 +117,7 @@ class DialogsTest : public QObject {
     }
 
     void addIpPortCheckBoxEnablesThePortField() {
-        kv::gui::TAddIPForm form;
+        kv::gui::AddIpWindow form;
         QVERIFY(!form.CheckBox1->isChecked());
         QVERIFY(!form.Edit2->isEnabled());
         QVERIFY(!form.Label2->isEnabled());
@@ -129,8 +130,8 @@ class DialogsTest : public QObject {
     }
 
     void addIpAddAndCancel() {
-        kv::gui::TAddIPForm form;
-        QSignalSpy added(&form, &kv::gui::TAddIPForm::addRequested);
+        kv::gui::AddIpWindow form;
+        QSignalSpy added(&form, &kv::gui::AddIpWindow::addRequested);
 
         // Empty address: nothing happens and the window stays open.
         form.show();
@@ -163,8 +164,8 @@ class DialogsTest : public QObject {
     // A port that is no number: the message comes while the window is still open, then
     // the window closes and nothing is added.
     void addIpMisstypedPortIsToldBeforeTheWindowCloses() {
-        kv::gui::TAddIPForm form;
-        QSignalSpy added(&form, &kv::gui::TAddIPForm::addRequested);
+        kv::gui::AddIpWindow form;
+        QSignalSpy added(&form, &kv::gui::AddIpWindow::addRequested);
         form.Edit1->setText(QStringLiteral("10.1.2.3"));
         form.CheckBox1->click();
         form.Edit2->setText(QStringLiteral("100x1"));
@@ -204,8 +205,8 @@ class DialogsTest : public QObject {
     }
 
     void askReturnsTheButtonPressed() {
-        kv::gui::TForm1 main;
-        kv::gui::TForm3 report;
+        kv::gui::MainWindow main;
+        kv::gui::ReportWindow report;
         kv::gui::QtUi ui(main, report);
         onNextModal([](QWidget* box) {
             auto* question = qobject_cast<QMessageBox*>(box);
@@ -213,13 +214,14 @@ class DialogsTest : public QObject {
             QCOMPARE(question->text(), QStringLiteral("Do you really want to exit?"));
             question->button(QMessageBox::Yes)->click();
         });
-        QCOMPARE(ui.ask("Do you really want to exit?", DialogKind::Confirmation,
-                        {MsgButton::Yes, MsgButton::Cancel}, int(MsgButton::Cancel)),
+        QCOMPARE(ui.ask(kv::QuestionId::ConfirmExit, "Do you really want to exit?",
+                        DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
+                        int(MsgButton::Cancel)),
                  MsgButton::Yes);
         // Escape answers with the box's cancel button.
         onNextModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); });
-        QCOMPARE(ui.ask("Proceed?", DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
-                        int(MsgButton::No)),
+        QCOMPARE(ui.ask(kv::QuestionId::ConfirmUpgrade, "Proceed?", DialogKind::Confirmation,
+                        {MsgButton::Yes, MsgButton::No}, int(MsgButton::No)),
                  MsgButton::No);
     }
 
@@ -236,8 +238,8 @@ class DialogsTest : public QObject {
     }
 
     void messageBoxesAreCentredOnTheScreen() {
-        kv::gui::TForm1 main;
-        kv::gui::TForm3 report;
+        kv::gui::MainWindow main;
+        kv::gui::ReportWindow report;
         kv::gui::QtUi ui(main, report);
         QPoint offCentre(1000, 1000);
         QString text;
@@ -267,8 +269,8 @@ class DialogsTest : public QObject {
     }
 
     void openFileOffersOnlyExistingFilesOfTheFilter() {
-        kv::gui::TForm1 main;
-        kv::gui::TForm3 report;
+        kv::gui::MainWindow main;
+        kv::gui::ReportWindow report;
         kv::gui::QtUi ui(main, report);
         QTemporaryDir folder;
         QFile hex(folder.filePath(QStringLiteral("cpu.hex")));

@@ -36,10 +36,10 @@ namespace {
 
 // The windows and an engine on its own thread, wired as the program wires them.
 struct Rig {
-    kv::gui::TForm1 main;
-    kv::gui::TForm2 about{&main};
-    kv::gui::TForm3 report{&main};
-    kv::gui::TAddIPForm addIp{&main};
+    kv::gui::MainWindow main;
+    kv::gui::AboutWindow about{&main};
+    kv::gui::ReportWindow report{&main};
+    kv::gui::AddIpWindow addIp{&main};
     kv::gui::QtUi ui{main, report};
     kv::SharedState state;
     kv::LogFile log;
@@ -85,7 +85,7 @@ class EngineBridgeTest : public QObject {
             ctx.ui.enable(UiElement::Upgrade, true);
             ctx.ui.enable(UiElement::ComTree, false);
         });
-        kv::gui::TForm1& m = rig.main;
+        kv::gui::MainWindow& m = rig.main;
         QTRY_COMPARE(m.ProgressBar1->value(), 7);
         QCOMPARE(m.UDPMemo->toPlainText(), QStringLiteral("-> {I}\n<- (I:NRV5x5)"));
         QCOMPARE(m.StatusText->text(), QStringLiteral("Log file: 3 KB"));
@@ -109,8 +109,9 @@ class EngineBridgeTest : public QObject {
         Rig rig;
         std::atomic<int> answer{-1};
         rig.engine.post([&](kv::Context& ctx) {
-            answer = int(ctx.ask("Do you really want to upgrade?", kv::DialogKind::Confirmation,
-                                 {MsgButton::Yes, MsgButton::Cancel}, int(MsgButton::Cancel)));
+            answer = int(ctx.ask(kv::QuestionId::ConfirmUpgrade, "Do you really want to upgrade?",
+                                 kv::DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
+                                 int(MsgButton::Cancel)));
         });
         int seenWhileOpen = -2;
         onNextModal([&](QWidget* box) {
@@ -160,7 +161,7 @@ class EngineBridgeTest : public QObject {
     void upgradeDisablesItsControlsAndGetsThemBackAfterwards() {
         Rig rig;
         rig.capture = true;
-        kv::gui::TForm1& m = rig.main;
+        kv::gui::MainWindow& m = rig.main;
         for (UiElement e : {UiElement::Upgrade, UiElement::Find, UiElement::Grids}) {
             m.enableElement(e, true);
         }
@@ -182,7 +183,7 @@ class EngineBridgeTest : public QObject {
     void operatorActionsArePostedWithTheirSelection() {
         Rig rig;
         rig.capture = true;
-        kv::gui::TForm1& m = rig.main;
+        kv::gui::MainWindow& m = rig.main;
         emit m.findClicked();
         emit m.networkDoubleClicked(2);
         emit m.comDoubleClicked(0);
@@ -229,7 +230,8 @@ class EngineBridgeTest : public QObject {
         rig.engine.post([&](kv::Context& ctx) {
             asking = true;
             answer =
-                int(ctx.ask("The selected device is unreachable!", kv::DialogKind::Confirmation,
+                int(ctx.ask(kv::QuestionId::RestoreUnreachable,
+                            "The selected device is unreachable!", kv::DialogKind::Confirmation,
                             {MsgButton::Yes, MsgButton::Cancel}, int(MsgButton::Cancel)));
         });
         // Not serving the GUI thread: the question stays queued, as when the window has
@@ -251,14 +253,14 @@ class EngineBridgeTest : public QObject {
     }
 
     void afterShutdownTheUiNoLongerShowsAnything() {
-        kv::gui::TForm1 main;
-        kv::gui::TForm3 report;
+        kv::gui::MainWindow main;
+        kv::gui::ReportWindow report;
         kv::gui::QtUi ui(main, report);
         ui.shutDown();
         ui.memoLine("late");
         ui.messageBox("late");
-        QCOMPARE(ui.ask("?", kv::DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
-                        int(MsgButton::No)),
+        QCOMPARE(ui.ask(kv::QuestionId::ConfirmUpgrade, "?", kv::DialogKind::Confirmation,
+                        {MsgButton::Yes, MsgButton::No}, int(MsgButton::No)),
                  MsgButton::No);
         QVERIFY(!ui.openFile("Intel Hex file (*.hex)|*.hex").has_value());
         QVERIFY(main.UDPMemo->toPlainText().isEmpty());

@@ -18,7 +18,7 @@
 #include "gui/MainWindow.h"
 #include "gui/Widgets.h"
 
-using kv::gui::TForm1;
+using kv::gui::MainWindow;
 using kv::gui::test::windowColor;
 
 namespace {
@@ -26,7 +26,7 @@ namespace {
 const QColor kBandGrey(72, 82, 85);
 const QColor kButtonGrey(134, 146, 149);
 
-QWidget* element(const TForm1& form, const QString& name) {
+QWidget* element(const MainWindow& form, const QString& name) {
     return form.findChild<QWidget*>(name);
 }
 
@@ -57,7 +57,7 @@ class MainWindowTest : public QObject {
 
   private slots:
     void windowIsFramelessBlackAndOfTheClientSize() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.size(), QSize(820, 771));
         QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(form.windowTitle(), QStringLiteral("Korvandel Bootloader"));
@@ -90,7 +90,7 @@ class MainWindowTest : public QObject {
         QFETCH(QString, name);
         QFETCH(QRect, place);
         QFETCH(QColor, color);
-        TForm1 form;
+        MainWindow form;
         QWidget* region = element(form, name);
         QVERIFY2(region, qPrintable(name));
         QCOMPARE(region->parentWidget(), form.content());
@@ -102,7 +102,7 @@ class MainWindowTest : public QObject {
     }
 
     void workAreaHoldsAddIpAndUsbBox() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.Button1->parentWidget(), form.WorkArea);
         QCOMPARE(form.Button1->geometry(), QRect(279, 0, 75, 25));
         QCOMPARE(form.Button1->text(), QStringLiteral("Add IP"));
@@ -111,7 +111,7 @@ class MainWindowTest : public QObject {
     }
 
     void captionsAndFonts() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.TitleLabel->text(), QStringLiteral("Korvandel Bootloader v3.3.2"));
         QCOMPARE(form.TitleLabel->font().pixelSize(), 16);
         QVERIFY(form.TitleLabel->font().bold());
@@ -156,7 +156,7 @@ class MainWindowTest : public QObject {
     }
 
     void startState() {
-        TForm1 form;
+        MainWindow form;
         QVERIFY(!form.Panel1->isEnabled());
         QVERIFY(!form.Image9->isEnabled());
         QVERIFY(form.Panel2->isEnabled());
@@ -173,7 +173,7 @@ class MainWindowTest : public QObject {
     }
 
     void listsAreReadOnlyAndTheUsbListHasTwoVisibleColumns() {
-        TForm1 form;
+        MainWindow form;
         for (QTreeWidget* tree : {form.TreeView1, form.TreeView2, form.USBView}) {
             QCOMPARE(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
             QVERIFY(tree->isHeaderHidden());
@@ -185,7 +185,7 @@ class MainWindowTest : public QObject {
     }
 
     void busyOverlayIsHiddenByEachTimerTick() {
-        TForm1 form;
+        MainWindow form;
         form.Panel8->show();
         QTRY_VERIFY_WITH_TIMEOUT(form.Panel8->isHidden(), 5000);
         QVERIFY(!form.Timer1->isActive());
@@ -203,7 +203,7 @@ class MainWindowTest : public QObject {
     }
 
     void statusLineHoldsTextPanelAndNarrowerProgressBar() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.StatusBar1->height(), 16);
         QCOMPARE(form.StatusBar1->geometry().bottom(), form.content()->height() - 1);
         QCOMPARE(form.StatusBar1->width(), form.content()->width());
@@ -219,7 +219,7 @@ class MainWindowTest : public QObject {
     }
 
     void gridLayoutRuleForOneAndThreeRows() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(kv::gui::controllerGridHeight(1), 49);
         QCOMPARE(kv::gui::controllerGridHeight(3), 99);
         for (int rows : {1, 3}) {
@@ -244,7 +244,7 @@ class MainWindowTest : public QObject {
     }
 
     void gridColumnsCaptionsAndLook() {
-        TForm1 form;
+        MainWindow form;
         const int widths[] = {135, 135, 135, 135, 235};
         const QStringList captions{"Controller Type", "Hardware Version", "Bootloader Version",
                                    "Firmware Version", "Browse New Firmware"};
@@ -261,7 +261,7 @@ class MainWindowTest : public QObject {
     }
 
     void rowsShowTextsAndTicks() {
-        TForm1 form;
+        MainWindow form;
         form.showControllerRows({{true, {"NRV-CTL", "2.1", "1.4", "3.0.2", "cpu.hex"}},
                                  {false, {"NRV-IN4", "1.0", "1.1", "2.2.0", ""}}});
         QCOMPARE(form.StringGrid1->item(0, 0)->text(), QStringLiteral("X"));
@@ -276,12 +276,12 @@ class MainWindowTest : public QObject {
     }
 
     void gridMouseUpReportsCellsOnlyWhenEnabled() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.showControllerRows({{false, {"A", "", "", "", ""}}, {false, {"B", "", "", "", ""}}});
-        QSignalSpy checks(&form, &TForm1::checkCellReleased);
-        QSignalSpy files(&form, &TForm1::fileCellReleased);
+        QSignalSpy checks(&form, &MainWindow::checkCellReleased);
+        QSignalSpy files(&form, &MainWindow::fileCellReleased);
 
         const QPoint secondCheck(12, 24 + 12);
         QTest::mouseClick(form.StringGrid1->viewport(), Qt::LeftButton, {}, secondCheck);
@@ -300,7 +300,7 @@ class MainWindowTest : public QObject {
     }
 
     void hoverFeedback() {
-        TForm1 form;
+        MainWindow form;
         hover(form.Panel2, true);
         QCOMPARE(form.Panel2->backgroundColor(), QColor(Qt::black));
         QCOMPARE(form.Panel2->textColor(), QColor(Qt::white));
@@ -323,13 +323,13 @@ class MainWindowTest : public QObject {
     }
 
     void buttonsReportClicks() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QSignalSpy find(&form, &TForm1::findClicked);
-        QSignalSpy upgrade(&form, &TForm1::upgradeClicked);
-        QSignalSpy about(&form, &TForm1::aboutClicked);
-        QSignalSpy close(&form, &TForm1::closeRequested);
+        QSignalSpy find(&form, &MainWindow::findClicked);
+        QSignalSpy upgrade(&form, &MainWindow::upgradeClicked);
+        QSignalSpy about(&form, &MainWindow::aboutClicked);
+        QSignalSpy close(&form, &MainWindow::closeRequested);
 
         QTest::mouseClick(form.Panel2, Qt::LeftButton);
         QTest::mouseClick(form.Panel7, Qt::LeftButton);
@@ -345,10 +345,10 @@ class MainWindowTest : public QObject {
     }
 
     void closingGoesThroughTheCloseQuery() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QSignalSpy asked(&form, &TForm1::closeRequested);
+        QSignalSpy asked(&form, &MainWindow::closeRequested);
         QVERIFY(!form.close());
         QVERIFY(form.isVisible());
         QCOMPARE(asked.size(), 1);
@@ -358,7 +358,7 @@ class MainWindowTest : public QObject {
     }
 
     void popupMenuEntries() {
-        TForm1 form;
+        MainWindow form;
         QStringList captions;
         QList<QAction*> actions = form.PopupMenu1->actions();
         for (QAction* action : actions) {
@@ -371,7 +371,7 @@ class MainWindowTest : public QObject {
     }
 
     void rightClickSelectsOnlyInTheNetworkList() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.showTreeEntries(form.TreeView1, {"10.0.0.1 a", "10.0.0.2 b"});
@@ -382,16 +382,16 @@ class MainWindowTest : public QObject {
         QTest::mousePress(form.TreeView1->viewport(), Qt::RightButton, {},
                           centreOfRow(form.TreeView1, 1));
         QTRY_VERIFY(form.PopupMenu1->isVisible());
-        QCOMPARE(TForm1::selectedIndex(form.TreeView1), 1);
+        QCOMPARE(MainWindow::selectedIndex(form.TreeView1), 1);
         form.PopupMenu1->hide();
 
         QTest::mousePress(form.TreeView2->viewport(), Qt::RightButton, {},
                           centreOfRow(form.TreeView2, 1));
         QTRY_VERIFY(form.PopupMenu1->isVisible());
-        QCOMPARE(TForm1::selectedIndex(form.TreeView2), 0);
+        QCOMPARE(MainWindow::selectedIndex(form.TreeView2), 0);
 
         // A chosen entry carries its place in the menu and both selections.
-        QSignalSpy chosen(&form, &TForm1::handleAsChosen);
+        QSignalSpy chosen(&form, &MainWindow::handleAsChosen);
         form.PopupMenu1->actions().at(4)->trigger();
         QCOMPARE(chosen.size(), 1);
         QCOMPARE(chosen.front(), (QVariantList{4, 1, 0}));
@@ -399,14 +399,14 @@ class MainWindowTest : public QObject {
     }
 
     void doubleClicksCarryTheSelectedEntry() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.showTreeEntries(form.TreeView1, {"10.0.0.1", "10.0.0.2"});
         form.showUsbRows({{"Panel", "S1", "0"}, {"Panel", "S2", "1"}});
-        QSignalSpy network(&form, &TForm1::networkDoubleClicked);
-        QSignalSpy com(&form, &TForm1::comDoubleClicked);
-        QSignalSpy usb(&form, &TForm1::usbDoubleClicked);
+        QSignalSpy network(&form, &MainWindow::networkDoubleClicked);
+        QSignalSpy com(&form, &MainWindow::comDoubleClicked);
+        QSignalSpy usb(&form, &MainWindow::usbDoubleClicked);
 
         QTest::mouseDClick(form.TreeView2->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
         QCOMPARE(com.size(), 1);
@@ -426,21 +426,21 @@ class MainWindowTest : public QObject {
     }
 
     void listRefreshKeepsTheSelection() {
-        TForm1 form;
+        MainWindow form;
         form.showTreeEntries(form.TreeView1, {"10.0.0.1", "10.0.0.2"});
         form.TreeView1->setCurrentItem(form.TreeView1->topLevelItem(1));
         // Discovery appends the identification to an entry already listed.
         form.showTreeEntries(form.TreeView1, {"10.0.0.1", "10.0.0.2 (I:NRV5x5) (S:9)", "10.0.0.3"});
         QCOMPARE(texts(form.TreeView1),
                  (QStringList{"10.0.0.1", "10.0.0.2 (I:NRV5x5) (S:9)", "10.0.0.3"}));
-        QCOMPARE(TForm1::selectedIndex(form.TreeView1), 1);
+        QCOMPARE(MainWindow::selectedIndex(form.TreeView1), 1);
         form.showTreeEntries(form.TreeView1, {});
         QCOMPARE(form.TreeView1->topLevelItemCount(), 0);
-        QCOMPARE(TForm1::selectedIndex(form.TreeView1), -1);
+        QCOMPARE(MainWindow::selectedIndex(form.TreeView1), -1);
     }
 
     void draggingTheTitleMovesTheWindow() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QPoint before = form.pos();

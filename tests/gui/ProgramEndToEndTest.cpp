@@ -64,7 +64,7 @@ class ProgramEndToEndTest : public QObject {
         qInstallMessageHandler(collectThreadWarnings);
 
         kv::gui::Program program;
-        kv::gui::TForm1& main = program.mainWindow();
+        kv::gui::MainWindow& main = program.mainWindow();
         program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work.path())});
         QVERIFY(QTest::qWaitForWindowExposed(&main));
 
@@ -106,7 +106,7 @@ class ProgramEndToEndTest : public QObject {
     void windowAppearsOnlyAfterTheLogIsOpen() {
         QTemporaryDir dataHome, work;
         kv::gui::Program program;
-        kv::gui::TForm1& main = program.mainWindow();
+        kv::gui::MainWindow& main = program.mainWindow();
         bool windowShownAtMessage = true;
         QString message;
         onNextModal([&](QWidget* w) {

@@ -53,23 +53,23 @@ int main(int argc, char* argv[]) {
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     bool ok = true;
     {
-        kv::gui::TForm1 start;
+        kv::gui::MainWindow start;
         ok &= save(start, folder, QStringLiteral("main-start.png"));
     }
-    kv::gui::TForm1 main;
-    kv::gui::TForm3 report(&main);
+    kv::gui::MainWindow main;
+    kv::gui::ReportWindow report(&main);
     kv::gui::QtUi ui(main, report);
     fillSample(ui);
     ok &= save(main, folder, QStringLiteral("main.png"));
 
-    kv::gui::TForm2 about;
+    kv::gui::AboutWindow about;
     ok &= save(about, folder, QStringLiteral("about.png"));
     report.setReport({"UPGRADE PROCEDURE REPORT", "-------------------------------", "",
                       "NRV-CTL...OK", "NRV-IN4...FAILED", "-------------------------------",
                       "Total retransmissions:0", "Total rewrites:1"},
                      QStringLiteral("Upgrade FAILED"), false);
     ok &= save(report, folder, QStringLiteral("report.png"));
-    kv::gui::TAddIPForm addIp;
+    kv::gui::AddIpWindow addIp;
     ok &= save(addIp, folder, QStringLiteral("addip.png"));
     return ok ? 0 : 1;
 }

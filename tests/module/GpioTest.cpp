@@ -148,6 +148,19 @@ TEST_F(GpioTest, SilentModuleCostsTwoSecondsPerMessageAndIsNoError) {
     EXPECT_TRUE(rig.ui.dialogs.empty());
 }
 
+// Another host's datagrams neither end the wait for the module's answer nor fill the log.
+TEST_F(GpioTest, AnswersFromAnotherHostAreIgnoredAndNamedOnce) {
+    module->setSilent(true);
+    for (int i = 0; i < 3; ++i) rig.gpioClient.inbox.push_back({"127.0.0.3", 30704, B({0x1B})});
+    select_GPIO(rig.ctx, 7, kAddress);
+    EXPECT_EQ(rig.clock.elapsed(), 2000ms);
+    EXPECT_TRUE(rig.gpioClient.inbox.empty());
+    const auto lines = rig.logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& l) { return l.find("127.0.0.3") != std::string::npos; }),
+              1);
+}
+
 TEST_F(GpioTest, ClientThatCannotOpenIsRaisedToTheCaller) {
     rig.gpioClient.failBind = true;
     EXPECT_THROW(select_GPIO(rig.ctx, 1, kAddress), ChannelError);

@@ -179,6 +179,10 @@ TEST(UdpOnLoopback, GpioMessageIsAnsweredAndSilenceTimesOut) {
     EXPECT_FALSE(udp.receive(300ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_THROW(udp.sendTo("no-such-host.invalid", port, message), ChannelError);
+    // Answers are matched to the host asked by the address they come from.
+    EXPECT_EQ(udp.addressOf("localhost"), "127.0.0.1");
+    EXPECT_EQ(udp.addressOf("127.0.0.2"), "127.0.0.2");
+    EXPECT_THROW(udp.addressOf("no-such-host.invalid"), ChannelError);
 }
 
 TEST(StreamOnLoopback, ConnectsInTheBackgroundAndDeliversThroughThePump) {

@@ -31,7 +31,7 @@ struct Device {
         module.attach(rig.world);
         rig.addDevice(kIp, 10001).Controllers = {row(firstRow), row("Web Server")};
         rig.state.CurrentIP = kIp;
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.state.DeviceFwNumber = fwNumber;
         rig.ports.TcpClient1->setHost(kIp);
         rig.ports.TcpClient1->setPort(10001);
@@ -181,7 +181,7 @@ TEST(UpgradeBranches, DeviceIsReturnedToNormalOperationByItsKind) {
         if (c.via == Via::Restore) {
             RestoreDeviceAfterUpgrade(d.rig.ctx);
         } else {
-            EXPECT_TRUE(FormCloseQuery(d.rig.ctx));
+            EXPECT_TRUE(CloseProgram(d.rig.ctx));
         }
         EXPECT_EQ(d.module.serialLine(), c.line);
         EXPECT_EQ(d.module.gpio().selectCode(), c.selectCode);
@@ -204,7 +204,7 @@ TEST(UpgradeBranches, FibreLinkCardGetsItsEepromFlagClearedOnTheWayOut) {
         ASSERT_TRUE(Connect(*d.rig.ports.TcpClient1));
         d.rig.ui.answers = {MsgButton::Yes};
         if (close) {
-            EXPECT_TRUE(FormCloseQuery(d.rig.ctx));
+            EXPECT_TRUE(CloseProgram(d.rig.ctx));
         } else {
             RestoreDeviceAfterUpgrade(d.rig.ctx);
         }

@@ -46,7 +46,7 @@ class NetworkUpgrade : public ::testing::Test {
         TMatrixRec& device = rig.addDevice("127.0.0.2", 10001);
         device.MAC = "00-20-4A-01-02-03";
         rig.state.CurrentIP = "127.0.0.2";
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.ports.TcpClient1->setHost("127.0.0.2");
         rig.ports.TcpClient1->setPort(10001);
     }
@@ -153,11 +153,11 @@ TEST_F(NetworkUpgrade, SilentTftpServerFailsTheRowAndTheVerdict) {
 
 TEST_F(NetworkUpgrade, CloseQueryAsksWithCancelAsDefaultAndKeepsTheWindowOnCancel) {
     rig.ui.answers.push_back(MsgButton::Cancel);
-    EXPECT_FALSE(FormCloseQuery(rig.ctx));
+    EXPECT_FALSE(CloseProgram(rig.ctx));
     EXPECT_TRUE(rig.log.isOpen());
     rig.state.CurrentIP = "0.0.0.0";
     rig.ui.answers.push_back(MsgButton::Yes);
-    EXPECT_TRUE(FormCloseQuery(rig.ctx));
+    EXPECT_TRUE(CloseProgram(rig.ctx));
     EXPECT_FALSE(rig.log.isOpen());
 }
 
@@ -165,7 +165,7 @@ TEST_F(NetworkUpgrade, CloseQueryWithAnUnreachableDeviceAndCancelStaysOpen) {
     rig.world.stopListening("127.0.0.2", 10001);
     rows() = {row("CARD-A")};
     rig.ui.answers = {MsgButton::Yes, MsgButton::Cancel};
-    EXPECT_FALSE(FormCloseQuery(rig.ctx));
+    EXPECT_FALSE(CloseProgram(rig.ctx));
     auto asks = rig.ui.dialogsOf(Dialog::Ask);
     ASSERT_EQ(asks.size(), 2u);
     EXPECT_EQ(

@@ -20,6 +20,7 @@
 #include "device/ChannelEvents.h"
 #include "flash/TftpPackets.h"
 #include "upgrade/UpgradeProcedures.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::test {
 namespace {
@@ -158,10 +159,20 @@ TEST(SerialCard, EveryPassThatEndsEarlyEndsItsRowFailed) {
         RunUpgrade(t.rig.ctx);
 
         EXPECT_EQ(t.startBytesSent(), c.ok);
+        // The typed result says the same as the report, and why a row failed.
+        const RunResult& run = upgradeState(t.rig.ctx).lastRun;
         if (c.refusedBeforeErase) {
             EXPECT_EQ(t.pic->counters.erases, 0);
             EXPECT_TRUE(t.rig.ui.dialogsOf(Dialog::Report).empty());
+            EXPECT_EQ(run.end, RunEnd::Refused);
+            EXPECT_TRUE(run.rows.empty());
             continue;
+        }
+        ASSERT_EQ(run.rows.size(), 1u);
+        EXPECT_EQ(run.rows[0].state, c.ok ? RowState::Ok : RowState::Failed);
+        EXPECT_EQ(run.rows[0].reason.empty(), c.ok) << run.rows[0].reason;
+        if (c.ok) {
+            EXPECT_EQ(run.rows[0].bytes, data.size() + 32 + 16);
         }
         const std::string report = shownReport(t.rig.ui);
         EXPECT_TRUE(contains(report, std::string(kFibre) + (c.ok ? "...OK" : "...FAILED")))
@@ -201,7 +212,7 @@ struct WebPackage {
         TMatrixRec& device = rig.addDevice("127.0.0.2", 10001);
         device.MAC = "00-20-4A-01-02-03";
         rig.state.CurrentIP = "127.0.0.2";
-        rig.state.ConnectionKind = 1;
+        rig.state.ConnectionKind = ConnectionKind::Network;
         rig.state.AppDataFolder = (rig.folder / "appdata").string();
         rig.ports.TcpClient1->setHost("127.0.0.2");
         rig.ports.TcpClient1->setPort(10001);

@@ -56,7 +56,7 @@ TEST(HidConnect, DoubleClickPutsTheDeviceIntoItsBootloaderAndListsItsController)
     EXPECT_EQ(rig.hid.written.back(), info);
     EXPECT_TRUE(contains(rig.logLines(), "<- " + hexBytes(info)));
 
-    EXPECT_EQ(rig.state.ConnectionKind, 3);
+    EXPECT_EQ(rig.state.ConnectionKind, ConnectionKind::Usb);
     EXPECT_EQ(rig.state.CardQueryCount, 1);
     EXPECT_EQ(rig.ui.properties.name, "USB-SW");
     EXPECT_EQ(rig.ui.properties.serial, "SN1");
@@ -95,9 +95,9 @@ TEST(HidConnect, AnsweringNoLeavesTheDeviceAlone) {
     sim::HidBootloaderDevice dev("USB-SW", "SN1");
     rig.hid.plug(dev);
     rig.settle();
-    rig.doubleClick(dev, MsgButton::No);
+    rig.chooseDevice(dev, MsgButton::No);
     EXPECT_TRUE(rig.hid.written.empty());
-    EXPECT_EQ(rig.state.ConnectionKind, 0);
+    EXPECT_EQ(rig.state.ConnectionKind, ConnectionKind::None);
 }
 
 TEST(HidConnect, ReadyReplyMayCarryMoreText) {
@@ -117,7 +117,7 @@ TEST(HidConnect, EveryDoubleClickWaitsForTheReadyReply) {
 
     dev.faults.neverReady = true;
     auto before = rig.clock.elapsed();
-    rig.doubleClick(dev);
+    rig.chooseDevice(dev);
 
     EXPECT_EQ(dev.counters.readyReplies, 2);
     EXPECT_EQ(dev.counters.resets, 1) << "reset sent without a ready reply";
@@ -147,7 +147,7 @@ TEST(HidConnect, DeviceIsTakenAgainByNameWhenTheListReorders) {
     rig.settle();
     ASSERT_EQ(rig.rowOf("USB-A"), 0);
 
-    rig.doubleClick(a);
+    rig.chooseDevice(a);
 
     // USB-A came back on a newer node and is now listed second.
     EXPECT_EQ(rig.rowOf("USB-A"), 1);
@@ -161,7 +161,7 @@ TEST(HidConnect, DeviceIsTakenAgainByNameWhenTheListReorders) {
 
 TEST(HidConnect, NoUsableRowAsksToSelectADevice) {
     UsbRig rig;
-    rig.doubleClick(sim::HidBootloaderDevice("USB-X", "0"));
+    rig.chooseDevice(sim::HidBootloaderDevice("USB-X", "0"));
     EXPECT_EQ(rig.messages(), (std::vector<std::string>{"Please select a device"}));
     EXPECT_TRUE(rig.hid.written.empty());
 }

@@ -226,7 +226,7 @@ TEST(HidTransfer, ReportsQueuedDuringAStepDoNotNestPumps) {
     rig.clock.advance(kHidPollInterval);
     rig.ctx.ProcessMessages();
     rig.ui.answers.push_back(MsgButton::Yes);
-    USBViewDblClick(rig.ctx, 0);
+    UsbDeviceChosen(rig.ctx, 0);
     std::string file = (rig.folder / "usb.hex").string();
     UsbImage("USB-SW").write(file);
 

@@ -35,15 +35,15 @@ struct UsbRig : FakeRig {
     }
     std::string path(const std::string& name) const { return (folder / name).string(); }
     // Double click on the device's row, answering the question with `answer`.
-    void doubleClick(const sim::HidBootloaderDevice& device, MsgButton answer = MsgButton::Yes) {
+    void chooseDevice(const sim::HidBootloaderDevice& device, MsgButton answer = MsgButton::Yes) {
         ui.answers.push_back(answer);
-        USBViewDblClick(ctx, rowOf(device.product()));
+        UsbDeviceChosen(ctx, rowOf(device.product()));
     }
     // Plugs the device, lets the list pick it up and double-clicks it with Yes.
     void connect(sim::HidBootloaderDevice& device) {
         hid.plug(device);
         settle();
-        doubleClick(device);
+        chooseDevice(device);
     }
     std::vector<std::string> messages() const {
         std::vector<std::string> out;

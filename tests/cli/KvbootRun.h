@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+
+namespace kv::test {
+
+// kvboot's whole command line run in this process: its exit status and both streams.
+struct KvbootRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline KvbootRun RunKvbootWith(std::vector<std::string> words) {
+    words.insert(words.begin(), "kvboot");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    std::ostringstream out, err;
+    cli::Console console(out, err);
+    KvbootRun run;
+    run.status = cli::RunKvboot(static_cast<int>(argv.size()), argv.data(), console);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+}  // namespace kv::test
