@@ -47,13 +47,6 @@ void UpgradeSerialDevice(Context& ctx) {
         result.end = RunEnd::Declined;
         return;
     }
-    SerialPort& port = *ctx.ports.ComPort1;
-    if (!s.TpTransmitterMode) {
-        ctx.log_and_show("-> {P_PRGRQST}");
-        WriteText(port, "{P_PRGRQST}");
-        ReadReply(ctx, port, '}');
-    }
-
     HexReaderState& reader = upgradeState(ctx).hex;
     const FileStamp stamp = StampOf(row.FirmwareFile);
     std::string errors;
@@ -65,6 +58,14 @@ void UpgradeSerialDevice(Context& ctx) {
     if (!errors.empty()) {
         EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);
         return;
+    }
+
+    // Only a file that passed its checks makes the device leave its firmware.
+    SerialPort& port = *ctx.ports.ComPort1;
+    if (!s.TpTransmitterMode) {
+        ctx.log_and_show("-> {P_PRGRQST}");
+        WriteText(port, "{P_PRGRQST}");
+        ReadReply(ctx, port, '}');
     }
 
     UpgradeReport report;

@@ -1,10 +1,12 @@
 #include <array>
+#include <fstream>
 
 #include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
 #include "core/ControllerGrid.h"
+#include "firmware/HexFile.h"
 #include "flash/HidBootloader.h"
 
 namespace kv {
@@ -41,6 +43,12 @@ void UpgradeUsbDevice(Context& ctx) {
         }
     }
     const TControllerRec row = rows.front();
+    // The row the transfer takes is checked whole before anything goes to the device (the
+    // scan above covers only the rows in front of the image rows).
+    if (row.Selected && !row.FirmwareFile.empty() && imageStart <= 0) {
+        std::ifstream in(row.FirmwareFile, std::ios::binary);
+        if (!TestHexLines(in).ok()) errors += "Upgrade failed: Invalid checksum\n\r";
+    }
     if (!row.FirmwareFile.empty() && CheckHidDeviceType(ctx, row.FirmwareFile)) {
         errors += "Upgrade failed: Device type missmatch\n\r";
     }
