@@ -6,6 +6,7 @@
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
+#include "firmware/HexFile.h"
 #include "flash/StmLink.h"
 #include "flash/StmProgram.h"
 
@@ -53,7 +54,7 @@ void UpgradeSerialDevice(Context& ctx) {
     if (row.FirmwareFile.empty()) {
         errors += " Please select file for " + row.ControllerType + "\n\r";
     } else if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
-        errors += "Upgrade failed: Invalid checksum\n\r";
+        errors += kInvalidChecksumRefusal;
     }
     if (!errors.empty()) {
         EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);

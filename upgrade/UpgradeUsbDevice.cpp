@@ -1,5 +1,4 @@
 #include <array>
-#include <fstream>
 
 #include "UpgradeProcedures.h"
 #include "UpgradeReport.h"
@@ -39,18 +38,18 @@ void UpgradeUsbDevice(Context& ctx) {
             errors += " Please select file for " + rows[i].ControllerType + "\n\r";
         } else if (static_cast<std::int64_t>(i) < imageStart &&
                    ScanHexFileAt(ctx, reader, rows[i].FirmwareFile)) {
-            errors += "Upgrade failed: Invalid checksum\n\r";
+            errors += kInvalidChecksumRefusal;
         }
     }
     const TControllerRec row = rows.front();
     // The row the transfer takes is checked whole before anything goes to the device (the
     // scan above covers only the rows in front of the image rows).
-    if (row.Selected && !row.FirmwareFile.empty() && imageStart <= 0) {
-        std::ifstream in(row.FirmwareFile, std::ios::binary);
-        if (!TestHexLines(in).ok()) errors += "Upgrade failed: Invalid checksum\n\r";
-    }
-    if (!row.FirmwareFile.empty() && CheckHidDeviceType(ctx, row.FirmwareFile)) {
-        errors += "Upgrade failed: Device type missmatch\n\r";
+    if (!row.FirmwareFile.empty()) {
+        if (row.Selected && imageStart <= 0 && !HexFileSound(row.FirmwareFile)) {
+            errors += kInvalidChecksumRefusal;
+        } else if (CheckHidDeviceType(ctx, row.FirmwareFile)) {
+            errors += kHidTypeRefusal;
+        }
     }
     if (!errors.empty()) {
         EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);

@@ -177,7 +177,8 @@ TEST(HidTransfer, UnfitFileIsRefusedBeforeAnythingIsSent) {
 }
 
 // The run's file checks come before anything it sends: a refused file reaches the
-// device with nothing, not even the finish command.
+// device with nothing, not even the finish command. kvboot's check before the connect
+// refuses the same files.
 TEST(HidTransfer, ARefusedRunSendsNothingToTheDevice) {
     struct Case {
         const char* name;
@@ -205,7 +206,13 @@ TEST(HidTransfer, ARefusedRunSendsNothingToTheDevice) {
         const RunResult& run = upgradeState(rig.ctx).lastRun;
         EXPECT_EQ(run.end, RunEnd::Refused);
         EXPECT_NE(run.refusal.find(c.refusal), std::string::npos) << run.refusal;
+        if (*c.product) {
+            EXPECT_EQ(HidFileRefusal(rig.file, "USB-SW"), std::string(c.refusal) + "\n\r");
+        }
     }
+    Connected rig;
+    UsbImage("USB-SW").write(rig.file);
+    EXPECT_EQ(HidFileRefusal(rig.file, "USB-SW"), "");
 }
 
 TEST(HidTransfer, TransferNeedsTheCurrentDevice) {
