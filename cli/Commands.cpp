@@ -308,6 +308,9 @@ Subcommand UpgradeCommand() {
 
                     CommandSession session(runtime, target, *o, *quick);
                     UpgradeOutcome outcome;
+                    std::vector<std::string> paths;
+                    for (const FileChoice& choice : choices) paths.push_back(choice.path);
+                    session->expectFiles(std::move(paths));
                     SessionResult connected = session->connect(target, parsed->as);
                     for (const FileChoice& choice : choices) {
                         if (!connected.ok()) break;

@@ -39,7 +39,8 @@ struct Console {
 };
 
 // Ctrl-C for a run: sessions attached while the run lasts get requestInterrupt() when
-// SIGINT arrives (a watcher thread does it; the signal handler only writes to a pipe).
+// SIGINT, SIGTERM or SIGHUP arrives (a watcher thread does it; the signal handler only
+// writes to a pipe).
 class InterruptHub {
   public:
     InterruptHub();
@@ -50,9 +51,9 @@ class InterruptHub {
     void attach(DeviceSession& session);
     void detach(DeviceSession& session);
     bool fired() const { return fired_.load(); }
-    // As if SIGINT arrived (tests).
+    // As if one of the signals arrived (tests).
     void fire();
-    // SIGINT while no session is attached ends the process at once with status 4 (the
+    // A signal while no session is attached ends the process at once with status 4 (the
     // default); a runner that attaches sessions one after another turns this off.
     void exitWhenIdle(bool on);
     // Where the operator is told what an interrupt does (standard error); none: silent.

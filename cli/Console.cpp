@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -36,7 +37,11 @@ std::string progressLine(const std::string& device, const RowProgress& e) {
     return line;
 }
 
-// The write end of the self-pipe the SIGINT handler writes to (a handler may only do that).
+// The signals that interrupt a run as Ctrl-C does: also the polite ends of a process (kill,
+// a service manager) and a closed terminal or SSH session.
+constexpr std::array<int, 3> kInterruptSignals{SIGINT, SIGTERM, SIGHUP};
+
+// The write end of the self-pipe the signal handler writes to (a handler may only do that).
 int gInterruptPipe = -1;
 
 extern "C" void onInterruptSignal(int) {
@@ -87,7 +92,7 @@ void Console::endProgress() {
 
 struct InterruptHub::Watch {
     int pipe[2] = {-1, -1};
-    struct sigaction previous {};
+    std::array<struct sigaction, kInterruptSignals.size()> previous{};
     std::thread thread;
 };
 
@@ -100,7 +105,8 @@ InterruptHub::InterruptHub() : watch_(std::make_unique<Watch>()) {
     action.sa_handler = onInterruptSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &w.previous);
+    for (std::size_t i = 0; i < kInterruptSignals.size(); ++i)
+        ::sigaction(kInterruptSignals[i], &action, &w.previous[i]);
     w.thread = std::thread([this, readEnd = w.pipe[0]] {
         char byte = 0;
         while (::read(readEnd, &byte, 1) == 1) {
@@ -113,7 +119,8 @@ InterruptHub::InterruptHub() : watch_(std::make_unique<Watch>()) {
 InterruptHub::~InterruptHub() {
     Watch& w = *watch_;
     if (w.pipe[1] < 0) return;
-    ::sigaction(SIGINT, &w.previous, nullptr);
+    for (std::size_t i = 0; i < kInterruptSignals.size(); ++i)
+        ::sigaction(kInterruptSignals[i], &w.previous[i], nullptr);
     gInterruptPipe = -1;
     const char quit = 'q';
     [[maybe_unused]] const auto written = ::write(w.pipe[1], &quit, 1);

@@ -23,8 +23,10 @@
 #include "device/Channels.h"
 #include "device/TextCommands.h"
 #include "discovery/Discovery.h"
-#include "discovery/UsbState.h"
 #include "discovery/UsbDeviceList.h"
+#include "discovery/UsbState.h"
+#include "flash/HidBootloader.h"
+#include "upgrade/UpgradeRows.h"
 #include "upgrade/UpgradeState.h"
 
 namespace kv::cli {
@@ -115,6 +117,7 @@ struct DeviceSession::Impl {
     bool closed = false;
     bool connectedFlag = false;
     bool usbListed = false;
+    std::vector<std::string> expectedFiles;  // checked before a USB connect
     TargetKind kind = TargetKind::Network;
     std::string logPathText;
     // Progress: the types of the rows (by grid row) and when the current phase began.
@@ -292,8 +295,8 @@ struct DeviceSession::Impl {
                                                           ":" + std::to_string(port) +
                                                           " does not accept a connection");
         }
-        const ops::ConnectResult connected = as ? ops::ConnectAs(ctx, *as, *entry, -1)
-                                                : ops::ConnectNetworkEntry(ctx, *entry);
+        const ops::ConnectResult connected =
+            as ? ops::ConnectAs(ctx, *as, *entry, -1) : ops::ConnectNetworkEntry(ctx, *entry);
         if (!connected.connected() || connected.kind != ConnectionKind::Network ||
             s.CurrentIP != target.address) {
             return procedureFailure("connecting to " + target.address);
@@ -322,8 +325,8 @@ struct DeviceSession::Impl {
             ctx.showComTree();
             entry = static_cast<int>(s.comTree.size() - 1);
         }
-        const ops::ConnectResult connected = as ? ops::ConnectAs(ctx, *as, -1, *entry)
-                                                : ops::ConnectSerialEntry(ctx, *entry);
+        const ops::ConnectResult connected =
+            as ? ops::ConnectAs(ctx, *as, -1, *entry) : ops::ConnectSerialEntry(ctx, *entry);
         const TMatrixRec* device = s.selectedDevice();
         if (!connected.connected() || connected.kind != ConnectionKind::Serial || !device ||
             device->IP != target.address) {
@@ -350,6 +353,18 @@ struct DeviceSession::Impl {
         if (!row) {
             return failure(SessionError::NotFound,
                            "no USB device of the maker with serial number " + target.address);
+        }
+        // The connect puts the device into its bootloader: a file the upgrade would refuse
+        // must not get that far.
+        std::string refusals;
+        // (A file of another kind is refused when it is chosen, as the window's dialog does.)
+        for (const std::string& path : expectedFiles) {
+            if (lower(fs::path(path).extension().string()) != ".hex") continue;
+            refusals += HidFileRefusal(path, s.usbRows[static_cast<std::size_t>(*row)].product);
+        }
+        if (!refusals.empty()) {
+            return {SessionError::BadInput,
+                    "the upgrade failed: " + joined({std::string(kWarningStart) + refusals})};
         }
         const ops::ConnectResult connected = ops::ConnectUsbEntry(ctx, *row);
         if (!connected.connected() || connected.kind != ConnectionKind::Usb) {
@@ -520,10 +535,14 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
             break;
     }
     // The window's file dialog offers only the row's kind of file; so does kvboot.
-    return {SessionError::BadInput,
-            "row " + std::to_string(*index) + " (" + list[*index].type + ") takes a " +
-                std::string(Describe(choice.wanted).extension) + " file, not " +
-                fs::path(absolute).filename().string()};
+    return {SessionError::BadInput, "row " + std::to_string(*index) + " (" + list[*index].type +
+                                        ") takes a " +
+                                        std::string(Describe(choice.wanted).extension) +
+                                        " file, not " + fs::path(absolute).filename().string()};
+}
+
+void DeviceSession::expectFiles(std::vector<std::string> paths) {
+    impl_->expectedFiles = std::move(paths);
 }
 
 void DeviceSession::setQuickBootload(bool on) {
@@ -577,7 +596,8 @@ UpgradeOutcome DeviceSession::upgrade() {
             break;
         case RunEnd::NothingSelected:
         case RunEnd::Refused:
-            outcome.result = {SessionError::BadInput, "the upgrade failed: " + joined({run.refusal})};
+            outcome.result = {SessionError::BadInput,
+                              "the upgrade failed: " + joined({run.refusal})};
             break;
         case RunEnd::Declined:
             outcome.result = p.procedureFailure("the upgrade");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/ExitStatus.h"
 #include "actions/Operations.h"
+#include "cli/ExitStatus.h"
 #include "core/FileKinds.h"
 #include "core/RunResult.h"
 #include "core/Ui.h"
@@ -89,8 +89,8 @@ struct SessionResult {
 ExitStatus StatusOf(SessionError error);
 
 struct UpgradeOutcome {
-    SessionResult result;  // BadInput / Question / Interrupted / NotFound ...
-    RunResult run;         // what the run did, row by row (ops::Upgrade)
+    SessionResult result;      // BadInput / Question / Interrupted / NotFound ...
+    RunResult run;             // what the run did, row by row (ops::Upgrade)
     bool interrupted = false;  // requestInterrupt() cut the run short
     std::chrono::milliseconds duration{0};
     // The report's text lines and verdict as the window shows them.
@@ -187,6 +187,10 @@ class DeviceSession {
     // FIND: waits `wait` for answers (their tunnel exchanges included).
     DiscoveryResult discover(std::chrono::milliseconds wait);
 
+    // The files an upgrade after the connect will take. A USB device's connect puts it
+    // into its bootloader: it is connected only when these pass the checks the upgrade
+    // would refuse them on (BadInput otherwise, nothing sent).
+    void expectFiles(std::vector<std::string> paths);
     // Connects and runs the inventory (identification, or the assumed "Handle as" type).
     SessionResult connect(const Target& target, std::optional<HandleAs> as = std::nullopt);
     bool connected() const;

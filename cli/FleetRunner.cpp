@@ -97,6 +97,9 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
         out.duration = std::chrono::duration_cast<milliseconds>(Steady::now() - start);
     };
 
+    std::vector<std::string> paths;
+    for (const PlanFile& file : device.files) paths.push_back(file.path);
+    engine.expectFiles(std::move(paths));
     SessionResult connected = engine.connect(device.target, device.as);
     if (!connected.ok()) return finish(connected);
 
@@ -120,9 +123,8 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
         line.fileVersion = VersionInFileName(row.file);
         const RowKind kind = RowKindOf(row.type, device.target.kind);
         line.fileInfo = fileInfoOf(row.file, kind);
-        line.estimate =
-            EstimateRow(kind, row.type, MeasureFile(row.file, kind), device.quick,
-                        device.target.kind);
+        line.estimate = EstimateRow(kind, row.type, MeasureFile(row.file, kind), device.quick,
+                                    device.target.kind);
         out.estimate += line.estimate.total();
         out.rows.push_back(std::move(line));
     }
@@ -232,7 +234,8 @@ FleetResult RunFleet(const FleetPlan& plan, const FleetOptions& options) {
 }
 
 std::string FleetResult::verdict() const {
-    if (dryRun) return status == ExitStatus::Ok ? "Dry run: every device reached" : "Dry run FAILED";
+    if (dryRun)
+        return status == ExitStatus::Ok ? "Dry run: every device reached" : "Dry run FAILED";
     switch (status) {
         case ExitStatus::Ok:
             return "Fleet upgrade successful";
@@ -258,8 +261,8 @@ std::vector<std::string> FleetReportLines(const FleetResult& result) {
                             ": " + device.result.message);
         }
         for (const FleetRow& row : device.rows) {
-            std::string line = pad(device.name) + "  row " + std::to_string(row.row) + " " +
-                               row.type + "  ";
+            std::string line =
+                pad(device.name) + "  row " + std::to_string(row.row) + " " + row.type + "  ";
             if (result.dryRun) {
                 line += "now " + (row.now.empty() ? std::string("-") : row.now) + ", file " +
                         (row.fileVersion.empty() ? std::string("-") : row.fileVersion);

@@ -54,6 +54,10 @@ struct SharedState {
     std::string HexControllerType;
     std::string HexHardwareInfo;
     bool HexFileOpened = false;
+    // The device may be away from normal operation (its module's serial channel, select
+    // lines or bootloader mode changed) and no restore has run since: the close restores
+    // it then. A device just opened counts as changed until a restore ran.
+    bool deviceSwitchedOver = true;
     std::int32_t TrailingRowCount = 0;
     std::array<std::uint8_t, kRxBufferSize> RxBuffer{};
     std::int32_t RxCount = 0;

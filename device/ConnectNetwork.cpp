@@ -110,6 +110,7 @@ bool beginConnect(Context& ctx, int entry, bool sendReleaseCommands,
     // Only now the choice is taken: an operator who declined or cancelled keeps the open
     // device's record, flags and selection.
     s.HexFileOpened = false;
+    s.deviceSwitchedOver = true;
     s.ConnectionKind = ConnectionKind::Network;
     // A serial connect before may have left a walk of one slot.
     s.CardQueryCount = kNetworkSlotCount;
@@ -132,7 +133,8 @@ void connectNetwork(Context& ctx, int entry) {
     if (const std::optional<std::string> digit = ProtocolNumberText(s.ProtocolReply)) {
         if (protocolDigit(*digit) == kSecondProtocol) {
             s.ProtocolNumber = kSecondProtocol;
-            if (ctx.ask(QuestionId::ProtocolSwitch, "Protocol#2 is active! Do you want to switch to Korvandel protocol?",
+            if (ctx.ask(QuestionId::ProtocolSwitch,
+                        "Protocol#2 is active! Do you want to switch to Korvandel protocol?",
                         DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                         static_cast<int>(MsgButton::No)) == MsgButton::Yes) {
                 sendCommand(ctx, client, std::string(kSwitchToProtocol1.text));

@@ -1,4 +1,5 @@
 #include "firmware/HexFile.h"
+#include <fstream>
 
 #include <algorithm>
 #include <exception>
@@ -90,6 +91,11 @@ HexIntegrity TestHexLines(std::istream& in) {
         result.fault = HexFault{1, HexLineFault({})};
     }
     return result;
+}
+
+bool HexFileSound(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in && TestHexLines(in).ok();
 }
 
 void ScanHexIdentification(const HexDataRecord& record, HexIdentification& into) {

@@ -46,6 +46,10 @@ struct HexIntegrity {
     bool ok() const { return !fault; }
 };
 HexIntegrity TestHexLines(std::istream& in);
+// TestHexLines over the file at `path`; a file that cannot be read is not sound.
+bool HexFileSound(const std::string& path);
+// An upgrade's refusal of a file that is not sound.
+inline constexpr char kInvalidChecksumRefusal[] = "Upgrade failed: Invalid checksum\n\r";
 
 // The identification a PIC image carries (empty when it carries none).
 struct HexIdentification {

@@ -67,6 +67,12 @@ void QueryHidDeviceInfo(Context& ctx, const std::string& productName,
 // (or when there is no CurrentHidDevice). Sets HexControllerType from the file when the
 // file carries a descriptor. Throws KvError when the file cannot be read.
 bool CheckHidDeviceType(Context& ctx, const std::string& file);
+// An upgrade's refusal of a file for another product.
+inline constexpr char kHidTypeRefusal[] = "Upgrade failed: Device type missmatch\n\r";
+// The refusals an upgrade of `product` would make of `file` (empty: none), found without
+// the device: kvboot checks its files before the connect puts the device into its
+// bootloader.
+std::string HidFileRefusal(const std::string& file, const std::string& product);
 // Starts the block transfer of the file into CurrentHidDevice. The file is checked
 // first: one that cannot be sent whole is refused with a message and nothing is sent.
 void StartHidTransfer(Context& ctx, const std::string& file);

@@ -5,6 +5,7 @@
 
 #include "core/ports/ChannelError.h"
 #include "discovery/UsbState.h"
+#include "firmware/HexFile.h"
 #include "firmware/HexRecord.h"
 #include "flash/HidBootloader.h"
 #include "flash/HidHexBlocks.h"
@@ -42,6 +43,12 @@ bool CheckHidDeviceType(Context& ctx, const std::string& file) {
     const ClaimedHid* current = ctx.usb ? ctx.usb->current() : nullptr;
     if (!current) return true;
     return ctx.state.HexControllerType != current->info.product;
+}
+
+std::string HidFileRefusal(const std::string& file, const std::string& product) {
+    if (!HexFileSound(file)) return kInvalidChecksumRefusal;
+    if (HidDescriptorName(HidDescriptorBytes(readLines(file))) != product) return kHidTypeRefusal;
+    return {};
 }
 
 void StartHidTransfer(Context& ctx, const std::string& file) {

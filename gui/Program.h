@@ -29,6 +29,11 @@ class Program {
     // Stops the engine after releasing the channels on its thread; the windows stay until
     // the Program is destroyed. Safe to call twice.
     void shutDown();
+    // From now on SIGTERM and SIGHUP (the desktop session ending, a kill) end the program
+    // as the close does after "Yes", without asking anyone: a running upgrade stops after
+    // the frame in flight, the connected device is restored, the log closed and the main
+    // window closes. One Program at a time may do this.
+    void endOnSessionSignals();
 
     MainWindow& mainWindow();
     AboutWindow& aboutWindow();

@@ -164,15 +164,16 @@ void QtUi::errorBox(const std::string& text) {
     });
 }
 
-MsgButton QtUi::ask(QuestionId, const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
-                    int defaultIndex) {
+MsgButton QtUi::ask(QuestionId, const std::string& text, DialogKind kind,
+                    const std::vector<MsgButton>& buttons, int defaultIndex) {
     MsgButton answer = safeAnswer(buttons, defaultIndex);
     if (down_.load()) return answer;
     call([&] {
         if (down_.load()) return;
         QuestionBox box(kv::gui::toQ(text), kind, buttons, defaultIndex);
         box.exec();
-        answer = box.answer();
+        // A box the program's end closed keeps the safe answer.
+        if (!down_.load()) answer = box.answer();
     });
     return answer;
 }

@@ -33,8 +33,8 @@ class QtUi : public Ui {
 
     void messageBox(const std::string& text) override;
     void errorBox(const std::string& text) override;
-    MsgButton ask(QuestionId id, const std::string& text, DialogKind kind, const std::vector<MsgButton>& buttons,
-                  int defaultIndex) override;
+    MsgButton ask(QuestionId id, const std::string& text, DialogKind kind,
+                  const std::vector<MsgButton>& buttons, int defaultIndex) override;
     std::optional<std::string> openFile(const std::string& filter) override;
     void showReport(const std::vector<std::string>& lines, const std::string& verdict,
                     bool success) override;
@@ -44,7 +44,8 @@ class QtUi : public Ui {
     bool quickBootload() const { return quickBootload_.load(); }
 
     // The program is ending: from now on display calls are dropped and every question
-    // gets its safe answer (the default button) at once, without a window.
+    // gets its safe answer (the default button) at once, without a window; so does a
+    // question whose box is closed afterwards.
     void shutDown() { down_.store(true); }
     bool isShutDown() const { return down_.load(); }
 

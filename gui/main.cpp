@@ -47,6 +47,7 @@ int main(int argc, char* argv[]) {
 
     kv::gui::Program program;
     guard.setWindow(&program.mainWindow());
+    program.endOnSessionSignals();
     program.start({kv::gui::fromQ(platformDataFolder()), kv::gui::fromQ(QDir::currentPath())});
     const int result = app.exec();
     program.shutDown();

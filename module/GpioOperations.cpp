@@ -13,6 +13,9 @@ namespace {
 constexpr auto kGpioAnswerWait = std::chrono::milliseconds(2000);
 // The shift register's inputs need the line to settle between edges.
 constexpr auto kClockPause = std::chrono::milliseconds(3);
+// Select codes of normal operation: nothing selected, the main controller.
+constexpr int kNoCardSelect = 0;
+constexpr int kMainControllerSelect = 7;
 
 const char* lineName(int line) {
     switch (line) {
@@ -49,6 +52,10 @@ void detailLine(Context& ctx, const std::string& text) {
 
 }  // namespace
 
+void NoteSwitchedOver(Context& ctx, const std::string& address) {
+    if (address == ctx.state.CurrentIP) ctx.state.deviceSwitchedOver = true;
+}
+
 void update_GPIO(Context& ctx, int line, int level, const std::string& address) {
     const char* name = lineName(line);
     if (!name) throw KvError("Invalid GPIO line " + std::to_string(line));
@@ -60,6 +67,8 @@ void update_GPIO(Context& ctx, int line, int level, const std::string& address) 
 }
 
 void select_GPIO(Context& ctx, int code, const std::string& address) {
+    const int lines = code & kMainControllerSelect;
+    if (lines != kNoCardSelect && lines != kMainControllerSelect) NoteSwitchedOver(ctx, address);
     exchange(ctx, address, SetLineStatesMessage(kAllLines, static_cast<std::uint8_t>(code)));
     detailLine(ctx, "-> select_GPIO " + std::to_string(code));
 }
@@ -76,6 +85,7 @@ void set_shift_register(Context& ctx, const std::array<int, 8>& bits, int finalL
     constexpr int EN = static_cast<int>(GpioLine::EN);
     constexpr int CLK = static_cast<int>(GpioLine::CLK);
     constexpr int DATA = static_cast<int>(GpioLine::DATA);
+    NoteSwitchedOver(ctx, address);
     auto step = [&](int line, int level) {
         update_GPIO(ctx, line, level, address);
         ctx.sleep(kClockPause);
@@ -100,6 +110,7 @@ void set_shift_register(Context& ctx, const std::array<int, 8>& bits, int finalL
 }
 
 void enter_BL_mode(Context& ctx, const std::string& address, int baud, int parityFlag) {
+    NoteSwitchedOver(ctx, address);
     exchange(ctx, address, EnterBootloaderMessage(baud, parityFlag));
     detailLine(ctx, "-> Enter BL mode ");
 }

@@ -12,6 +12,12 @@ namespace kv {
 // awaited up to 2000 ms after each message; a missing answer is not an error, a send
 // failure is thrown to the caller).
 
+// The operations that take a device away from normal operation (a card on the select
+// lines or the shift register, bootloader mode, a card or bootloader speed on the serial
+// channel) mark the open device as switched over when they address it; see
+// SharedState::deviceSwitchedOver.
+void NoteSwitchedOver(Context& ctx, const std::string& address);
+
 // line 1 EN, 2 CLK, 3 DATA; level 0 or 1.
 void update_GPIO(Context& ctx, int line, int level, const std::string& address);
 // Card select code on all three lines (cut to 3 bits).

@@ -60,6 +60,7 @@ void runSetup(Context& ctx, const std::string& address, const SerialSetting& set
 }  // namespace
 
 void setup_57600_even(Context& ctx, const std::string& address) {
+    NoteSwitchedOver(ctx, address);
     runSetup(ctx, address, kSetup57600Even);
 }
 
@@ -68,6 +69,7 @@ void setup_57600_none(Context& ctx, const std::string& address) {
 }
 
 void setup_19200_none(Context& ctx, const std::string& address) {
+    NoteSwitchedOver(ctx, address);
     runSetup(ctx, address, kSetup19200None);
 }
 

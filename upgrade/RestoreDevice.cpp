@@ -30,8 +30,8 @@ bool DirectSetup(const SharedState& s) {
 }
 
 MsgButton AskUnreachable(Context& ctx) {
-    return ctx.ask(QuestionId::RestoreUnreachable, kUnreachable, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::Cancel},
-                   static_cast<int>(MsgButton::Cancel));
+    return ctx.ask(QuestionId::RestoreUnreachable, kUnreachable, DialogKind::Confirmation,
+                   {MsgButton::Yes, MsgButton::Cancel}, static_cast<int>(MsgButton::Cancel));
 }
 
 // The shift register back to its idle pattern: no card on the serial line, the CPU
@@ -150,6 +150,7 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
     ctx.hideBusy();
     CloseConnections(ctx);
     ctx.ui.enable(UiElement::ComTree, true);
+    s.deviceSwitchedOver = false;
 }
 
 bool CloseProgram(Context& ctx) {
@@ -165,7 +166,8 @@ bool CloseProgram(Context& ctx) {
 
 bool RestoreOnClose(Context& ctx) {
     SharedState& s = ctx.state;
-    if (s.HexFileOpened) return true;
+    // A device the last run restored and nothing changed since is left alone.
+    if (!s.deviceSwitchedOver) return true;
     EepromByteClear(ctx);
     if (s.CurrentIP == "0.0.0.0") return true;
     const std::string first = FirstRowType(ctx);
@@ -194,6 +196,7 @@ bool RestoreOnClose(Context& ctx) {
     }
     ctx.hideBusy();
     CloseConnections(ctx);
+    s.deviceSwitchedOver = false;
     return true;
 }
 

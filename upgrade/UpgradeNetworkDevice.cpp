@@ -203,12 +203,12 @@ std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
         const std::string& type = row.ControllerType;
         if (type == kCpuMatrix || type == kCpuModular) {
             if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
-                errors += "Upgrade failed: Invalid checksum\n\r";
+                errors += kInvalidChecksumRefusal;
             }
             continue;
         }
         if (ScanHexFileAt(ctx, reader, row.FirmwareFile)) {
-            errors += "Upgrade failed: Invalid checksum\n\r";
+            errors += kInvalidChecksumRefusal;
         }
         const std::string& fileType = ctx.state.HexControllerType;
         if (fileType != type && fileType != type.substr(0, type.size() - 1)) {
@@ -288,14 +288,14 @@ std::vector<RowStep> RowSteps(const TMatrixRec& device, std::int64_t cpuRows, in
     for (std::int64_t r = 0; r < std::min(cpuRows, count); ++r) {
         const auto index = static_cast<std::size_t>(r);
         const std::string& type = rows[index].ControllerType;
-        steps.push_back({index, type == kCpuMatrix || type == kCpuModular ? RowKind::Cpu
-                                                                           : RowKind::Card});
+        steps.push_back(
+            {index, type == kCpuMatrix || type == kCpuModular ? RowKind::Cpu : RowKind::Card});
     }
     // The first image row: the web server image, or the web package of a matrix CPU.
     if (count - trailing >= 0 && count - trailing < count) {
-        steps.push_back({static_cast<std::size_t>(count - trailing),
-                         first != kCpuMatrix || direct ? RowKind::WebServerImage
-                                                       : RowKind::WebPackage});
+        steps.push_back({static_cast<std::size_t>(count - trailing), first != kCpuMatrix || direct
+                                                                         ? RowKind::WebServerImage
+                                                                         : RowKind::WebPackage});
     }
     // The second image row: the web content image.
     if (trailing == 2 && count >= 1)
@@ -320,10 +320,9 @@ void UpgradeCpuRow(Context& ctx, const TMatrixRec& device, const TControllerRec&
     SharedState& s = ctx.state;
     if (s.ConnectionKind != ConnectionKind::Network) return;
     const std::string& file = device.Controllers.front().FirmwareFile;
-    const bool programmed =
-        row.ControllerType == kCpuMatrix
-            ? StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP, file)
-            : StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP, file);
+    const bool programmed = row.ControllerType == kCpuMatrix
+                                ? StmUpgradeMatrix(ctx, upgradeState(ctx).hex, s.CurrentIP, file)
+                                : StmUpgradeModular(ctx, upgradeState(ctx).hex, s.CurrentIP, file);
     if (!programmed) ctx.fail_row("The CPU was not programmed");
 }
 

@@ -6,6 +6,7 @@
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
+#include "firmware/HexFile.h"
 #include "flash/StmLink.h"
 #include "flash/StmProgram.h"
 
@@ -47,24 +48,25 @@ void UpgradeSerialDevice(Context& ctx) {
         result.end = RunEnd::Declined;
         return;
     }
-    SerialPort& port = *ctx.ports.ComPort1;
-    if (!s.TpTransmitterMode) {
-        ctx.log_and_show("-> {P_PRGRQST}");
-        WriteText(port, "{P_PRGRQST}");
-        ReadReply(ctx, port, '}');
-    }
-
     HexReaderState& reader = upgradeState(ctx).hex;
     const FileStamp stamp = StampOf(row.FirmwareFile);
     std::string errors;
     if (row.FirmwareFile.empty()) {
         errors += " Please select file for " + row.ControllerType + "\n\r";
     } else if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
-        errors += "Upgrade failed: Invalid checksum\n\r";
+        errors += kInvalidChecksumRefusal;
     }
     if (!errors.empty()) {
         EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);
         return;
+    }
+
+    // Only a file that passed its checks makes the device leave its firmware.
+    SerialPort& port = *ctx.ports.ComPort1;
+    if (!s.TpTransmitterMode) {
+        ctx.log_and_show("-> {P_PRGRQST}");
+        WriteText(port, "{P_PRGRQST}");
+        ReadReply(ctx, port, '}');
     }
 
     UpgradeReport report;

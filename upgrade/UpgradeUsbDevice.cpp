@@ -5,6 +5,7 @@
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
 #include "core/ControllerGrid.h"
+#include "firmware/HexFile.h"
 #include "flash/HidBootloader.h"
 
 namespace kv {
@@ -37,12 +38,18 @@ void UpgradeUsbDevice(Context& ctx) {
             errors += " Please select file for " + rows[i].ControllerType + "\n\r";
         } else if (static_cast<std::int64_t>(i) < imageStart &&
                    ScanHexFileAt(ctx, reader, rows[i].FirmwareFile)) {
-            errors += "Upgrade failed: Invalid checksum\n\r";
+            errors += kInvalidChecksumRefusal;
         }
     }
     const TControllerRec row = rows.front();
-    if (!row.FirmwareFile.empty() && CheckHidDeviceType(ctx, row.FirmwareFile)) {
-        errors += "Upgrade failed: Device type missmatch\n\r";
+    // The row the transfer takes is checked whole before anything goes to the device (the
+    // scan above covers only the rows in front of the image rows).
+    if (!row.FirmwareFile.empty()) {
+        if (row.Selected && imageStart <= 0 && !HexFileSound(row.FirmwareFile)) {
+            errors += kInvalidChecksumRefusal;
+        } else if (CheckHidDeviceType(ctx, row.FirmwareFile)) {
+            errors += kHidTypeRefusal;
+        }
     }
     if (!errors.empty()) {
         EndWithoutRun(ctx, result, RunEnd::Refused, kWarningStart + errors);

@@ -250,7 +250,10 @@ TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesOrWithTheWrongKindOfFileSendsNothing) 
     EXPECT_FALSE(panel.tftpReceivers.at(0)->image(TftpRemoteName(kTftpKindWebServer)));
 }
 
-TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
+// Ctrl-C, a kill and a closed terminal all end a run the same way.
+class KvbootInterrupted : public KvbootEndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KvbootInterrupted, MidUpgradeRestoresTheDeviceAndExitsWithFour) {
     start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
     // Wait until the first card is being erased or written, then interrupt.
     bool writing = false;
@@ -261,7 +264,7 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
             writing = writing || card->bootloader.counters.frames > 20;
     }
     ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
-    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    ::kill(static_cast<pid_t>(process->processId()), GetParam());
     const Outcome run = finish();
     EXPECT_EQ(run.status, 4) << run.err;
     ASSERT_TRUE(run.json.is_object()) << run.out;
@@ -278,6 +281,13 @@ TEST_F(KvbootEndToEnd, CtrlCMidUpgradeRestoresTheDeviceAndExitsWithFour) {
     EXPECT_TRUE(anyInterrupted) << run.out;
     expectRestored();
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, KvbootInterrupted, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                             return std::string(signal.param == SIGINT    ? "INT"
+                                                : signal.param == SIGTERM ? "TERM"
+                                                                          : "HUP");
+                         });
 
 TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
     const std::string good = fileOf.at("RV-BTN16");

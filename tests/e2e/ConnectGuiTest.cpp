@@ -2,8 +2,10 @@
 // FIND, then a double click on each simulated network family and on a fibre extender on
 // a pty. Each double click must fill Device Properties and the controller grid, enable
 // the grid and UPGRADE, and leave the module at the serial setting its family needs.
-// Pictures of the window go to KV_CONNECT_PICTURES (default: the working folder).
+// Pictures of the window go to KV_CONNECT_PICTURES (default: the working folder). Last, the
+// desktop session ends while a device is connected.
 
+#include <signal.h>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+
 #include <memory>
 #include <vector>
 
@@ -177,6 +180,29 @@ class ConnectGuiTest : public QObject {
         QVERIFY(main.StringGrid2->isEnabled());
         QVERIFY(main.Panel1->isEnabled());
         save(main, QStringLiteral("connect-serial.png"));
+    }
+
+    // The desktop session ending: the connected device is restored (its main controller
+    // answers again) and the window closes; a question would have held it open.
+    void sessionEndRestoresTheConnectedDevice() {
+        QTemporaryDir dataHome;
+        QVERIFY(QDir(dataHome.path()).mkpath(QStringLiteral("Korvandel/KV_bootloader_v3_3_2")));
+        const Family panel = families().back();
+        kv::gui::Program program;
+        kv::gui::MainWindow& main = program.mainWindow();
+        program.endOnSessionSignals();
+        program.start({kv::gui::fromQ(dataHome.path()), kv::gui::fromQ(work_.path())});
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QTest::mouseClick(main.Panel2, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(main.TreeView1->topLevelItemCount() == 4, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(main.Panel8->isHidden(), 15000);
+        doubleClick(main.TreeView1, QString(panel.address) + " ");
+        QTRY_COMPARE_WITH_TIMEOUT(gridRows(main.StringGrid2), panel.rows, 90000);
+        QVERIFY(!controllerAnswers(panel.address));
+
+        ::raise(SIGTERM);  // SIGHUP takes the same way
+        QTRY_VERIFY_WITH_TIMEOUT(!main.isVisible(), 60000);
+        QVERIFY(controllerAnswers(panel.address));
     }
 
   private:

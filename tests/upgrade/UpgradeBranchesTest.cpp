@@ -15,6 +15,7 @@
 #include "module/ModuleOperations.h"
 #include "upgrade/RestoreDevice.h"
 #include "upgrade/UpgradeProcedures.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::test {
 namespace {
@@ -69,8 +70,8 @@ TEST(UpgradeBranches, FileChecksTellEveryMismatchAndTolerateTheDocumentedDiffere
         const char* rowHw;
         const char* fileType;
         const char* fileHw;
-        bool spoiled;          // the last record's checksum is wrong
-        const char* warning;   // the message after "WARNING!\n\r"; empty: the file passes
+        bool spoiled;         // the last record's checksum is wrong
+        const char* warning;  // the message after "WARNING!\n\r"; empty: the file passes
     };
     const Case cases[] = {
         {"CARD-A1", "HW:1.0", "CARD-A1", "HW:1.0", false, ""},
@@ -113,8 +114,8 @@ TEST(UpgradeBranches, ImageRowCountFollowsTheFirstRowAndTheDirectSetUp) {
         bool directMatrix, directModular;
         int trailing;
     };
-    const Case cases[] = {{"RV-CTL2", false, false, 1}, {"RV-CTL2", true, false, 2},
-                          {"RV-CTL2", false, true, 2},  {"RV-PNL16", false, false, 1},
+    const Case cases[] = {{"RV-CTL2", false, false, 1},  {"RV-CTL2", true, false, 2},
+                          {"RV-CTL2", false, true, 2},   {"RV-PNL16", false, false, 1},
                           {"RV-PNL32", false, false, 1}, {"NRV-CTL", false, false, 2},
                           {"RV-BTN16", false, false, 2}};
     for (const auto& c : cases) {
@@ -156,8 +157,8 @@ TEST(UpgradeBranches, DeviceIsReturnedToNormalOperationByItsKind) {
          true, 0s},
         {"unreachable matrix", Via::Restore, "RV-CTL2", 312, false, false, k19200, 2, false, true,
          0s},
-        {"unreachable modular", Via::Restore, "NRV-CTL", 312, false, false, k57600, 4, false,
-         true, 0s},
+        {"unreachable modular", Via::Restore, "NRV-CTL", 312, false, false, k57600, 4, false, true,
+         0s},
         {"close: card device", Via::Close, "RV-PNL16", 140, false, true, k9600, 7, false, false,
          11s},
         {"close: direct matrix", Via::Close, "RV-CTL2", 312, true, true, k57600, 2, false, false,
@@ -190,6 +191,50 @@ TEST(UpgradeBranches, DeviceIsReturnedToNormalOperationByItsKind) {
         EXPECT_EQ(d.asked("The selected device is unreachable!"), c.asksUnreachable);
         EXPECT_GE(d.rig.clock.elapsed() - start, c.atLeast);
         EXPECT_FALSE(d.rig.ports.TcpClient1->connected());
+    }
+}
+
+// The close restores a device whenever something switched it over since its last
+// restore: a run refused by its file checks reads the file but restores nothing, so the
+// close must; after a run that restored the device the close leaves it alone.
+TEST(UpgradeBranches, CloseRestoresWhatNoRunRestored) {
+    struct Case {
+        const char* name;
+        const char* fileType;
+        bool spoiled;
+        bool runRestores;  // the run ends with the device's restore
+    };
+    const Case cases[] = {
+        {"bad checksum", "RV-PNL16", true, false},
+        {"wrong controller type", "RV-BTN16", false, false},
+        {"run ended with the restore", "RV-PNL16", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Device d("RV-PNL16", 140);
+        // As the connect and the card query leave a card device: the module at the cards'
+        // speed, the last card queried on the select lines.
+        d.module.gpio().setStates(6);
+        std::string text = sim::HexRecordLine(0, 0x0600, textBytes(c.fileType, 32)) + "\r\n" +
+                           sim::HexRecordLine(1, 0, {}) + "\r\n";
+        if (c.spoiled) text[text.size() - 3] ^= 1;
+        const std::string path = (d.rig.folder / "a.hex").string();
+        writeFile(path, text);
+        d.rows() = {Device::row("RV-PNL16", path), Device::row("Web Server")};
+        d.rig.ui.answers = {MsgButton::Yes};
+        if (c.runRestores) {
+            RestoreDeviceAfterUpgrade(d.rig.ctx);
+        } else {
+            UpgradeNetworkDevice(d.rig.ctx);
+            ASSERT_EQ(upgradeState(d.rig.ctx).lastRun.end, RunEnd::Refused);
+        }
+        d.rig.ui.answers = {MsgButton::Yes};
+        const auto start = d.rig.clock.elapsed();
+        EXPECT_TRUE(CloseProgram(d.rig.ctx));
+        EXPECT_EQ(d.module.serialLine(), (sim::LineSettings{9600, Parity::None}));
+        EXPECT_EQ(d.module.gpio().selectCode(), 7);
+        // The card release waits its rounds; a close with nothing to restore does not.
+        EXPECT_EQ(d.rig.clock.elapsed() - start >= 11s, !c.runRestores);
     }
 }
 

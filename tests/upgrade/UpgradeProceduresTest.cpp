@@ -13,6 +13,7 @@
 #include "flash/TftpPackets.h"
 #include "upgrade/RestoreDevice.h"
 #include "upgrade/UpgradeProcedures.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::test {
 namespace {
@@ -210,6 +211,39 @@ TEST_F(SerialUpgrade, ProgramsTheChipOverTheLineAndLeavesItsFlashEqualToTheFile)
     EXPECT_EQ(toText(rig.com1.sent.front()), std::string(1, '\x7F'));  // no {P_PRGRQST}
 }
 
+// A file the checks refuse makes the device leave nothing: not even the programming
+// request goes out.
+TEST_F(SerialUpgrade, ARefusedFileSendsNothingToTheDevice) {
+    rig.state.TpTransmitterMode = false;
+    std::string spoiled = makeHex({{0x08000000, pattern(64)}});
+    char& sum = spoiled[spoiled.find('\r') - 1];  // the first record's checksum
+    sum = sum == '0' ? '1' : '0';
+    struct Case {
+        const char* name;
+        std::string file;  // empty: no file chosen
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"bad record", writeFile(rig.folder / "bad.hex", spoiled),
+         "Upgrade failed: Invalid checksum"},
+        {"file gone", (rig.folder / "gone.hex").string(), "Upgrade failed: Invalid checksum"},
+        {"no file", "", " Please select file for NRV-TW-SN500S"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig.com1.sent.clear();
+        auto& only = rig.state.DeviceList.back().Controllers[0];
+        only.Selected = true;
+        only.FirmwareFile = c.file;
+        rig.ui.answers = {MsgButton::Yes};
+        UpgradeSerialDevice(rig.ctx);
+        EXPECT_TRUE(rig.com1.sent.empty());
+        const RunResult& run = upgradeState(rig.ctx).lastRun;
+        EXPECT_EQ(run.end, RunEnd::Refused);
+        EXPECT_NE(run.refusal.find(c.refusal), std::string::npos) << run.refusal;
+    }
+}
+
 TEST_F(SerialUpgrade, AFailedProgrammingRunIsNotReportedAsSuccess) {
     chip->faults.nackWriteFrom = 1;
     chip->faults.nackWriteCount = 1000;
@@ -222,23 +256,29 @@ TEST_F(SerialUpgrade, AFailedProgrammingRunIsNotReportedAsSuccess) {
     EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
 }
 
+// Also a programming request the device refuses ends through the run's normal end.
 TEST_F(SerialUpgrade, SilentBootloaderFailsTheRowAndStillEndsTheRunWithTheReport) {
     rig.world.detachSerial("COM3");
     struct Refuser : sim::StreamPeer {
         Bytes receive(ByteView) override { return {0x1F}; }
     } refuser;
     rig.world.attachSerial("COM3", &refuser);
-    rig.state.DeviceList.back().Controllers[0].FirmwareFile =
-        writeFile(rig.folder / "tx.hex", makeHex({{0x08000000, pattern(16)}}));
-    rig.ui.answers.push_back(MsgButton::Yes);
-    RunUpgrade(rig.ctx);
-    auto errors = rig.ui.dialogsOf(Dialog::Error);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text, "There is no response from the bootloader.");
-    auto shown = rig.ui.dialogsOf(Dialog::Report);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
-    EXPECT_TRUE(rig.ui.enabled(UiElement::Upgrade));
+    const std::string file = writeFile(rig.folder / "tx.hex", makeHex({{0x08000000, pattern(16)}}));
+    for (bool transmitterMode : {true, false}) {
+        SCOPED_TRACE(transmitterMode ? "transmitter mode" : "programming request");
+        rig.ui.dialogs.clear();
+        rig.state.TpTransmitterMode = transmitterMode;
+        rig.state.DeviceList.back().Controllers[0] = row("NRV-TW-SN500S", true, file);
+        rig.ui.answers = {MsgButton::Yes};
+        RunUpgrade(rig.ctx);
+        auto errors = rig.ui.dialogsOf(Dialog::Error);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].text, "There is no response from the bootloader.");
+        auto shown = rig.ui.dialogsOf(Dialog::Report);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
+        EXPECT_TRUE(rig.ui.enabled(UiElement::Upgrade));
+    }
 }
 
 }  // namespace

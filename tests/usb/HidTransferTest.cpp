@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "UsbTestRig.h"
+#include "upgrade/UpgradeProcedures.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::test {
 namespace {
@@ -172,6 +174,45 @@ TEST(HidTransfer, UnfitFileIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(rig.link().HidAddress, kHidStartAddress);
     ASSERT_EQ(rig.messages().size(), 1u);
     EXPECT_EQ(rig.messages()[0].rfind("Invalid firmware file: it ends after ", 0), 0u);
+}
+
+// The run's file checks come before anything it sends: a refused file reaches the
+// device with nothing, not even the finish command. kvboot's check before the connect
+// refuses the same files.
+TEST(HidTransfer, ARefusedRunSendsNothingToTheDevice) {
+    struct Case {
+        const char* name;
+        const char* product;  // the file's; empty: no file chosen
+        bool spoiled;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"bad record", "USB-SW", true, "Upgrade failed: Invalid checksum"},
+        {"wrong type", "USB-TX", false, "Upgrade failed: Device type missmatch"},
+        {"no file", "", false, " Please select file for "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected rig;
+        UsbImage image(*c.product ? c.product : "USB-SW");
+        if (c.spoiled) image.lines[3].back() = image.lines[3].back() == '0' ? '1' : '0';
+        image.write(rig.file);
+        TControllerRec& row = rig.state.selectedDevice()->Controllers.at(0);
+        row.Selected = true;
+        row.FirmwareFile = *c.product ? rig.file : "";
+        rig.ui.answers = {MsgButton::Yes};
+        UpgradeUsbDevice(rig.ctx);
+        EXPECT_TRUE(rig.hid.written.empty());
+        const RunResult& run = upgradeState(rig.ctx).lastRun;
+        EXPECT_EQ(run.end, RunEnd::Refused);
+        EXPECT_NE(run.refusal.find(c.refusal), std::string::npos) << run.refusal;
+        if (*c.product) {
+            EXPECT_EQ(HidFileRefusal(rig.file, "USB-SW"), std::string(c.refusal) + "\n\r");
+        }
+    }
+    Connected rig;
+    UsbImage("USB-SW").write(rig.file);
+    EXPECT_EQ(HidFileRefusal(rig.file, "USB-SW"), "");
 }
 
 TEST(HidTransfer, TransferNeedsTheCurrentDevice) {
