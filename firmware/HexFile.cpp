@@ -176,6 +176,18 @@ std::optional<HexFault> WalkHexRecords(std::istream& in, HexReaderState& reader,
     return std::nullopt;
 }
 
+std::uint64_t HexDataBytes(std::istream& in) {
+    std::uint64_t bytes = 0;
+    HexReaderState reader;
+    try {
+        WalkHexRecords(in, reader, {},
+                       [&bytes](const HexDataRecord& record) { bytes += record.data.size(); });
+    } catch (const std::exception&) {
+        // Unreadable from some point on: what was read is counted.
+    }
+    return bytes;
+}
+
 int ProcessHexFile(Context& ctx, HexReaderState& reader, int pass, std::istream& in,
                    const HexRecordHandler& programRecord) {
     ctx.state.HexFileOpened = true;

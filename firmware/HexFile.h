@@ -67,6 +67,10 @@ std::optional<HexFault> WalkHexRecords(std::istream& in, HexReaderState& reader,
                                        const std::function<void()>& eachLine,
                                        const HexRecordHandler& onData);
 
+// Data bytes the programming pass hands out for this file (up to its first bad record): the
+// measure of progress in bytes. Never throws; an unreadable file counts what was read.
+std::uint64_t HexDataBytes(std::istream& in);
+
 // Walks a HEX file one line at a time (pumping messages once per line), testing each record.
 // Pass 1 hands every data record to `programRecord`; pass 2 reads the controller type and
 // hardware information into HexControllerType and HexHardwareInfo. The caller opens the file;

@@ -11,7 +11,6 @@
 #include "core/ControllerGrid.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
-#include "firmware/HexDataBytes.h"
 #include "firmware/HexFile.h"
 #include "flash/PicDeviceRules.h"
 #include "flash/PicFlash.h"
