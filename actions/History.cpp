@@ -30,6 +30,8 @@ HistoryDevice deviceOf(Context& ctx) {
     device.serial = s.properties.serial;
     device.mac = s.properties.mac;
     device.address = s.properties.ip;
+    // A USB device is known by its serial number (the properties' address is a label).
+    if (s.ConnectionKind == ConnectionKind::Usb) device.address = s.properties.serial;
     if (const TMatrixRec* selected = ctx.state.selectedDevice()) {
         if (device.address.empty()) device.address = selected->IP;
         device.ident = selected->Ident;
