@@ -37,25 +37,28 @@ struct PanelRun {
     int rowsProgrammedWhole = 0;
 };
 
-// Upgradable panels, one at each address.
-std::vector<sim::DemoDevices> panelsAt(sim::World& world, std::vector<std::string> addresses) {
-    std::vector<sim::DemoDevices> panels;
-    for (const std::string& address : addresses) {
-        sim::DemoOptions options;
-        options.family = sim::DemoFamily::UpgradablePanel;
-        options.addresses = {address};
-        panels.push_back(sim::buildDemoWorld(world, options));
+// Upgradable panels at 127.0.0.2 and 127.0.0.4, served in this process.
+class DeviceSessionsWithPanels : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::InOwnNetworkNamespace());
+        for (const char* address : {"127.0.0.2", "127.0.0.4"}) {
+            sim::DemoOptions options;
+            options.family = sim::DemoFamily::UpgradablePanel;
+            options.addresses = {address};
+            panels.push_back(sim::buildDemoWorld(world, options));
+        }
+        server = std::make_unique<sim::WorldServerThread>(world);
+        server->run([](sim::WorldServer& s) { s.serveAll(); });
     }
-    return panels;
-}
 
-TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
-    ASSERT_TRUE(test::InOwnNetworkNamespace());
     QTemporaryDir folder;
     sim::World world;
-    const std::vector<sim::DemoDevices> panels = panelsAt(world, {"127.0.0.2", "127.0.0.4"});
-    sim::WorldServerThread server(world);
-    server.run([](sim::WorldServer& s) { s.serveAll(); });
+    std::vector<sim::DemoDevices> panels;
+    std::unique_ptr<sim::WorldServerThread> server;
+};
+
+TEST_F(DeviceSessionsWithPanels, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     const std::string firmware = folder.filePath("fw").toStdString();
     sim::WriteDemoFirmware(sim::DemoFamily::UpgradablePanel, firmware);
     std::map<std::string, std::string> fileOf;
@@ -67,7 +70,7 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     runs[1].target = "127.0.0.4:10001";
     std::vector<std::thread> threads;
     for (PanelRun& run : runs) {
-        threads.emplace_back([&run, &folder, &fileOf] {
+        threads.emplace_back([&run, this, &fileOf] {
             SessionOptions options;
             options.deviceName = run.target;
             options.platformDataFolder = folder.filePath("data").toStdString();
@@ -114,7 +117,7 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     }
     EXPECT_EQ(logs.size(), 2u);
 
-    std::lock_guard lock(server.mutex());
+    std::lock_guard lock(server->mutex());
     for (const auto& panel : panels) {
         for (const auto& card : panel.picCards) {
             const std::string& type = card->ident.config.words->type;
@@ -128,13 +131,7 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
 
 // The sessions of a process share its one discovery socket: two panels are looked up and
 // connected while a third address, where nothing answers, still waits out its lookup.
-TEST(DeviceSessions, LookupsRunAtOnceAndAnUnansweredOneDelaysNoOther) {
-    ASSERT_TRUE(test::InOwnNetworkNamespace());
-    QTemporaryDir folder;
-    sim::World world;
-    const std::vector<sim::DemoDevices> panels = panelsAt(world, {"127.0.0.2", "127.0.0.4"});
-    sim::WorldServerThread server(world);
-    server.run([](sim::WorldServer& s) { s.serveAll(); });
+TEST_F(DeviceSessionsWithPanels, LookupsRunAtOnceAndAnUnansweredOneDelaysNoOther) {
     using Steady = std::chrono::steady_clock;
     // Long enough that the others, started after it, finish well within it.
     constexpr auto kSilentWait = std::chrono::seconds(20);
@@ -149,7 +146,7 @@ TEST(DeviceSessions, LookupsRunAtOnceAndAnUnansweredOneDelaysNoOther) {
                                 {"127.0.0.4", std::chrono::milliseconds(3000), {}, {}, {}}};
     std::vector<std::thread> threads;
     for (Lookup& lookup : lookups) {
-        threads.emplace_back([&lookup, &folder] {
+        threads.emplace_back([&lookup, this] {
             SessionOptions options;
             options.deviceName = lookup.target;
             options.platformDataFolder = folder.filePath("data").toStdString();
