@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/FleetRunner.h"
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 
 namespace kv::cli {
@@ -45,7 +46,7 @@ void addDeviceOptions(CLI::App& sub, DeviceOptions& o) {
                  "Korvandel protocol (the device must then be connected again)");
     sub.add_option("--discovery-wait", o.discoveryWait,
                    "Seconds to wait for the module's discovery answer (default 3)")
-        ->check(CLI::Range(0.1, 60.0));
+        ->check(CLI::Range(kMinDiscoveryWaitSeconds, kMaxDiscoveryWaitSeconds));
 }
 
 void printError(Console& console, const std::string& text) {
@@ -325,6 +326,9 @@ Subcommand UpgradeCommand() {
                     const DeviceInfo device = session->device();
                     const SessionResult closed = session->close();
                     runtime.console.endProgress();
+                    // The run stands whether or not its record could be kept.
+                    if (const SessionResult kept = session->appendHistory(outcome); !kept.ok())
+                        printError(console, kept.message);
                     if (!outcome.result.ok()) printError(console, outcome.result.message);
                     const ExitStatus status = withClose(outcome.status(), closed, console);
                     if (o->json) {
@@ -402,7 +406,8 @@ int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& 
 }
 
 std::vector<Subcommand> AllSubcommands() {
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(), PlanCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(),
+            CheckCommand(),    PlanCommand(),      HistoryCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {

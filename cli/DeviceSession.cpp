@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <mutex>
 #include <sstream>
 
 #include <QStandardPaths>
 
 #include "PlatformClock.h"
 #include "PlatformPorts.h"
+#include "SharedUdpPort.h"
+#include "actions/History.h"
 #include "cli/ConsoleUi.h"
 #include "core/ControllerGrid.h"
 #include "core/Engine.h"
@@ -39,14 +40,6 @@ namespace {
 const std::string kNoDevice = "0.0.0.0";
 constexpr auto kPumpRound = 20ms;
 constexpr auto kTunnelProbeWait = 3000ms;
-
-// UDP 30718 is one port per machine: the modules answer a query to the port it came from,
-// and of several sockets sharing it only one gets a unicast answer. Sessions of one
-// process therefore take turns for their queries (each holds it for one module's answer).
-std::mutex& discoveryPortLock() {
-    static std::mutex lock;
-    return lock;
-}
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -110,7 +103,10 @@ struct DeviceSession::Impl {
     Clock* clock = options.clock ? options.clock : &ownClock;
     Ports ports;
     std::unique_ptr<PlatformPorts> platform;
-    HidBus* hid = nullptr;  // attached only for USB targets and discovery
+    // This session's share of the process's one discovery socket (SharedUdpPort).
+    std::unique_ptr<UdpSocket> discoveryPort;
+    std::string appDataFolder;  // where the upgrade history goes
+    HidBus* hid = nullptr;      // attached only for USB targets and discovery
     Context context{state, log, ui, *clock, ports};
     Engine engine{context};
     std::atomic<bool> interrupt{false};
@@ -158,10 +154,13 @@ struct DeviceSession::Impl {
             ports = platform->ports();
             hid = ports.HidCtl;
             ports.HidCtl = nullptr;
+            discoveryPort = SharedUdpPort::discovery().open();
+            ports.IdUDPServer1 = discoveryPort.get();
             platform->setLogSink([&ctx](const std::string& line) { ctx.log_line(line); });
             ops::Start(ctx, folders);
             ops::SetQuickBootload(ctx, options.quickBootload);
             logPathText = ctx.log.path();
+            appDataFolder = ctx.state.AppDataFolder;
         });
     }
 
@@ -169,11 +168,13 @@ struct DeviceSession::Impl {
         try {
             call([this](Context&) {
                 ports = Ports{};
+                discoveryPort.reset();
                 platform.reset();
             });
         } catch (const std::exception&) {
             // The engine is gone already: nothing uses the channels now.
             ports = Ports{};
+            discoveryPort.reset();
             platform.reset();
         }
         engine.stop();
@@ -258,7 +259,6 @@ struct DeviceSession::Impl {
             entry = entryOf(s.networkTree, target.address);
         }
         if (!entry) {
-            std::lock_guard turn(discoveryPortLock());
             if (!StartDiscoveryListener(ctx)) {
                 return failure(SessionError::Unreachable,
                                "UDP port 30718 cannot be opened (another program holds it); give "
@@ -278,10 +278,9 @@ struct DeviceSession::Impl {
             StopDiscoveryListener(ctx);
             entry = entryOf(s.networkTree, target.address);
         }
-        if (!entry) {
+        if (!entry)
             return failure(SessionError::NotFound,
-                           "no network module answered at " + target.address);
-        }
+                           UnansweredLookup(target.address, options.discoveryWait));
         int port = target.tunnelPort;
         for (const auto& device : s.DeviceList)
             if (device.IP == target.address && device.Port) port = device.Port;
@@ -394,12 +393,9 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
         DiscoveryResult result;
         p.ui.resetCollected();
         p.listUsbOnce(ctx);
-        {
-            std::lock_guard turn(discoveryPortLock());
-            ops::Find(ctx);
-            Impl::pumpUntil(ctx, wait, [] { return false; });
-            StopDiscoveryListener(ctx);
-        }
+        ops::Find(ctx);
+        Impl::pumpUntil(ctx, wait, [] { return false; });
+        StopDiscoveryListener(ctx);
         const SharedState& s = ctx.state;
         for (const std::string& entry : s.networkTree) {
             const std::string address = entry.substr(0, entry.find(' '));
@@ -567,14 +563,16 @@ UpgradeOutcome DeviceSession::upgrade() {
     }
     const auto started = std::chrono::steady_clock::now();
     try {
-        outcome.run = p.call([&p](Context& ctx) {
+        ops::RecordedRun recorded = p.call([&p](Context& ctx) {
             p.ui.resetCollected();
             p.rowTypes.clear();
             for (const ControllerRow& row : ops::ListRows(ctx)) p.rowTypes.push_back(row.type);
             // The restore asks when the device no longer answers; its answer changes nothing.
             p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Yes);
-            return ops::Upgrade(ctx);
+            return ops::UpgradeWithRecord(ctx, "kvboot");
         });
+        outcome.run = std::move(recorded.run);
+        outcome.record = std::move(recorded.record);
     } catch (const std::exception& e) {
         outcome.result = {SessionError::Failed, e.what()};
     }
@@ -611,6 +609,13 @@ UpgradeOutcome DeviceSession::upgrade() {
                                 "restored"};
     }
     return outcome;
+}
+
+SessionResult DeviceSession::appendHistory(const UpgradeOutcome& outcome) {
+    if (!outcome.record) return {};
+    const std::string error = UpgradeHistory(impl_->appDataFolder).append(*outcome.record);
+    if (error.empty()) return {};
+    return {SessionError::Failed, "the upgrade history could not be written: " + error};
 }
 
 std::vector<std::string> UpgradeOutcome::report() const {
@@ -660,6 +665,21 @@ std::string DeviceSession::logPath() const {
 
 std::vector<std::string> DeviceSession::messages() const {
     return impl_->ui.messages();
+}
+
+std::string AppDataFolderFor(const std::string& platformFolder) {
+    return LogFile::appDataFolder(platformFolder.empty() ? platformDataFolder() : platformFolder);
+}
+
+std::string UnansweredLookup(const std::string& address, std::chrono::milliseconds wait) {
+    std::ostringstream seconds;
+    seconds << static_cast<double>(wait.count()) / 1000.0;
+    return "no network module answered at " + address + " within " + seconds.str() +
+           " s: check the address and that the device is powered and on this network; give "
+           "the tunnel port as " +
+           address +
+           ":PORT to connect without the lookup, or raise the wait (--discovery-wait, "
+           "\"discovery_wait\" in a plan)";
 }
 
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options) {

@@ -15,6 +15,7 @@
 #include "core/RunResult.h"
 #include "core/Ui.h"
 #include "device/HandleAs.h"
+#include "records/UpgradeHistory.h"
 
 namespace kv {
 class Clock;
@@ -93,6 +94,9 @@ struct UpgradeOutcome {
     RunResult run;             // what the run did, row by row (ops::Upgrade)
     bool interrupted = false;  // requestInterrupt() cut the run short
     std::chrono::milliseconds duration{0};
+    // What the upgrade history keeps of the run (none when it did nothing worth keeping);
+    // DeviceSession::appendHistory writes it.
+    std::optional<UpgradeRecord> record;
     // The report's text lines and verdict as the window shows them.
     std::vector<std::string> report() const;
     std::string verdict() const;
@@ -151,6 +155,10 @@ struct DiscoveryResult {
 };
 
 // ---------------------------------------------------------------------------------------
+// What a discovery wait may be (--discovery-wait, a plan's "discovery_wait"), in seconds.
+constexpr double kMinDiscoveryWaitSeconds = 0.1;
+constexpr double kMaxDiscoveryWaitSeconds = 60.0;
+
 struct SessionOptions {
     // Names the log file: "logfile-<name>.txt" in the usual log folder (empty: "logfile.txt").
     std::string deviceName;
@@ -204,8 +212,12 @@ class DeviceSession {
     void setQuickBootload(bool on);
     void setAnswer(Question question, MsgButton answer);
 
-    // The upgrade procedure for the chosen rows, with its report.
+    // The upgrade procedure for the chosen rows, with its report and history record.
     UpgradeOutcome upgrade();
+    // Appends the outcome's record to the upgrade history in the session's data folder
+    // (nothing to do without one). Failed when it could not be written; the run itself
+    // stands. Callable also after close().
+    SessionResult appendHistory(const UpgradeOutcome& outcome);
 
     // Thread-safe (also from a signal-watching thread): the running upgrade finishes the
     // frame in flight, the rows still to do fail, the device is restored as the close
@@ -226,6 +238,13 @@ class DeviceSession {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The per-user application data folder the sessions' logs and the upgrade history go to;
+// `platformDataFolder` as in SessionOptions (empty: the platform's own).
+std::string AppDataFolderFor(const std::string& platformDataFolder);
+
+// Why connect() found no module at `address`, and what to try.
+std::string UnansweredLookup(const std::string& address, std::chrono::milliseconds wait);
 
 // Whole LAN / serial / USB discovery with a session of its own.
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options = {});

@@ -33,9 +33,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 using std::chrono::milliseconds;
 
-const std::set<std::string> kPlanKeys{"parallel", "devices"};
-const std::set<std::string> kDeviceKeys{"name", "address", "port", "usb", "as",
-                                        "files", "quick", "answers"};
+const std::set<std::string> kPlanKeys{"parallel", "devices", "discovery_wait"};
+const std::set<std::string> kDeviceKeys{"name",  "address", "port",    "usb",           "as",
+                                        "files", "quick",   "answers", "discovery_wait"};
 
 struct QuestionName {
     const char* name;
@@ -120,7 +120,8 @@ std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path&
     std::vector<PlanFile> out;
     std::set<std::string> rows;
     for (const auto& [row, value] : files.items()) {
-        if (row.empty()) at.fail("a \"files\" key is empty: give a controller type or a row number");
+        if (row.empty())
+            at.fail("a \"files\" key is empty: give a controller type or a row number");
         if (!rows.insert(lower(row)).second) at.fail("row \"" + row + "\" is given twice");
         std::filesystem::path path = needString(value, "files." + row, at);
         if (path.is_relative()) path = base / path;
@@ -136,6 +137,19 @@ std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path&
     return out;
 }
 
+// "discovery_wait": seconds, within what --discovery-wait takes.
+std::optional<milliseconds> parseDiscoveryWait(const Json& owner, const Place& at) {
+    if (!owner.contains("discovery_wait")) return std::nullopt;
+    const Json& value = owner["discovery_wait"];
+    if (!value.is_number() || value.get<double>() < kMinDiscoveryWaitSeconds ||
+        value.get<double>() > kMaxDiscoveryWaitSeconds) {
+        std::ostringstream range;
+        range << kMinDiscoveryWaitSeconds << " to " << kMaxDiscoveryWaitSeconds;
+        at.fail("\"discovery_wait\" must be a number of seconds from " + range.str());
+    }
+    return milliseconds(static_cast<std::int64_t>(value.get<double>() * 1000));
+}
+
 PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesystem::path& base,
                        const std::string& source) {
     Place at{source, "device " + std::to_string(number)};
@@ -147,7 +161,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         (void)value;
         if (!kDeviceKeys.count(key)) {
             at.fail("unknown key \"" + key +
-                    "\" (known: name, address, port, usb, as, files, quick, answers)");
+                    "\" (known: name, address, port, usb, as, files, quick, answers, "
+                    "discovery_wait)");
         }
     }
     PlanDevice device;
@@ -178,7 +193,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     if (entry.contains("as")) {
         const std::string as = needString(entry["as"], "as", at);
         device.as = ParseHandleAs(as);
-        if (!device.as) at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
+        if (!device.as)
+            at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
@@ -186,6 +202,7 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         if (!entry["quick"].is_boolean()) at.fail("\"quick\" must be true or false");
         device.quick = entry["quick"].get<bool>();
     }
+    device.discoveryWait = parseDiscoveryWait(entry, at);
     // Running the plan is the go-ahead for the upgrade itself.
     device.answers[Question::Upgrade] = MsgButton::Yes;
     if (entry.contains("answers")) {
@@ -194,8 +211,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         for (const auto& [key, value] : answers.items()) {
             std::optional<Question> question = ParseQuestionName(key);
             if (!question) {
-                at.fail("unknown question \"" + key + "\" in \"answers\" (known: " +
-                        questionNames() + ")");
+                at.fail("unknown question \"" + key +
+                        "\" in \"answers\" (known: " + questionNames() + ")");
             }
             device.answers[*question] = parseAnswer(value, key, at);
         }
@@ -236,7 +253,9 @@ FleetPlan ParsePlan(const std::string& text, const std::string& source,
     if (!document.is_object()) at.fail("the plan must be a JSON object with \"devices\"");
     for (const auto& [key, value] : document.items()) {
         (void)value;
-        if (!kPlanKeys.count(key)) at.fail("unknown key \"" + key + "\" (known: parallel, devices)");
+        if (!kPlanKeys.count(key)) {
+            at.fail("unknown key \"" + key + "\" (known: parallel, discovery_wait, devices)");
+        }
     }
     FleetPlan plan;
     if (document.contains("parallel")) {
@@ -247,6 +266,7 @@ FleetPlan ParsePlan(const std::string& text, const std::string& source,
         }
         plan.parallel = parallel.get<int>();
     }
+    plan.discoveryWait = parseDiscoveryWait(document, at);
     if (!document.contains("devices") || !document["devices"].is_array()) {
         at.fail("\"devices\" must be a list of devices");
     }
@@ -351,8 +371,8 @@ FileFigures MeasureFile(const std::string& path, RowKind kind) {
     return figures;
 }
 
-RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
-                        const FileFigures& file, bool quick, TargetKind target) {
+RowEstimate EstimateRow(RowKind kind, const std::string& controllerType, const FileFigures& file,
+                        bool quick, TargetKind target) {
     RowEstimate estimate;
     const bool serial = target == TargetKind::Serial;
     switch (kind) {
@@ -394,8 +414,7 @@ RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
                 static_cast<double>((file.bytes + kStmMaxBlock - 1) / kStmMaxBlock);
             double bytes = static_cast<double>(file.bytes) + blocks * kStmWriteOverhead;
             if (!quick) bytes += static_cast<double>(file.bytes) + blocks * kStmReadOverhead;
-            estimate.wire =
-                wire(bytes, serial ? kStmSerialBaud : kStmTunnelBaud, kStmBitsPerByte);
+            estimate.wire = wire(bytes, serial ? kStmSerialBaud : kStmTunnelBaud, kStmBitsPerByte);
             estimate.waits = kStmErase + kStmEntryAndExit + kRowPause;
             if (!serial) {
                 // On the tunnel, half the steps of a block find their acknowledgement only

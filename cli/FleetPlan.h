@@ -17,6 +17,7 @@ namespace kv::cli {
 //
 //   {
 //     "parallel": 4,                                     optional, at least 1
+//     "discovery_wait": 5,                               optional, seconds (default 3)
 //     "devices": [
 //       {
 //         "name": "stage-left",                          optional, unique; names the log file
@@ -27,7 +28,8 @@ namespace kv::cli {
 //         "files": {"RV-PNL16": "panel.hex", "2": "buttons.hex", "Web Server": "web.rom"},
 //         "quick": false,                                optional, skip the read-back
 //         "answers": {"protocol-switch": "no", "unreachable-device": "yes",
-//                     "usb-bootloader-mode": "yes"}      optional
+//                     "usb-bootloader-mode": "yes"},     optional
+//         "discovery_wait": 10                           optional, this device's wait
 //       }
 //     ]
 //   }
@@ -48,11 +50,14 @@ struct PlanDevice {
     std::vector<PlanFile> files;
     bool quick = false;
     std::map<Question, MsgButton> answers;
+    // How long to wait for the module's discovery answer; none: the plan's or the default.
+    std::optional<std::chrono::milliseconds> discoveryWait;
 };
 
 struct FleetPlan {
     std::vector<PlanDevice> devices;
     int parallel = 0;  // 0: the default (all network devices at once, one per serial port)
+    std::optional<std::chrono::milliseconds> discoveryWait;  // for devices without their own
 };
 
 // A plan that cannot be used; the text says where and why (exit status 2).
@@ -121,8 +126,8 @@ struct RowEstimate {
     std::chrono::milliseconds total() const { return wire + waits; }
 };
 
-RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
-                        const FileFigures& file, bool quick, TargetKind target);
+RowEstimate EstimateRow(RowKind kind, const std::string& controllerType, const FileFigures& file,
+                        bool quick, TargetKind target);
 // The waits of returning the device to normal operation after its rows.
 std::chrono::milliseconds EstimateRestore(TargetKind target, bool hasCpuRow);
 

@@ -57,10 +57,21 @@ std::string rowStatus(const FleetRow& row) {
            (row.reason.empty() ? std::string() : ": " + row.reason);
 }
 
+// The wait for a device's discovery answer: its own, the command line's, the plan's, the
+// sessions' default.
+milliseconds discoveryWaitOf(const FleetPlan& plan, const PlanDevice& device,
+                             const FleetOptions& options) {
+    if (device.discoveryWait) return *device.discoveryWait;
+    if (options.discoveryWait) return *options.discoveryWait;
+    return plan.discoveryWait.value_or(options.session.discoveryWait);
+}
+
 // Runs one device start to end on the calling thread.
-void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDeviceResult& out) {
+void runDevice(const FleetPlan& plan, const PlanDevice& device, const FleetOptions& options,
+               FleetDeviceResult& out) {
     const auto start = Steady::now();
     SessionOptions session = options.session;
+    session.discoveryWait = discoveryWaitOf(plan, device, options);
     session.deviceName = LogNameFor(device.name);
     session.quickBootload = device.quick;
     for (const auto& [question, answer] : device.answers) session.answers[question] = answer;
@@ -142,6 +153,8 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
     }
     SessionResult result = out.outcome.result;
     finish(result);
+    if (const SessionResult kept = engine.appendHistory(out.outcome); !kept.ok())
+        out.historyError = kept.message;
     out.status = Worst(out.status, out.outcome.status());
     if (out.outcome.interrupted) out.status = ExitStatus::Interrupted;
 }
@@ -207,7 +220,7 @@ FleetResult RunFleet(const FleetPlan& plan, const FleetOptions& options) {
                 out.result = {SessionError::Interrupted, "interrupted before it started"};
             } else {
                 try {
-                    runDevice(plan.devices[next], options, out);
+                    runDevice(plan, plan.devices[next], options, out);
                 } catch (const std::exception& e) {
                     // One device's trouble stays with that device.
                     out.status = ExitStatus::RowFailed;

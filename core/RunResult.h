@@ -18,11 +18,13 @@ enum class RowState {
 struct RowResult {
     int row = -1;  // row of the controller grid
     std::string type;
-    std::string file;    // full path of the chosen file
+    std::string file;  // full path of the chosen file
     RowState state = RowState::NotAttempted;
-    std::string reason;  // why it did not end Ok, in the program's own words
+    std::string reason;       // why it did not end Ok, in the program's own words
     std::uint64_t bytes = 0;  // bytes of the file that went to the device
     double seconds = 0;
+    int retransmissions = 0;  // of the run's totals, those made while this row ran
+    int rewrites = 0;
     bool reported = true;  // listed in the report window (a transmitter's report lists none)
 };
 

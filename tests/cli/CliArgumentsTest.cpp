@@ -10,6 +10,7 @@
 #include "KvbootRun.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
+#include "cli/HistoryCommand.h"
 
 namespace kv::cli {
 namespace {
@@ -146,7 +147,8 @@ TEST(ConsoleQuestions, AnsweredByIdFromTheTableOrTheSafeButtonAndARecordOfIt) {
 
     // The answer goes by the question's id, whatever its wording.
     ui.resetCollected();
-    for (QuestionId id : QuestionIdsOf(Question::UnreachableDevice)) ui.setAnswer(id, MsgButton::Yes);
+    for (QuestionId id : QuestionIdsOf(Question::UnreachableDevice))
+        ui.setAnswer(id, MsgButton::Yes);
     EXPECT_EQ(ui.ask(QuestionId::RestoreUnreachable, "reworded", DialogKind::Confirmation,
                      yesCancel, static_cast<int>(MsgButton::Cancel)),
               MsgButton::Yes);
@@ -253,6 +255,60 @@ TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
         for (const auto& [key, value] : doc.items()) EXPECT_NE(value, "") << key;
     }
     fs::remove_all(folder);
+}
+
+TEST(HistoryCommand, SinceTakesUtcDatesAndTimesOnly) {
+    const struct {
+        const char* text;
+        std::optional<std::string> since;
+    } cases[] = {
+        {"2026-12-09", "2026-12-09T00:00:00Z"},
+        {"2026-12-09T10:11", "2026-12-09T10:11:00Z"},
+        {"2026-12-09 10:11:12", "2026-12-09T10:11:12Z"},
+        {"2026-12-09T10:11:12Z", "2026-12-09T10:11:12Z"},
+        {"2026-13-01", std::nullopt},
+        {"2026-12-32", std::nullopt},
+        {"2026-12-09T24:00", std::nullopt},
+        {"2026-12-9", std::nullopt},
+        {"yesterday", std::nullopt},
+        {"2026-12-09T10", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseSince(c.text), c.since) << c.text;
+}
+
+TEST(HistoryCommand, SelectsByDeviceSerialAndTimeNewestFirst) {
+    auto run = [](const char* start, const char* address, const char* serial) {
+        UpgradeRecord r;
+        r.start = start;
+        r.device.address = address;
+        r.device.serial = serial;
+        return r;
+    };
+    // As appended: not always in start order (two processes end in another order).
+    const std::vector<UpgradeRecord> records{run("2026-01-02T00:00:00Z", "10.0.0.2", "S:1"),
+                                             run("2026-01-01T00:00:00Z", "10.0.0.3", "S:2"),
+                                             run("2026-01-03T00:00:00Z", "ab", "S:3"),
+                                             run("2026-01-03T00:00:00Z", "10.0.0.2", "S:1")};
+    const struct {
+        HistoryFilter filter;
+        std::vector<std::size_t> expected;  // indexes into records, in the order listed
+    } cases[] = {
+        {{}, {3, 2, 0, 1}},
+        {{"10.0.0.2", "", ""}, {3, 0}},
+        {{"AB", "", ""}, {2}},
+        {{"", "S:2", ""}, {1}},
+        {{"", "", "2026-01-02T00:00:00Z"}, {3, 2, 0}},
+        {{"10.0.0.9", "", ""}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filter.address + "|" + c.filter.serial + "|" + c.filter.since);
+        const std::vector<UpgradeRecord> runs = SelectRuns(records, c.filter);
+        ASSERT_EQ(runs.size(), c.expected.size());
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].start, records[c.expected[i]].start);
+            EXPECT_EQ(runs[i].device.serial, records[c.expected[i]].device.serial);
+        }
+    }
 }
 
 }  // namespace

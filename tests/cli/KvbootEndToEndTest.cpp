@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
+#include "core/Sha256.h"
 #include "flash/TftpPackets.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
@@ -225,6 +227,37 @@ TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
     const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(run.json["log"].get<std::string>().find("logfile-127.0.0.2.txt"), std::string::npos);
     EXPECT_NE(text.find("RV-PNL16...OK\r\nRV-BTN16...OK\r\nWeb Server...OK"), std::string::npos);
+
+    // The run's one record in the upgrade history, as kvboot history lists it.
+    const Outcome history = kvboot({"history", "--json"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    ASSERT_EQ(history.json["runs"].size(), 1u) << history.out;
+    const Json& record = history.json["runs"][0];
+    EXPECT_EQ(record["device"]["address"], "127.0.0.2");
+    EXPECT_EQ(record["front_end"], "kvboot");
+    EXPECT_EQ(record["verdict"], "ok");
+    ASSERT_EQ(record["rows"].size(), results.size()) << record;
+    std::map<std::string, std::string> firmwareBefore;
+    for (const auto& card : sim::DemoFamilyCards(sim::DemoFamily::UpgradablePanel))
+        firmwareBefore[card.type] = card.firmware;
+    for (const Json& row : record["rows"]) {
+        const std::string type = row["type"];
+        SCOPED_TRACE(type);
+        EXPECT_EQ(row["state"], "ok");
+        EXPECT_TRUE(row["to"].is_null());
+        ASSERT_TRUE(row["from"].is_string());
+        if (firmwareBefore.count(type)) {
+            EXPECT_NE(firmwareBefore[type].find(row["from"].get<std::string>()), std::string::npos);
+        }
+        EXPECT_EQ(row["file"], fileOf.at(type));
+        EXPECT_EQ(row["size"], std::filesystem::file_size(fileOf.at(type)));
+        EXPECT_EQ(row["sha256"], FileSha256Hex(fileOf.at(type)).value());
+    }
+    // Another device's runs: none; the table names the device and its rows.
+    EXPECT_TRUE(kvboot({"history", "127.0.0.3", "--json"}).json["runs"].empty());
+    const Outcome table = kvboot({"history"});
+    EXPECT_NE(table.out.find("127.0.0.2"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("RV-BTN16"), std::string::npos) << table.out;
 }
 
 TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesOrWithTheWrongKindOfFileSendsNothing) {

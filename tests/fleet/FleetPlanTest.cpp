@@ -30,9 +30,10 @@ class PlanFiles : public ::testing::Test {
 };
 
 TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
-    const FleetPlan plan = parse(R"({"parallel": 3, "devices": [
+    const FleetPlan plan = parse(R"({"parallel": 3, "discovery_wait": 7.5, "devices": [
         {"name": "left", "address": "10.0.0.7", "files": {"RV-PNL16": "fw/panel-1.4.2.hex",
-         "2": "fw/web.rom"}, "quick": true, "answers": {"protocol-switch": "yes"}},
+         "2": "fw/web.rom"}, "quick": true, "answers": {"protocol-switch": "yes"},
+         "discovery_wait": 0.5},
         {"port": "/dev/ttyUSB0", "as": "HQLX-FBR", "files": {"0": "fw/panel-1.4.2.hex"}},
         {"usb": "KV123", "files": {"0": "fw/panel-1.4.2.hex"}, "answers": {"upgrade": "no"}}]})");
     EXPECT_EQ(plan.parallel, 3);
@@ -54,6 +55,10 @@ TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
     EXPECT_EQ(plan.devices[1].as, HandleAs::HqlxFbr);
     EXPECT_EQ(plan.devices[1].name, plan.devices[1].target.text);
     EXPECT_EQ(plan.devices[2].target.kind, TargetKind::Usb);
+    // A device's own discovery wait; the others take the plan's.
+    EXPECT_EQ(plan.discoveryWait, milliseconds(7500));
+    EXPECT_EQ(left.discoveryWait, milliseconds(500));
+    EXPECT_FALSE(plan.devices[1].discoveryWait.has_value());
 }
 
 TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
@@ -83,16 +88,23 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
          "unknown \"as\" type \"toaster\""},
         {R"({"devices": [{"address": "10.0.0.1", "answers": {"exit": "yes"}, )" + file + "}]}",
          "unknown question \"exit\""},
-        {R"({"devices": [{"address": "10.0.0.1", "answers": {"upgrade": "maybe"}, )" + file +
-             "}]}",
+        {R"({"devices": [{"address": "10.0.0.1", "answers": {"upgrade": "maybe"}, )" + file + "}]}",
          "must be \"yes\" or \"no\""},
         {R"({"devices": [{"address": "10.0.0.1", "speed": 1, )" + file + "}]}",
          "device 1: unknown key \"speed\""},
+        {R"({"discovery_wait": "long", "devices": [{"address": "10.0.0.1", )" + file + "}]}",
+         "\"discovery_wait\" must be a number of seconds"},
+        {R"({"devices": [{"address": "10.0.0.1", "discovery_wait": 0, )" + file + "}]}",
+         "device 1: \"discovery_wait\" must be"},
+        {R"({"devices": [{"address": "10.0.0.1", "discovery_wait": 1e6, )" + file + "}]}",
+         "device 1: \"discovery_wait\" must be"},
         {R"({"devices": [{"name": "a", "address": "10.0.0.1", )" + file +
              R"(}, {"name": "A", "address": "10.0.0.2", )" + file + "}]}",
          "device 2 (A): the name \"A\" is used twice"},
-        {R"({"devices": [{"address": "10.0.0.1", )" + file + R"(}, {"name": "b", "address": )"
-             R"("10.0.0.1", )" + file + "}]}",
+        {R"({"devices": [{"address": "10.0.0.1", )" + file +
+             R"(}, {"name": "b", "address": )"
+             R"("10.0.0.1", )" +
+             file + "}]}",
          "is in the plan twice"},
     };
     for (const auto& c : cases) {
@@ -157,16 +169,41 @@ TEST(Estimates, RowKindsAndTheirModel) {
         // Fibre sender cards erase 1 KiB rows and are never read back.
         {RowKind::PicCard, "LNK-FBR-SN330-MAX", card, false, TargetKind::Network,
          milliseconds(4911), milliseconds(3200)},
-        {RowKind::WebServer, "Web Server", {3000, 0, true}, false, TargetKind::Network,
-         milliseconds(6), milliseconds(4500)},
-        {RowKind::WebContent, "Web Content", {3000, 0, true}, false, TargetKind::Network,
-         milliseconds(6), milliseconds(6000)},
-        {RowKind::WebPackage, "Web Package", {2000000, 0, true}, false, TargetKind::Network,
-         milliseconds(2000), milliseconds(4800)},
+        {RowKind::WebServer,
+         "Web Server",
+         {3000, 0, true},
+         false,
+         TargetKind::Network,
+         milliseconds(6),
+         milliseconds(4500)},
+        {RowKind::WebContent,
+         "Web Content",
+         {3000, 0, true},
+         false,
+         TargetKind::Network,
+         milliseconds(6),
+         milliseconds(6000)},
+        {RowKind::WebPackage,
+         "Web Package",
+         {2000000, 0, true},
+         false,
+         TargetKind::Network,
+         milliseconds(2000),
+         milliseconds(4800)},
         // 64 KiB through 256-byte writes and read-backs at 57600 8E1 over the module.
-        {RowKind::Cpu, "RV-CTL2", {65536, 0, true}, false, TargetKind::Network,
-         milliseconds(26156), milliseconds(12500 + 15 * 256 * 6 / 2)},
-        {RowKind::Cpu, "NRV-CTL", {65536, 0, true}, true, TargetKind::Serial, milliseconds(6527),
+        {RowKind::Cpu,
+         "RV-CTL2",
+         {65536, 0, true},
+         false,
+         TargetKind::Network,
+         milliseconds(26156),
+         milliseconds(12500 + 15 * 256 * 6 / 2)},
+        {RowKind::Cpu,
+         "NRV-CTL",
+         {65536, 0, true},
+         true,
+         TargetKind::Serial,
+         milliseconds(6527),
          milliseconds(12500)},
         // The whole window of 1791 blocks whatever the file holds: two reports, the settle
         // and a wait round each, after the erase.
@@ -205,7 +242,7 @@ TEST(Estimates, HexFilesCountTheBlocksTheCardGetsWritten) {
             << HexRecordLine(0, 0xFFF0, counting) << "\n"  // inside the writable window
             << test::hexLinear(1) << "\n"
             << HexRecordLine(0, 0xFFD0, counting) << "\n"  // above the last writable block
-            << test::hexLinear(0x00F0) << "\n"           // data EEPROM from here
+            << test::hexLinear(0x00F0) << "\n"             // data EEPROM from here
             << HexRecordLine(0, 0x0000, Bytes{1, 2}) << "\n"
             << ":00000001FF\n";
     }
