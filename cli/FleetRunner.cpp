@@ -97,9 +97,7 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
         out.duration = std::chrono::duration_cast<milliseconds>(Steady::now() - start);
     };
 
-    std::vector<std::string> paths;
-    for (const PlanFile& file : device.files) paths.push_back(file.path);
-    engine.expectFiles(std::move(paths));
+    engine.expectFiles(device.files);
     SessionResult connected = engine.connect(device.target, device.as);
     if (!connected.ok()) return finish(connected);
 
