@@ -1,9 +1,8 @@
 // kvboot check: what a firmware file is, and for a HEX file whether the upgrade takes it.
-#include <filesystem>
-#include <fstream>
-
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 
 #include "cli/DeviceSession.h"
 #include "cli/Json.h"

@@ -45,19 +45,21 @@ std::span<const FileKindInfo> FileKinds() {
 }
 
 FileKind FileKindForRow(const std::string& controllerType, const std::string& mac) {
-    if (SameText(controllerType, kWebServerRow)) {
+    if (controllerType == kWebServerRow) {
         // Modules with an address 00-8x-... take the .ro5 image.
         return mac.size() >= 4 && mac[3] == '8' ? FileKind::WebServerRo5 : FileKind::WebServerRom;
     }
     for (const ImageRow& row : kImageRows)
-        if (SameText(controllerType, row.type)) return row.kind;
+        if (controllerType == row.type) return row.kind;
     return FileKind::IntelHex;
 }
 
 std::vector<FileKind> FileKindsForRowType(const std::string& controllerType) {
     if (SameText(controllerType, kWebServerRow))
         return {FileKind::WebServerRom, FileKind::WebServerRo5};
-    return {FileKindForRow(controllerType, "")};
+    for (const ImageRow& row : kImageRows)
+        if (SameText(controllerType, row.type)) return {row.kind};
+    return {FileKind::IntelHex};
 }
 
 std::optional<FileKind> FileKindOfPath(const std::string& path) {
