@@ -11,6 +11,7 @@
 #include "cli/FleetRunner.h"
 #include "cli/HistoryCommand.h"
 #include "cli/Json.h"
+#include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
 
@@ -293,25 +294,32 @@ Subcommand UpgradeCommand() {
                     std::vector<FileChoice> choices;
                     for (const std::string& text : *files) {
                         const std::optional<FileChoice> choice = ParseFileChoice(text);
-                        std::error_code ec;
                         if (!choice) {
                             return Refuse(
                                 console, o->json, ExitStatus::Usage,
                                 {SessionError::BadInput, "--file " + text + ": expected ROW=PATH"});
                         }
-                        if (!std::filesystem::is_regular_file(choice->path, ec)) {
-                            return Refuse(console, o->json, ExitStatus::Usage,
-                                          {SessionError::BadInput,
-                                           "--file " + text + ": cannot read " + choice->path});
-                        }
                         choices.push_back(*choice);
+                    }
+                    // What can refuse the upgrade without the device stops it before the
+                    // device is contacted: the connect alone may switch it over.
+                    const FilesCheck checked = CheckFilesBeforeConnect(choices, target.kind);
+                    if (!checked.ok()) {
+                        return Refuse(
+                            console, o->json, checked.status,
+                            {SessionError::BadInput, target.text + ": " + checked.result.message});
+                    }
+                    if (!o->yes) {
+                        return Refuse(
+                            console, o->json, StatusOf(SessionError::Question),
+                            {SessionError::Question,
+                             UnansweredText(target.text + ": the upgrade",
+                                            QuestionId::ConfirmUpgrade, kConfirmUpgradeQuestion)});
                     }
 
                     CommandSession session(runtime, target, *o, *quick);
                     UpgradeOutcome outcome;
-                    std::vector<std::string> paths;
-                    for (const FileChoice& choice : choices) paths.push_back(choice.path);
-                    session->expectFiles(std::move(paths));
+                    session->expectFiles(choices);
                     SessionResult connected = session->connect(target, parsed->as);
                     for (const FileChoice& choice : choices) {
                         if (!connected.ok()) break;

@@ -26,8 +26,6 @@
 #include "discovery/Discovery.h"
 #include "discovery/UsbDeviceList.h"
 #include "discovery/UsbState.h"
-#include "flash/HidBootloader.h"
-#include "upgrade/UpgradeRows.h"
 #include "upgrade/UpgradeState.h"
 
 namespace kv::cli {
@@ -92,6 +90,13 @@ std::string joined(const std::vector<std::string>& messages) {
 
 }  // namespace
 
+std::string UnansweredText(const std::string& what, QuestionId id, const std::string& question) {
+    const std::string flag = FlagFor(id);
+    std::string text = what + " needs an answer to \"" + joined({question}) + "\"";
+    text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
+    return text;
+}
+
 struct DeviceSession::Impl {
     explicit Impl(SessionOptions o) : options(std::move(o)) {}
 
@@ -113,7 +118,7 @@ struct DeviceSession::Impl {
     bool closed = false;
     bool connectedFlag = false;
     bool usbListed = false;
-    std::vector<std::string> expectedFiles;  // checked before a USB connect
+    std::vector<RowFile> expectedFiles;  // checked before a USB connect
     TargetKind kind = TargetKind::Network;
     std::string logPathText;
     // Progress: the types of the rows (by grid row) and when the current phase began.
@@ -230,10 +235,8 @@ struct DeviceSession::Impl {
     // What a finished procedure left behind, when it did not get where it should.
     SessionResult procedureFailure(const std::string& what) {
         if (auto question = ui.unanswered()) {
-            const std::string flag = FlagFor(question->id);
-            std::string text = what + " needs an answer to \"" + joined({question->text}) + "\"";
-            text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
-            return failure(SessionError::Question, text);
+            return failure(SessionError::Question,
+                           UnansweredText(what, question->id, question->text));
         }
         const std::vector<std::string> messages = ui.messages();
         return failure(SessionError::Failed,
@@ -355,16 +358,9 @@ struct DeviceSession::Impl {
         }
         // The connect puts the device into its bootloader: a file the upgrade would refuse
         // must not get that far.
-        std::string refusals;
-        // (A file of another kind is refused when it is chosen, as the window's dialog does.)
-        for (const std::string& path : expectedFiles) {
-            if (lower(fs::path(path).extension().string()) != ".hex") continue;
-            refusals += HidFileRefusal(path, s.usbRows[static_cast<std::size_t>(*row)].product);
-        }
-        if (!refusals.empty()) {
-            return {SessionError::BadInput,
-                    "the upgrade failed: " + joined({std::string(kWarningStart) + refusals})};
-        }
+        const FilesCheck files = CheckFilesBeforeConnect(
+            expectedFiles, TargetKind::Usb, s.usbRows[static_cast<std::size_t>(*row)].product);
+        if (!files.ok()) return files.result;
         const ops::ConnectResult connected = ops::ConnectUsbEntry(ctx, *row);
         if (!connected.connected() || connected.kind != ConnectionKind::Usb) {
             return procedureFailure("connecting to USB device " + target.address);
@@ -491,10 +487,7 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
     const std::vector<ControllerRow> list = rows();
     if (list.empty()) return {SessionError::BadInput, "no device is connected"};
     std::optional<std::size_t> index;
-    const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
-        return std::isdigit(c);
-    });
-    if (numeric) {
+    if (IsRowNumber(row)) {
         const unsigned long n = row.size() > 6 ? list.size() : std::stoul(row);
         if (n < list.size()) index = n;
     } else {
@@ -537,8 +530,8 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
                                         " file, not " + fs::path(absolute).filename().string()};
 }
 
-void DeviceSession::expectFiles(std::vector<std::string> paths) {
-    impl_->expectedFiles = std::move(paths);
+void DeviceSession::expectFiles(std::vector<RowFile> files) {
+    impl_->expectedFiles = std::move(files);
 }
 
 void DeviceSession::setQuickBootload(bool on) {

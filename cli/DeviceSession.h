@@ -44,6 +44,15 @@ struct Target {
 // nullopt and `error` set when the text names no target.
 std::optional<Target> ParseTarget(const std::string& text, std::string& error);
 
+// A file the command line (--file ROW=PATH) or a plan gives for a row: ROW is a controller
+// type (the first row of that type, in any case) or a row number.
+struct RowFile {
+    std::string row;
+    std::string path;
+};
+// A row named by its number rather than by its controller type.
+bool IsRowNumber(const std::string& row);
+
 // The "Handle as" choices (device/HandleAs.h), by name, case-insensitive.
 std::optional<HandleAs> ParseHandleAs(const std::string& name);
 // Every name, in menu order, joined by ", " (for --help and error texts).
@@ -132,6 +141,8 @@ enum class Question {
 std::vector<QuestionId> QuestionIdsOf(Question answer);
 // The command-line flag that answers a question ("--yes"), or empty.
 std::string FlagFor(QuestionId question);
+// `what` needs an answer to `question` that nothing gave: the text says which flag gives it.
+std::string UnansweredText(const std::string& what, QuestionId id, const std::string& question);
 
 // ---------------------------------------------------------------------------------------
 // Discovery: FIND as the window does it (network modules, serial ports, USB devices).
@@ -196,9 +207,9 @@ class DeviceSession {
     DiscoveryResult discover(std::chrono::milliseconds wait);
 
     // The files an upgrade after the connect will take. A USB device's connect puts it
-    // into its bootloader: it is connected only when these pass the checks the upgrade
-    // would refuse them on (BadInput otherwise, nothing sent).
-    void expectFiles(std::vector<std::string> paths);
+    // into its bootloader: it is connected only when these pass the checks against the
+    // product it is listed as (CheckFilesBeforeConnect; BadInput otherwise, nothing sent).
+    void expectFiles(std::vector<RowFile> files);
     // Connects and runs the inventory (identification, or the assumed "Handle as" type).
     SessionResult connect(const Target& target, std::optional<HandleAs> as = std::nullopt);
     bool connected() const;
@@ -268,5 +279,20 @@ struct FileCheck {
     ExitStatus status() const;
 };
 FileCheck CheckFile(const std::string& path);
+
+// The checks of one device's upgrade files that need no device, made before it is
+// contacted: every file exists and can be read, and is one the upgrade takes (CheckFile);
+// a row named by its controller type gets the kind of file that row takes and, when it is
+// a card row, a HEX file naming that type. Once a USB device is listed (`usbProduct`), its
+// HEX files must name its product. The hardware a file names is checked by the upgrade,
+// which knows the device's rows. The first file refused comes back: BadInput naming the
+// row and the file; status Usage when it cannot be read, FileRefused when it is refused.
+struct FilesCheck {
+    SessionResult result;
+    ExitStatus status = ExitStatus::Ok;
+    bool ok() const { return result.ok(); }
+};
+FilesCheck CheckFilesBeforeConnect(const std::vector<RowFile>& files, TargetKind kind,
+                                   const std::string& usbProduct = "");
 
 }  // namespace kv::cli

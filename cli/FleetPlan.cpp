@@ -125,14 +125,7 @@ std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path&
         if (!rows.insert(lower(row)).second) at.fail("row \"" + row + "\" is given twice");
         std::filesystem::path path = needString(value, "files." + row, at);
         if (path.is_relative()) path = base / path;
-        path = path.lexically_normal();
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error)) {
-            at.fail("the file for row \"" + row + "\" does not exist: " + path.string());
-        }
-        std::ifstream probe(path, std::ios::binary);
-        if (!probe) at.fail("the file for row \"" + row + "\" cannot be read: " + path.string());
-        out.push_back({row, path.string()});
+        out.push_back({row, path.lexically_normal().string()});
     }
     return out;
 }
@@ -198,6 +191,11 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
+    // A file the upgrade would refuse stops the plan before any device is contacted.
+    if (const FilesCheck files = CheckFilesBeforeConnect(device.files, device.target.kind);
+        !files.ok()) {
+        at.fail(files.result.message);
+    }
     if (entry.contains("quick")) {
         if (!entry["quick"].is_boolean()) at.fail("\"quick\" must be true or false");
         device.quick = entry["quick"].get<bool>();

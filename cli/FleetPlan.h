@@ -38,10 +38,8 @@ namespace kv::cli {
 // as kvboot inventory prints it). Relative file paths are taken from the plan's folder.
 // Running a plan is the operator's go-ahead: "Do you really want to upgrade?" is answered
 // Yes unless the answers say "upgrade": "no".
-struct PlanFile {
-    std::string row;
-    std::string path;  // absolute, normalised
-};
+// The path is absolute and normalised.
+using PlanFile = RowFile;
 
 struct PlanDevice {
     std::string name;
@@ -66,9 +64,9 @@ class PlanError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Parses and checks a plan: the JSON, every key and value, the targets, that every file
-// exists. `source` names the plan in error texts; relative paths are resolved from
-// `baseFolder`. Throws PlanError.
+// Parses and checks a plan: the JSON, every key and value, the targets, and every file as
+// CheckFilesBeforeConnect does (nothing of the plan has contacted a device yet). `source` names the
+// plan in error texts; relative paths are resolved from `baseFolder`. Throws PlanError.
 FleetPlan ParsePlan(const std::string& text, const std::string& source,
                     const std::filesystem::path& baseFolder);
 // Reads the file and parses it (relative paths from the plan's folder).

@@ -108,9 +108,7 @@ void runDevice(const FleetPlan& plan, const PlanDevice& device, const FleetOptio
         out.duration = std::chrono::duration_cast<milliseconds>(Steady::now() - start);
     };
 
-    std::vector<std::string> paths;
-    for (const PlanFile& file : device.files) paths.push_back(file.path);
-    engine.expectFiles(std::move(paths));
+    engine.expectFiles(device.files);
     SessionResult connected = engine.connect(device.target, device.as);
     if (!connected.ok()) return finish(connected);
 

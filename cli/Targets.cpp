@@ -185,6 +185,11 @@ ExitStatus UpgradeOutcome::status() const {
     return run.success() ? ExitStatus::Ok : ExitStatus::RowFailed;
 }
 
+bool IsRowNumber(const std::string& row) {
+    return !row.empty() &&
+           std::all_of(row.begin(), row.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
 std::optional<FileChoice> ParseFileChoice(const std::string& text) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) return std::nullopt;

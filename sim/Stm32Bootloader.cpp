@@ -41,7 +41,8 @@ Stm32Bootloader::Stm32Bootloader(Config config)
 
 void Stm32Bootloader::reset(bool boot0) {
     pending_.clear();
-    if (!boot0) {
+    if (boot0 && faults.refuseBootloader) ++counters.refusedEntries;
+    if (!boot0 || faults.refuseBootloader) {
         phase_ = Phase::UserProgram;
     } else {
         phase_ = config_.autoBaud == AutoBaud::ByBoard ? Phase::Command : Phase::WaitSync;

@@ -196,6 +196,52 @@ TEST(Subcommands, WithJsonEveryRefusalIsOneDocument) {
     }
 }
 
+// kvboot upgrade refuses what it can without the device before it contacts the device: no
+// module answers at 127.0.0.1:1, so a refusal that waited for the connect would say so.
+TEST(UpgradeCommand, RefusesFilesAndUnansweredQuestionsBeforeContactingTheDevice) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("kv-refuse-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string card = sim::HexRecordLine(0, 0x0600, test::textBytes("RV-PNL16", 32)) + "\n" +
+                             sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
+    std::string spoiled = card;
+    spoiled[spoiled.find('\n') - 1] ^= 1;
+    std::ofstream(folder / "good.hex") << card;
+    std::ofstream(folder / "bad.hex") << spoiled;
+    const struct {
+        std::vector<std::string> words;
+        const char* status;
+        const char* code;
+        const char* says;
+    } cases[] = {
+        {{"--file", "RV-PNL16=" + (folder / "bad.hex").string(), "--yes"},
+         "file-refused",
+         "bad-input",
+         "127.0.0.1:1: the file for row \"RV-PNL16\" is refused: "},
+        {{"--file", "RV-BTN16=" + (folder / "good.hex").string(), "--yes"},
+         "file-refused",
+         "bad-input",
+         "Invalid controller type info for RV-BTN16 (RV-PNL16)"},
+        {{"--file", "RV-PNL16=" + (folder / "good.hex").string()},
+         "usage",
+         "unanswered-question",
+         "needs an answer to \"Do you really want to upgrade?\"; give --yes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<std::string> words{"upgrade", "127.0.0.1:1", "--json"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const test::KvbootRun run = test::RunKvbootWith(words);
+        EXPECT_EQ(run.status, 2);
+        const auto doc = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << run.out;
+        EXPECT_EQ(doc["status"], c.status);
+        EXPECT_EQ(doc["error"]["code"], c.code);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    fs::remove_all(folder);
+}
+
 // check says what a file is by its extension; a HEX file is refused with the first bad line
 // or when it holds no data; the controller type's bytes never reach the terminal raw.
 TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {

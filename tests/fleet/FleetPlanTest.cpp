@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <sstream>
 
@@ -21,8 +22,13 @@ class PlanFiles : public ::testing::Test {
     void SetUp() override {
         folder = fs::temp_directory_path() / ("kv-plan-" + std::to_string(::getpid()));
         fs::create_directories(folder / "fw");
-        std::ofstream(folder / "fw" / "panel-1.4.2.hex") << ":00000001FF\n";
+        std::ofstream(folder / "fw" / "panel-1.4.2.hex") << cardHex("RV-PNL16");
         std::ofstream(folder / "fw" / "web.rom") << "image";
+    }
+    // A card image naming its type, with one data record.
+    static std::string cardHex(const std::string& type) {
+        return sim::HexRecordLine(0, 0x0600, test::textBytes(type, 32)) + "\n" +
+               sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3, 4}) + "\n:00000001FF\n";
     }
     void TearDown() override { fs::remove_all(folder); }
     FleetPlan parse(const std::string& text) { return ParsePlan(text, "plan.json", folder); }
@@ -115,6 +121,61 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
         } catch (const PlanError& e) {
             const std::string text = e.what();
             EXPECT_EQ(text.rfind("plan.json: ", 0), 0u) << text;
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        }
+    }
+}
+
+// A file the upgrade would refuse stops the plan before any device is contacted, and the
+// error names the device, the row and the file. What a row's name tells decides what is
+// checked.
+TEST_F(PlanFiles, AFileTheUpgradeWouldRefuseStopsThePlanNamingDeviceRowAndFile) {
+    std::string spoiled = cardHex("RV-PNL16");
+    spoiled[spoiled.find('\n') - 1] ^= 1;  // the first record's checksum
+    const struct {
+        const char* file;
+        std::string content;  // none: the file does not exist
+        const char* target;   // "address", "port" or "usb"
+        const char* row;
+        const char* says;  // nullptr: the plan is taken
+    } cases[] = {
+        {"bad.hex", spoiled, "address", "RV-PNL16", "Line 1: "},
+        {"other.hex", cardHex("RV-BTN16"), "address", "rv-pnl16",
+         "Invalid controller type info for rv-pnl16 (RV-BTN16)"},
+        {"empty.hex", ":00000001FF\n", "address", "3", "no data records"},
+        {"site.rom", "image", "address", "Web Content", "the row takes a .cob file"},
+        {"site.rom", "image", "usb", "0", "a USB device takes a .hex file"},
+        {"notes.txt", "text", "port", "0", "no firmware file kvboot knows"},
+        {"missing.hex", "", "address", "RV-PNL16", "does not exist"},
+        // Taken: the type without its last character, either web server image, any kind
+        // for a row named by number, a CPU's or a transmitter's image of any type.
+        {"short.hex", cardHex("RV-PNL1"), "address", "RV-PNL16", nullptr},
+        {"web.ro5", "image", "address", "web server", nullptr},
+        {"web.rom", "image", "address", "2", nullptr},
+        {"cpu.hex", cardHex("OTHER"), "address", "RV-CTL2", nullptr},
+        {"tx.hex", cardHex("OTHER"), "port", "NRV-TW-SN500S", nullptr},
+    };
+    const std::map<std::string, std::string> targets{
+        {"address", "10.0.0.1"}, {"port", "/dev/ttyS9"}, {"usb", "KV1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " for " + c.row);
+        const fs::path path = folder / "fw" / c.file;
+        if (!c.content.empty()) std::ofstream(path, std::ios::binary) << c.content;
+        const std::string plan = R"({"devices": [{"name": "stage", ")" + std::string(c.target) +
+                                 R"(": ")" + targets.at(c.target) + R"(", "files": {")" + c.row +
+                                 R"(": "fw/)" + c.file + R"("}}]})";
+        try {
+            parse(plan);
+            EXPECT_EQ(c.says, nullptr) << "taken";
+        } catch (const PlanError& e) {
+            const std::string text = e.what();
+            ASSERT_NE(c.says, nullptr) << text;
+            EXPECT_EQ(text.rfind("plan.json: device 1 (stage): the file for row \"" +
+                                     std::string(c.row) + "\" ",
+                                 0),
+                      0u)
+                << text;
+            EXPECT_NE(text.find(path.string()), std::string::npos) << text;
             EXPECT_NE(text.find(c.says), std::string::npos) << text;
         }
     }

@@ -6,14 +6,17 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "../cli/KvbootRun.h"
 #include "FleetMemories.h"
 #include "KvsimProcess.h"
 #include "NetworkNamespace.h"
 #include "cli/FleetRunner.h"
+#include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
 namespace {
@@ -49,6 +52,15 @@ class FleetRun : public ::testing::Test {
         o.session.platformDataFolder = (folder / "data").string();
         o.session.workingFolder = folder.string();
         return o;
+    }
+
+    // kvboot's whole command line, its logs in the test's folder.
+    test::KvbootRun kvboot(std::vector<std::string> words) const {
+        return test::RunKvbootWith(std::move(words), (folder / "data").string());
+    }
+    static std::string readText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     fs::path folder;
@@ -112,17 +124,12 @@ TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestore
 
 TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothing) {
     auto sim = startFleet(2);
-    std::vector<std::string> words{"kvboot", "plan", "--dry-run", "--json",
-                                   (folder / "files" / "plan.json").string()};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    std::ostringstream out, err;
-    Console console(out, err);
-    console.platformDataFolder = (folder / "data").string();
-    EXPECT_EQ(RunKvboot(static_cast<int>(argv.size()), argv.data(), console), 0) << err.str();
+    const test::KvbootRun run =
+        kvboot({"plan", "--dry-run", "--json", (folder / "files" / "plan.json").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
     sim->dump();
 
-    const Json json = Json::parse(out.str());
+    const Json json = Json::parse(run.out);
     EXPECT_EQ(json["status"], "ok");
     EXPECT_EQ(json["dry_run"], true);
     ASSERT_EQ(json["devices"].size(), 2u);
@@ -148,6 +155,7 @@ TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothin
                                           {{firstType, device["rows"][0]["file"]}})
                          .empty());
         EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+        EXPECT_GT(test::DumpedContacts(folder / "dump", address), 0);
     }
 }
 
@@ -179,6 +187,68 @@ TEST_F(FleetRun, CtrlCEndsEveryRunningDeviceRestoredWithStatus4) {
         for (const std::string& problem :
              test::RestoreProblems(folder / "dump", device.target.address))
             ADD_FAILURE() << problem;
+    }
+}
+
+// One file the upgrade would refuse stops a plan at once with exit 2, naming the device,
+// the row and the file; kvboot upgrade stops the same way. No device hears anything.
+TEST_F(FleetRun, AFileTheUpgradeWouldRefuseStopsEverythingBeforeAnyDeviceIsContacted) {
+    auto sim = startFleet(2);
+    const fs::path samplePlan = folder / "files" / "plan.json";
+    const auto files = test::SamplePlanFiles(samplePlan);
+    Json plan = Json::parse(std::ifstream(samplePlan));
+    // The second device's first card row, and a card file of another type.
+    const std::string address = plan["devices"][1]["address"];
+    std::string row, own, other;
+    for (const auto& [type, path] : files.at(address)) {
+        if (row.empty() && path.ends_with(".hex") && RowChecksFileIdentity(type)) {
+            row = type;
+            own = path;
+        }
+    }
+    for (const auto& [type, path] : files.at(plan["devices"][0]["address"]))
+        if (other.empty() && path.ends_with(".hex") && RowChecksFileIdentity(type)) other = path;
+    ASSERT_FALSE(row.empty());
+    ASSERT_FALSE(other.empty());
+    std::string spoiled = readText(own);
+    const auto digit = spoiled.find('\n') + 10;  // a digit of the second record
+    spoiled[digit] = spoiled[digit] == '0' ? '1' : '0';
+    std::ofstream(folder / "spoiled.hex", std::ios::binary) << spoiled;
+
+    const struct {
+        const char* name;
+        fs::path file;
+        const char* says;
+    } cases[] = {
+        {"bad record", folder / "spoiled.hex", "Line 2: "},
+        {"other controller type", other, "Invalid controller type info for "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json broken = plan;
+        broken["devices"][1]["files"][row] = c.file.string();
+        const fs::path planFile = folder / "files" / "broken.json";
+        std::ofstream(planFile) << broken.dump();
+        const test::KvbootRun run = kvboot({"plan", "--json", planFile.string()});
+        EXPECT_EQ(run.status, 2) << run.err;
+        const Json doc = Json::parse(run.out, nullptr, false);
+        EXPECT_EQ(doc["status"], "usage") << run.out;
+        for (const std::string& named :
+             {std::string("device 2 (") + plan["devices"][1]["name"].get<std::string>() + ")",
+              "row \"" + row + "\"", c.file.string(), std::string(c.says)}) {
+            EXPECT_NE(run.err.find(named), std::string::npos) << named << " in " << run.err;
+        }
+        const test::KvbootRun upgrade =
+            kvboot({"upgrade", address, "--yes", "--json", "--file", row + "=" + c.file.string()});
+        EXPECT_EQ(upgrade.status, 2) << upgrade.err;
+        EXPECT_NE(upgrade.err.find(c.says), std::string::npos) << upgrade.err;
+    }
+    sim->dump();
+    for (const auto& device : plan["devices"]) {
+        const std::string at = device["address"];
+        SCOPED_TRACE(at);
+        EXPECT_EQ(test::DumpedContacts(folder / "dump", at), 0);
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", at).empty());
     }
 }
 
