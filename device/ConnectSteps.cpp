@@ -88,6 +88,7 @@ bool releasePreviousDevice(Context& ctx, bool sendReleaseCommands) {
         select_GPIO(ctx, 0, previous);
         select_GPIO(ctx, kMainControllerCode, previous);
         setup_9600_none(ctx, previous);
+        ctx.journal_restored();
     }
     // The device restarts its controllers after the change.
     pumpPauses(ctx, kReleasePauseCount, kSettlePause);

@@ -81,6 +81,8 @@ void UsbDeviceChosen(Context& ctx, int row) {
         h.HidStartLine = kHidStartLine;
 
         h.HidReadySeen = false;
+        ctx.journal_change(DeviceKey{ConnectionKind::Usb, clicked.info.serial, {}},
+                           DeviceChange::UsbBootloader);
         SendHidText(ctx, "{P_PRGRQST}");
         if (!pumpUntil(ctx, kHidReadyRounds, h.HidReadySeen)) {
             ctx.message_box("Can not enter bootload mode");

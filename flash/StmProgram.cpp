@@ -183,6 +183,7 @@ void checkBootloader(Context& ctx) {
 
 void eraseFlash(Context& ctx) {
     ctx.log_and_show("Erasing memory...");
+    ctx.journal_change(DeviceChange::Erase);
     if (!StmCommand(ctx, kStmErase) || ctx.state.RxBuffer[0] != kStmAck) {
         throw KvError(kNoResponse);
     }

@@ -98,6 +98,7 @@ bool TftpUpload(Context& ctx, const std::string& host, const std::string& file, 
     const bool bindHere = !udp.isBound();
     try {
         if (bindHere && !udp.bind(0, false)) throw ChannelError("Cannot open the TFTP socket");
+        ctx.journal_change(DeviceChange::Upload);
         Transfer(ctx, udp, host, file, kind);
         if (bindHere) udp.close();
         if (kind != kTftpKindFirmwareImage) return true;

@@ -64,6 +64,7 @@ void UpgradeSerialDevice(Context& ctx) {
     // Only a file that passed its checks makes the device leave its firmware.
     SerialPort& port = *ctx.ports.ComPort1;
     if (!s.TpTransmitterMode) {
+        ctx.journal_change(DeviceChange::CpuBootloader);
         ctx.log_and_show("-> {P_PRGRQST}");
         WriteText(port, "{P_PRGRQST}");
         ReadReply(ctx, port, '}');
