@@ -369,6 +369,12 @@ fs::path JournalFolderIn(const std::string& appDataFolder) {
     return fs::path(appDataFolder) / "journal";
 }
 
+std::unique_ptr<RunJournal> OpenRunJournal(const std::string& appDataFolder) {
+    std::error_code error;
+    if (appDataFolder.empty() || !fs::is_directory(appDataFolder, error)) return nullptr;
+    return std::make_unique<RunJournal>(JournalFolderIn(appDataFolder));
+}
+
 std::string JournalFileStem(const DeviceKey& device) {
     std::string stem(DeviceKindName(device.kind));
     stem += '-';

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -59,6 +60,11 @@ JournalReading ReadJournalEntries(const std::filesystem::path& folder);
 std::filesystem::path JournalFolderIn(const std::string& appDataFolder);
 // The file name (without extension) of a device's entry.
 std::string JournalFileStem(const DeviceKey& device);
+
+class RunJournal;
+// The journal of the per-user data folder; nullptr when that folder does not exist (the
+// log went to its fallback folder then, and nothing is made where nobody asked for it).
+std::unique_ptr<RunJournal> OpenRunJournal(const std::string& appDataFolder);
 
 // The file-backed journal. While this object has an entry open it holds an advisory lock
 // on it, so that another program (the window, another kvboot) neither recovers a device
