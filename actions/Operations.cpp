@@ -137,8 +137,8 @@ Recovery Recover(Context& ctx, const JournalEntry& entry) {
     recovery.entry = entry;
     ctx.report_progress(ProgressPhase::Restoring);
     ctx.showBusy("Restoring " + entry.device.id + " ...");
-    const std::string head = "Restoring " + entry.device.id + ": " + StoppedText(entry) +
-                             " left it " + LeftText(entry);
+    const std::string head =
+        "Restoring " + entry.device.id + ": " + StoppedText(entry) + " left it " + LeftText(entry);
     ctx.log_and_show(head + IncompleteText(entry));
     recovery.restored = RestoreRecordedChanges(ctx, entry);
     ctx.hideBusy();
@@ -161,9 +161,8 @@ std::vector<JournalEntry> OpenJournalEntries(Context& ctx) {
 }
 
 std::string OpenEntryText(const JournalEntry& entry) {
-    return "The run journal has an open entry for " + entry.device.id + ": " +
-           StoppedText(entry) + " left it " + LeftText(entry) +
-           "; it is restored at the next connect";
+    return "The run journal has an open entry for " + entry.device.id + ": " + StoppedText(entry) +
+           " left it " + LeftText(entry) + "; it is restored at the next connect";
 }
 
 void Start(Context& ctx, const StartFolders& folders) {
@@ -231,8 +230,8 @@ ConnectResult ConnectUsbEntry(Context& ctx, int row) {
 }
 
 ConnectResult ConnectAs(Context& ctx, HandleAs as, int networkEntry, int comEntry) {
-    const DeviceKey key = Describe(as).network ? NetworkEntryKey(ctx, networkEntry)
-                                               : SerialEntryKey(ctx, comEntry);
+    const DeviceKey key =
+        Describe(as).network ? NetworkEntryKey(ctx, networkEntry) : SerialEntryKey(ctx, comEntry);
     ConnectResult result =
         ConnectRecovered(ctx, key, [&] { ConnectHandledAs(ctx, as, networkEntry, comEntry); });
     result.identified = result.connected();  // taken as the type, not asked

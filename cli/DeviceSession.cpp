@@ -111,7 +111,7 @@ struct DeviceSession::Impl {
     Clock* clock = options.clock ? options.clock : &ownClock;
     Ports ports;
     std::unique_ptr<PlatformPorts> platform;
-    HidBus* hid = nullptr;  // attached only for USB targets and discovery
+    HidBus* hid = nullptr;                // attached only for USB targets and discovery
     std::unique_ptr<RunJournal> journal;  // made once the data folder is known
     Context context{state, log, ui, *clock, ports};
     Engine engine{context};
@@ -497,8 +497,9 @@ std::vector<ops::Recovery> DeviceSession::recover(const std::optional<Target>& t
                 // The device must be listed (claimed) before a report can go to it.
                 p.listUsbOnce(ctx);
                 Impl::pumpUntil(ctx, p.options.discoveryWait, [&] {
-                    return std::any_of(ctx.state.usbRows.begin(), ctx.state.usbRows.end(),
-                                       [&](const UsbRow& row) { return row.serial == entry.device.id; });
+                    return std::any_of(
+                        ctx.state.usbRows.begin(), ctx.state.usbRows.end(),
+                        [&](const UsbRow& row) { return row.serial == entry.device.id; });
                 });
             }
             done.push_back(ops::Recover(ctx, entry));

@@ -154,7 +154,7 @@ struct DiscoveryResult {
 
 // The run journal's entries as `kvboot status` lists them.
 struct JournalListing {
-    std::vector<JournalEntry> open;  // left by a program that died: restored at the next connect
+    std::vector<JournalEntry> open;   // left by a program that died: restored at the next connect
     std::vector<JournalEntry> inUse;  // held by a program running now
 };
 

@@ -41,7 +41,9 @@ Subcommand RecoverCommand() {
                     if (!target->empty()) {
                         std::string why;
                         only = ParseTarget(*target, why);
-                        if (!only) return Refuse(console, *json, ExitStatus::Usage, {SessionError::BadInput, why});
+                        if (!only)
+                            return Refuse(console, *json, ExitStatus::Usage,
+                                          {SessionError::BadInput, why});
                     }
                     DeviceSession session(JournalSessionOptions(runtime, "recover"));
                     const std::vector<ops::Recovery> done = session.recover(only);
@@ -107,9 +109,10 @@ Subcommand StatusCommand() {
                     for (const JournalEntry& entry : listing.open)
                         console.out << ops::OpenEntryText(entry) << "\n";
                     for (const JournalEntry& entry : listing.inUse) {
-                        console.out << entry.device.id << ": in use by a running program"
-                                    << (entry.rowType.empty() ? "" : " (programming " + entry.rowType + ")")
-                                    << "\n";
+                        console.out
+                            << entry.device.id << ": in use by a running program"
+                            << (entry.rowType.empty() ? "" : " (programming " + entry.rowType + ")")
+                            << "\n";
                     }
                     return ToInt(ExitStatus::Ok);
                 };

@@ -156,7 +156,8 @@ std::string IsoTime(std::int64_t seconds) {
 
 Json ToJson(const JournalEntry& entry) {
     Json changes = Json::array();
-    for (DeviceChange change : entry.changes) changes.push_back(std::string(DeviceChangeName(change)));
+    for (DeviceChange change : entry.changes)
+        changes.push_back(std::string(DeviceChangeName(change)));
     return Json{{"device", entry.device.id},
                 {"kind", std::string(DeviceKindName(entry.device.kind))},
                 {"row", TextOrNull(entry.rowType)},

@@ -46,7 +46,7 @@ std::string_view DeviceKindName(ConnectionKind kind);
 // What the way back to normal operation needs to know about a device that a device left
 // switched over cannot tell: its identity as the connect found it and its rows' kind.
 struct RestoreFacts {
-    std::string name;       // device name for the operator (ident or product)
+    std::string name;        // device name for the operator (ident or product)
     int firmwareNumber = 0;  // DeviceFwNumber
     std::string firstRow;    // controller type of the first row; empty before the inventory
     bool directSetupMatrix = false;
@@ -64,8 +64,8 @@ struct JournalEntry {
     std::vector<DeviceChange> changes;  // in the order first made, each once
     int row = -1;                       // grid row being programmed, -1: none
     std::string rowType;
-    std::uint64_t done = 0;   // bytes of the row's file that reached the device
-    std::uint64_t total = 0;  // bytes of the row's file (0: not measured)
+    std::uint64_t done = 0;      // bytes of the row's file that reached the device
+    std::uint64_t total = 0;     // bytes of the row's file (0: not measured)
     std::int64_t openedAt = 0;   // seconds since the epoch (UTC)
     std::int64_t stoppedAt = 0;  // time of the last update
     bool has(DeviceChange change) const;

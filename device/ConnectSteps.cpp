@@ -34,7 +34,8 @@ SerialPort& comPort(Context& ctx) {
 }
 
 bool askConnect(Context& ctx) {
-    return ctx.ask(QuestionId::ConnectDevice, "Do you want to establish connenction with the device?",
+    return ctx.ask(QuestionId::ConnectDevice,
+                   "Do you want to establish connenction with the device?",
                    DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                    static_cast<int>(MsgButton::No)) == MsgButton::Yes;
 }

@@ -57,7 +57,8 @@ bool pumpUntil(Context& ctx, int rounds, const bool& flag) {
 }  // namespace
 
 void UsbDeviceChosen(Context& ctx, int row) {
-    if (ctx.ask(QuestionId::UsbUpgradeMode, kUpgradeModeQuestion, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
+    if (ctx.ask(QuestionId::UsbUpgradeMode, kUpgradeModeQuestion, DialogKind::Confirmation,
+                {MsgButton::Yes, MsgButton::No},
                 static_cast<int>(MsgButton::No)) != MsgButton::Yes) {
         return;
     }

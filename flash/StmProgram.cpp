@@ -16,7 +16,6 @@ namespace kv {
 
 namespace {
 
-
 // The tunnel delivers a read-back in pieces; each may take this long to show up.
 constexpr auto kTunnelChunkPoll = std::chrono::milliseconds(5);
 constexpr int kTunnelChunkPolls = 200;

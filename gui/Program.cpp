@@ -14,7 +14,6 @@
 #include "PlatformClock.h"
 #include "PlatformPorts.h"
 #include "core/Context.h"
-#include "records/RunJournal.h"
 #include "core/Engine.h"
 #include "core/LogFile.h"
 #include "core/SharedState.h"
@@ -25,6 +24,7 @@
 #include "gui/MainWindow.h"
 #include "gui/QtUi.h"
 #include "gui/ReportWindow.h"
+#include "records/RunJournal.h"
 
 namespace kv::gui {
 

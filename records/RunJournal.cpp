@@ -90,7 +90,8 @@ std::optional<Number> number(std::string_view text) {
 }
 
 std::optional<ConnectionKind> kindNamed(std::string_view name) {
-    for (ConnectionKind kind : {ConnectionKind::Network, ConnectionKind::Serial, ConnectionKind::Usb})
+    for (ConnectionKind kind :
+         {ConnectionKind::Network, ConnectionKind::Serial, ConnectionKind::Usb})
         if (DeviceKindName(kind) == name) return kind;
     return std::nullopt;
 }
@@ -306,7 +307,8 @@ ParsedJournalEntry ParseJournalEntry(std::string_view text) {
         return parsed;
     }
     if (header->substr(expected.size()) != std::to_string(kJournalVersion)) {
-        parsed.problem = "written by another version (" + std::string(header->substr(expected.size())) + ")";
+        parsed.problem =
+            "written by another version (" + std::string(header->substr(expected.size())) + ")";
         return parsed;
     }
     JournalEntry entry;
@@ -317,8 +319,8 @@ ParsedJournalEntry ParseJournalEntry(std::string_view text) {
             break;
         }
         const std::size_t equals = line->find('=');
-        const auto value = equals == std::string_view::npos ? std::nullopt
-                                                            : unescape(line->substr(equals + 1));
+        const auto value =
+            equals == std::string_view::npos ? std::nullopt : unescape(line->substr(equals + 1));
         if (!value || !takeField(entry, line->substr(0, equals), *value)) {
             parsed.problem = "damaged line \"" + escape(line->substr(0, 40)) + "\"";
             break;
@@ -326,8 +328,10 @@ ParsedJournalEntry ParseJournalEntry(std::string_view text) {
     }
     if (parsed.problem.empty() && !ended) parsed.problem = "cut short";
     // What was read up to the damage still says which device was left changed.
-    if (entry.device.valid()) parsed.entry = std::move(entry);
-    else if (parsed.problem.empty()) parsed.problem = "no device named";
+    if (entry.device.valid())
+        parsed.entry = std::move(entry);
+    else if (parsed.problem.empty())
+        parsed.problem = "no device named";
     return parsed;
 }
 
@@ -357,10 +361,11 @@ JournalReading ReadJournalEntries(const fs::path& folder) {
         }
     }
     if (!damaged.empty()) {
-        reading.warning = "The run journal in " + folder.string() + " is damaged; read as far as sound (" +
-                          damaged.front() +
-                          (damaged.size() > 1 ? ", and " + std::to_string(damaged.size() - 1) + " more" : "") +
-                          ")";
+        reading.warning =
+            "The run journal in " + folder.string() + " is damaged; read as far as sound (" +
+            damaged.front() +
+            (damaged.size() > 1 ? ", and " + std::to_string(damaged.size() - 1) + " more" : "") +
+            ")";
     }
     return reading;
 }
@@ -445,7 +450,8 @@ void RunJournal::write(Held& held) {
     held.written = std::chrono::steady_clock::now();
     const std::string stem = JournalFileStem(held.entry.device);
     if (!writeDurably(withExtension(folder_, stem, kTempExtension),
-                      withExtension(folder_, stem, kEntryExtension), FormatJournalEntry(held.entry))) {
+                      withExtension(folder_, stem, kEntryExtension),
+                      FormatJournalEntry(held.entry))) {
         warn("The run journal cannot be written in " + folder_.string());
     }
 }

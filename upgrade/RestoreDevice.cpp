@@ -3,9 +3,9 @@
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
 #include "device/Channels.h"
-#include "flash/PicFlash.h"
 #include "discovery/UsbState.h"
 #include "flash/HidBootloader.h"
+#include "flash/PicFlash.h"
 #include "module/ModuleOperations.h"
 #include "module/SetupRecord.h"
 

@@ -322,17 +322,20 @@ TEST_P(KvbootKilled, TheNextContactRestoresTheDeviceAndTheRowUpgradesAgain) {
     const std::string contact = GetParam();
     const Outcome next = kvboot({QString::fromStdString(contact), "127.0.0.2", "--json"});
     EXPECT_EQ(next.status, 0) << next.err;
-    const Json recovered = contact == "inventory" ? next.json["recovered"] : next.json["recovered"][0];
+    const Json recovered =
+        contact == "inventory" ? next.json["recovered"] : next.json["recovered"][0];
     ASSERT_TRUE(recovered.is_object()) << next.out;
     EXPECT_EQ(recovered["restored"], true);
     EXPECT_EQ(recovered["row"], open["row"]);
-    EXPECT_NE(next.err.find("Restoring 127.0.0.2: a run stopped at "), std::string::npos) << next.err;
+    EXPECT_NE(next.err.find("Restoring 127.0.0.2: a run stopped at "), std::string::npos)
+        << next.err;
     expectRestored();
     EXPECT_TRUE(kvboot({"status", "--json"}).json["open"].empty());
     if (contact != "inventory") return;
     EXPECT_FALSE(next.json["rows"].empty()) << next.out;
     // The interrupted row upgrades as usual (once is enough: the recovery was the same).
-    const Outcome again = kvboot(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
+    const Outcome again =
+        kvboot(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(again.json["recovered"].is_null()) << again.out;
     expectRestored();

@@ -136,13 +136,12 @@ TEST_P(JournalRecovery, TheFirstConnectAfterARunDiedRestoresTheDeviceAndConnects
 
 INSTANTIATE_TEST_SUITE_P(
     Deaths, JournalRecovery,
-    ::testing::Values(
-        DeathCase{"card_while_erasing", sim::DemoFamily::UpgradablePanel, "RV-BTN16",
-                  ProgressPhase::Erasing, 1},
-        DeathCase{"card_while_programming", sim::DemoFamily::UpgradablePanel, "RV-BTN16",
-                  ProgressPhase::Programming, 5},
-        DeathCase{"web_server_image_upload", sim::DemoFamily::UpgradablePanel, "Web Server",
-                  ProgressPhase::Uploading, 2}),
+    ::testing::Values(DeathCase{"card_while_erasing", sim::DemoFamily::UpgradablePanel, "RV-BTN16",
+                                ProgressPhase::Erasing, 1},
+                      DeathCase{"card_while_programming", sim::DemoFamily::UpgradablePanel,
+                                "RV-BTN16", ProgressPhase::Programming, 5},
+                      DeathCase{"web_server_image_upload", sim::DemoFamily::UpgradablePanel,
+                                "Web Server", ProgressPhase::Uploading, 2}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A journal that FIND reads is only told about: the device is not touched.

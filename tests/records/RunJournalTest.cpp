@@ -90,36 +90,39 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"sound_with_crlf",
                    [] {
                        std::string text;
-                       for (char ch : Sound()) text += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+                       for (char ch : Sound())
+                           text += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
                        return text;
                    },
                    true, false},
         DamageCase{"empty", [] { return std::string(); }, false, true},
-        DamageCase{"cut_after_the_device", [] { return Sound().substr(0, Sound().find("name=")); }, true,
+        DamageCase{"cut_after_the_device", [] { return Sound().substr(0, Sound().find("name=")); },
+                   true, true},
+        DamageCase{"cut_before_the_device",
+                   [] { return Sound().substr(0, Sound().find("device=")); }, false, true},
+        DamageCase{"cut_mid_line", [] { return Sound().substr(0, Sound().find("changes=") + 11); },
+                   true, true},
+        DamageCase{"garbage", [] { return std::string("\x00\xff\x13garbage\n=\n\\\\", 14); }, false,
                    true},
-        DamageCase{"cut_before_the_device", [] { return Sound().substr(0, Sound().find("device=")); },
-                   false, true},
-        DamageCase{"cut_mid_line", [] { return Sound().substr(0, Sound().find("changes=") + 11); }, true,
-                   true},
-        DamageCase{"garbage", [] { return std::string("\x00\xff\x13garbage\n=\n\\\\", 14); }, false, true},
-        DamageCase{"unknown_kind", [] { return Replaced(Sound(), "kind=network", "kind=bluetooth"); },
-                   false, true},
+        DamageCase{"unknown_kind",
+                   [] { return Replaced(Sound(), "kind=network", "kind=bluetooth"); }, false, true},
         DamageCase{"unknown_change",
-                   [] { return Replaced(Sound(), "changes=serial-setup", "changes=teleport"); }, true, true},
+                   [] { return Replaced(Sound(), "changes=serial-setup", "changes=teleport"); },
+                   true, true},
         DamageCase{"bad_number", [] { return Replaced(Sound(), "row=1", "row=one"); }, true, true},
         DamageCase{"bad_escape", [] { return Replaced(Sound(), "\\x0D", "\\q0D"); }, true, true},
         DamageCase{"another_version",
                    [] {
-                       return Replaced(Sound(), std::string(kJournalHeader) + " " +
-                                                    std::to_string(kJournalVersion),
-                                       std::string(kJournalHeader) + " " +
-                                           std::to_string(kJournalVersion + 1));
+                       return Replaced(
+                           Sound(),
+                           std::string(kJournalHeader) + " " + std::to_string(kJournalVersion),
+                           std::string(kJournalHeader) + " " + std::to_string(kJournalVersion + 1));
                    },
                    false, true},
         DamageCase{"huge_after_a_sound_entry",
                    [] { return Sound() + std::string(kJournalMaxFileSize * 8, 'x'); }, true, true},
-        DamageCase{"huge_without_a_line", [] { return std::string(kJournalMaxFileSize * 8, 'k'); }, false,
-                   true}),
+        DamageCase{"huge_without_a_line", [] { return std::string(kJournalMaxFileSize * 8, 'k'); },
+                   false, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(JournalEntryText, KeepsEveryFieldThroughWritingAndReading) {
