@@ -1,6 +1,5 @@
 #include "actions/Operations.h"
 
-#include <ctime>
 #include <exception>
 
 #include "core/ControllerGrid.h"
@@ -30,20 +29,6 @@ ConnectResult connectResult(Context& ctx) {
     return result;
 }
 
-// Local time of day ("03:45") of a journal time stamp.
-std::string TimeOfDay(std::int64_t seconds) {
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &time);
-#else
-    localtime_r(&time, &local);
-#endif
-    char text[8];
-    std::strftime(text, sizeof text, "%H:%M", &local);
-    return text;
-}
-
 // How a device was left, in the operator's words.
 std::string LeftText(const JournalEntry& entry) {
     struct Phrase {
@@ -69,7 +54,7 @@ std::string LeftText(const JournalEntry& entry) {
 }
 
 std::string StoppedText(const JournalEntry& entry) {
-    std::string text = "a run stopped at " + TimeOfDay(entry.stoppedAt);
+    std::string text = "a run stopped at " + FormatTime(entry.stoppedAt, "%H:%M", TimeZone::Local);
     if (!entry.rowType.empty()) text += " while programming " + entry.rowType;
     return text;
 }

@@ -1,6 +1,6 @@
 #include "cli/Json.h"
 
-#include <ctime>
+#include "core/Clock.h"
 
 namespace kv::cli {
 
@@ -142,16 +142,7 @@ Json ToJson(const DiscoveryResult& result) {
 }
 
 std::string IsoTime(std::int64_t seconds) {
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &time);
-#else
-    gmtime_r(&time, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return FormatTime(seconds, "%Y-%m-%dT%H:%M:%SZ", TimeZone::Utc);
 }
 
 Json ToJson(const JournalEntry& entry) {

@@ -109,6 +109,18 @@ class KvbootEndToEnd : public ::testing::Test {
 
     std::unique_lock<std::mutex> models() { return std::unique_lock<std::mutex>(server->mutex()); }
 
+    // Waits until the running kvboot erases or writes a card (false when it never does).
+    bool cardBeingWritten() {
+        bool writing = false;
+        for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
+            QThread::msleep(100);
+            auto lock = models();
+            for (const auto& card : panel.picCards)
+                writing = writing || card->bootloader.counters.frames > 20;
+        }
+        return writing;
+    }
+
     // Back in normal operation: the main controller selected at 9600 bit/s.
     void expectRestored() {
         auto lock = models();
@@ -256,15 +268,7 @@ class KvbootInterrupted : public KvbootEndToEnd, public ::testing::WithParamInte
 
 TEST_P(KvbootInterrupted, MidUpgradeRestoresTheDeviceAndExitsWithFour) {
     start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
-    // Wait until the first card is being erased or written, then interrupt.
-    bool writing = false;
-    for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
-        QThread::msleep(100);
-        auto lock = models();
-        for (const auto& card : panel.picCards)
-            writing = writing || card->bootloader.counters.frames > 20;
-    }
-    ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process->processId()), GetParam());
     const Outcome run = finish();
     EXPECT_EQ(run.status, 4) << run.err;
@@ -296,14 +300,7 @@ class KvbootKilled : public KvbootEndToEnd, public ::testing::WithParamInterface
 
 TEST_P(KvbootKilled, TheNextContactRestoresTheDeviceAndTheRowUpgradesAgain) {
     start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
-    bool writing = false;
-    for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
-        QThread::msleep(100);
-        auto lock = models();
-        for (const auto& card : panel.picCards)
-            writing = writing || card->bootloader.counters.frames > 20;
-    }
-    ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
     finish();
 
