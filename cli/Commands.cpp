@@ -150,6 +150,15 @@ Json resultJson(const std::string& target, ExitStatus status, const SessionResul
                 {"log", logPath}};
 }
 
+// The recovery the connect ran first: its line on standard error, its object (or null)
+// for the JSON document.
+Json recoveredJson(DeviceSession& session, Console& console) {
+    const std::optional<ops::Recovery> recovery = session.recovered();
+    if (!recovery) return nullptr;
+    console.err << recovery->message << "\n";
+    return ToJson(*recovery);
+}
+
 // The first word that is no option names the subcommand: without one, or with one kvboot
 // does not know, the error names it and the known ones. Empty when the word is known or
 // help was asked for.
@@ -213,6 +222,9 @@ Subcommand DiscoverCommand() {
                     for (const DiscoveredUsb& u : found.usb) {
                         out << "  usb:" << u.product << ":" << u.serial << "\n";
                     }
+                    if (!found.openEntries.empty()) out << "Open run journal entries:\n";
+                    for (const JournalEntry& entry : found.openEntries)
+                        out << "  " << ops::OpenEntryText(entry) << "\n";
                     return ToInt(status);
                 };
             }};
@@ -240,6 +252,7 @@ Subcommand InventoryCommand() {
                     const Target& target = parsed->target;
                     CommandSession session(runtime, target, *o, false);
                     const SessionResult connected = session->connect(target, parsed->as);
+                    const Json recovered = recoveredJson(*session, console);
                     const DeviceInfo device = session->device();
                     const std::vector<ControllerRow> rows = session->rows();
                     const SessionResult closed = session->close();
@@ -248,6 +261,7 @@ Subcommand InventoryCommand() {
                     if (o->json) {
                         Json doc =
                             resultJson(target.text, status, connected, device, session->logPath());
+                        doc["recovered"] = recovered;
                         Json list = Json::array();
                         for (const ControllerRow& r : rows) list.push_back(ToJson(r));
                         doc["rows"] = list;
@@ -321,6 +335,7 @@ Subcommand UpgradeCommand() {
                     UpgradeOutcome outcome;
                     session->expectFiles(choices);
                     SessionResult connected = session->connect(target, parsed->as);
+                    const Json recovered = recoveredJson(*session, console);
                     for (const FileChoice& choice : choices) {
                         if (!connected.ok()) break;
                         connected = session->chooseFile(choice.row, choice.path);
@@ -342,6 +357,7 @@ Subcommand UpgradeCommand() {
                     if (o->json) {
                         Json doc = resultJson(target.text, status, outcome.result, device,
                                               session->logPath());
+                        doc["recovered"] = recovered;
                         const Json upgrade = ToJson(outcome);
                         for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
                             if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
@@ -414,8 +430,8 @@ int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& 
 }
 
 std::vector<Subcommand> AllSubcommands() {
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(),
-            CheckCommand(),    PlanCommand(),      HistoryCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
+            PlanCommand(),     HistoryCommand(),   RecoverCommand(), StatusCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {

@@ -92,6 +92,9 @@ Subcommand DiscoverCommand();
 Subcommand InventoryCommand();
 Subcommand UpgradeCommand();
 Subcommand CheckCommand();
+// kvboot recover [TARGET] and kvboot status: the run journal (cli/JournalCommands.cpp).
+Subcommand RecoverCommand();
+Subcommand StatusCommand();
 
 // --file ROW=PATH: the row (a controller type or a row number) and the path. nullopt when
 // there is no "=" or either side is empty.

@@ -26,6 +26,9 @@
 #include "discovery/Discovery.h"
 #include "discovery/UsbDeviceList.h"
 #include "discovery/UsbState.h"
+#include "flash/HidBootloader.h"
+#include "records/RunJournal.h"
+#include "upgrade/UpgradeRows.h"
 #include "upgrade/UpgradeState.h"
 
 namespace kv::cli {
@@ -112,8 +115,10 @@ struct DeviceSession::Impl {
     std::unique_ptr<UdpSocket> discoveryPort;
     std::string appDataFolder;  // where the upgrade history goes
     HidBus* hid = nullptr;      // attached only for USB targets and discovery
+    std::unique_ptr<RunJournal> journal;  // made once the data folder is known
     Context context{state, log, ui, *clock, ports};
     Engine engine{context};
+    std::optional<ops::Recovery> lastRecovery;
     std::atomic<bool> interrupt{false};
     bool closed = false;
     bool connectedFlag = false;
@@ -163,6 +168,8 @@ struct DeviceSession::Impl {
             ports.IdUDPServer1 = discoveryPort.get();
             platform->setLogSink([&ctx](const std::string& line) { ctx.log_line(line); });
             ops::Start(ctx, folders);
+            journal = OpenRunJournal(ctx.state.AppDataFolder);
+            ctx.journal = journal.get();
             ops::SetQuickBootload(ctx, options.quickBootload);
             logPathText = ctx.log.path();
             appDataFolder = ctx.state.AppDataFolder;
@@ -227,6 +234,8 @@ struct DeviceSession::Impl {
         usbListed = true;
         HidCtlDeviceChange(ctx);
     }
+
+    bool recoveryFailed() const { return lastRecovery && !lastRecovery->restored; }
 
     SessionResult failure(SessionError error, std::string message) {
         return SessionResult{error, std::move(message)};
@@ -299,6 +308,8 @@ struct DeviceSession::Impl {
         }
         const ops::ConnectResult connected =
             as ? ops::ConnectAs(ctx, *as, *entry, -1) : ops::ConnectNetworkEntry(ctx, *entry);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         if (!connected.connected() || connected.kind != ConnectionKind::Network ||
             s.CurrentIP != target.address) {
             return procedureFailure("connecting to " + target.address);
@@ -329,6 +340,8 @@ struct DeviceSession::Impl {
         }
         const ops::ConnectResult connected =
             as ? ops::ConnectAs(ctx, *as, -1, *entry) : ops::ConnectSerialEntry(ctx, *entry);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         const TMatrixRec* device = s.selectedDevice();
         if (!connected.connected() || connected.kind != ConnectionKind::Serial || !device ||
             device->IP != target.address) {
@@ -362,6 +375,8 @@ struct DeviceSession::Impl {
             expectedFiles, TargetKind::Usb, s.usbRows[static_cast<std::size_t>(*row)].product);
         if (!files.ok()) return files.result;
         const ops::ConnectResult connected = ops::ConnectUsbEntry(ctx, *row);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         if (!connected.connected() || connected.kind != ConnectionKind::Usb) {
             return procedureFailure("connecting to USB device " + target.address);
         }
@@ -403,6 +418,7 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
             }
         }
         result.serialPorts = s.comTree;
+        result.openEntries = ops::OpenJournalEntries(ctx);
         for (const UsbRow& row : s.usbRows) result.usb.push_back({row.product, row.serial});
         const std::vector<std::string> messages = p.ui.messages();
         if (!messages.empty() && result.modules.empty() && result.serialPorts.empty() &&
@@ -427,6 +443,9 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
     try {
         SessionResult result = p.call([&p, &target, as](Context& ctx) {
             p.ui.resetCollected();
+            p.lastRecovery.reset();
+            // A device whose restore does not answer is not connected: no question asked.
+            p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Cancel);
             p.ui.setAnswer(QuestionId::ConnectDevice, MsgButton::Yes);
             p.kind = target.kind;
             switch (target.kind) {
@@ -454,6 +473,43 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
 
 bool DeviceSession::connected() const {
     return impl_->connectedFlag;
+}
+
+std::optional<ops::Recovery> DeviceSession::recovered() const {
+    return impl_->lastRecovery;  // written by connect(), which has returned
+}
+
+std::vector<ops::Recovery> DeviceSession::recover(const std::optional<Target>& target) {
+    Impl& p = *impl_;
+    return p.call([&p, &target](Context& ctx) {
+        p.ui.resetCollected();
+        std::vector<ops::Recovery> done;
+        const std::vector<JournalEntry> entries = ops::OpenJournalEntries(ctx);
+        for (const JournalEntry& entry : entries) {
+            if (target && entry.device.id != target->address) continue;
+            if (entry.device.kind == ConnectionKind::Usb) {
+                // The device must be listed (claimed) before a report can go to it.
+                p.listUsbOnce(ctx);
+                Impl::pumpUntil(ctx, p.options.discoveryWait, [&] {
+                    return std::any_of(
+                        ctx.state.usbRows.begin(), ctx.state.usbRows.end(),
+                        [&](const UsbRow& row) { return row.serial == entry.device.id; });
+                });
+            }
+            done.push_back(ops::Recover(ctx, entry));
+        }
+        return done;
+    });
+}
+
+JournalListing DeviceSession::journal() {
+    Impl& p = *impl_;
+    return p.call([&p](Context& ctx) {
+        JournalListing listing;
+        listing.open = ops::OpenJournalEntries(ctx);
+        if (p.journal) listing.inUse = p.journal->heldEntries();
+        return listing;
+    });
 }
 
 DeviceInfo DeviceSession::device() const {

@@ -163,6 +163,14 @@ struct DiscoveryResult {
     std::vector<DiscoveredModule> modules;
     std::vector<std::string> serialPorts;
     std::vector<DiscoveredUsb> usb;
+    // Devices the run journal has open entries for (only told, never touched).
+    std::vector<JournalEntry> openEntries;
+};
+
+// The run journal's entries as `kvboot status` lists them.
+struct JournalListing {
+    std::vector<JournalEntry> open;   // left by a program that died: restored at the next connect
+    std::vector<JournalEntry> inUse;  // held by a program running now
 };
 
 // ---------------------------------------------------------------------------------------
@@ -210,8 +218,15 @@ class DeviceSession {
     // into its bootloader: it is connected only when these pass the checks against the
     // product it is listed as (CheckFilesBeforeConnect; BadInput otherwise, nothing sent).
     void expectFiles(std::vector<RowFile> files);
-    // Connects and runs the inventory (identification, or the assumed "Handle as" type).
+    // Connects and runs the inventory (identification, or the assumed "Handle as" type). A
+    // device the run journal has an open entry for is restored first (see recovered()).
     SessionResult connect(const Target& target, std::optional<HandleAs> as = std::nullopt);
+    // What the last connect's recovery did; nullopt when the device had no open entry.
+    std::optional<ops::Recovery> recovered() const;
+    // Restores the devices of the journal's open entries (those of `target` only when
+    // given), as the next connect would, without connecting to them.
+    std::vector<ops::Recovery> recover(const std::optional<Target>& target);
+    JournalListing journal();
     bool connected() const;
     DeviceInfo device() const;
     std::vector<ControllerRow> rows() const;

@@ -170,6 +170,7 @@ void ProgramPicRow(Context& ctx, const TControllerRec& row) {
     ctx.show_status("Erasing " + type + "...");
     detailShown(ctx, "Erasing " + type + "...");
     PicEraseRange range = PicEraseRangeFor(type);
+    ctx.journal_change(DeviceChange::Erase);
     PicErase(ctx, up.pic, range.step, range.first, range.last);
     ctx.show_status("Programming & Verifying " + type + "...");
     detailShown(ctx, "Programming & Verifying " + type + "...");

@@ -39,6 +39,7 @@ void UpgradeReport::beginRow(Context& ctx, std::size_t row, const TControllerRec
     ctx.progressRow = static_cast<int>(row);
     ctx.rowBytesDone = 0;
     ctx.rowFailure.clear();
+    ctx.journal_row(static_cast<int>(row), controller.ControllerType);
 }
 
 void UpgradeReport::endRow(Context& ctx, bool ok, bool reported) {

@@ -74,6 +74,7 @@ void UpgradeSerialDevice(Context& ctx) {
         // Only a file that passed its checks makes the device leave its firmware. A device
         // that refuses the request stays in it, and its silence below fails the row.
         if (!s.TpTransmitterMode) {
+            ctx.journal_change(DeviceChange::CpuBootloader);
             ctx.log_and_show("-> {P_PRGRQST}");
             WriteText(port, "{P_PRGRQST}");
             ReadReply(ctx, port, '}');

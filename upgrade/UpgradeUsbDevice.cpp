@@ -82,6 +82,7 @@ void UpgradeUsbDevice(Context& ctx) {
     report.finish(ctx);
     const std::array<std::uint8_t, 1> finish{kHidFinish};
     SendHidReport(ctx, finish, 1, 0x00);
+    ctx.journal_restored();
     GridReset(ctx);
     result = report.result();
     report.show(ctx);

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +110,18 @@ class KvbootEndToEnd : public ::testing::Test {
     }
 
     std::unique_lock<std::mutex> models() { return std::unique_lock<std::mutex>(server->mutex()); }
+
+    // Waits until the running kvboot erases or writes a card (false when it never does).
+    bool cardBeingWritten() {
+        bool writing = false;
+        for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
+            QThread::msleep(100);
+            auto lock = models();
+            for (const auto& card : panel.picCards)
+                writing = writing || card->bootloader.counters.frames > 20;
+        }
+        return writing;
+    }
 
     // Back in normal operation: the main controller selected at 9600 bit/s.
     void expectRestored() {
@@ -288,15 +301,7 @@ class KvbootInterrupted : public KvbootEndToEnd, public ::testing::WithParamInte
 
 TEST_P(KvbootInterrupted, MidUpgradeRestoresTheDeviceAndExitsWithFour) {
     start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
-    // Wait until the first card is being erased or written, then interrupt.
-    bool writing = false;
-    for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
-        QThread::msleep(100);
-        auto lock = models();
-        for (const auto& card : panel.picCards)
-            writing = writing || card->bootloader.counters.frames > 20;
-    }
-    ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process->processId()), GetParam());
     const Outcome run = finish();
     EXPECT_EQ(run.status, 4) << run.err;
@@ -320,6 +325,55 @@ INSTANTIATE_TEST_SUITE_P(Signals, KvbootInterrupted, ::testing::Values(SIGINT, S
                              return std::string(signal.param == SIGINT    ? "INT"
                                                 : signal.param == SIGTERM ? "TERM"
                                                                           : "HUP");
+                         });
+
+// kvboot killed as a crash or a power cut kills it: nothing of its own end runs. The
+// next contact (an inventory, or kvboot recover) restores the device first.
+class KvbootKilled : public KvbootEndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KvbootKilled, TheNextContactRestoresTheDeviceAndTheRowUpgradesAgain) {
+    start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    finish();
+
+    const Outcome status = kvboot({"status", "--json"});
+    EXPECT_EQ(status.status, 0) << status.err;
+    ASSERT_EQ(status.json["open"].size(), 1u) << status.out;
+    const Json& open = status.json["open"][0];
+    EXPECT_EQ(open["device"], "127.0.0.2");
+    EXPECT_EQ(open["kind"], "network");
+    EXPECT_EQ(open["in_use"], false);
+    EXPECT_TRUE(open["row"].is_string()) << open;
+    EXPECT_NE(std::find(open["changes"].begin(), open["changes"].end(), "serial-setup"),
+              open["changes"].end())
+        << open;
+
+    const std::string contact = GetParam();
+    const Outcome next = kvboot({QString::fromStdString(contact), "127.0.0.2", "--json"});
+    EXPECT_EQ(next.status, 0) << next.err;
+    const Json recovered =
+        contact == "inventory" ? next.json["recovered"] : next.json["recovered"][0];
+    ASSERT_TRUE(recovered.is_object()) << next.out;
+    EXPECT_EQ(recovered["restored"], true);
+    EXPECT_EQ(recovered["row"], open["row"]);
+    EXPECT_NE(next.err.find("Restoring 127.0.0.2: a run stopped at "), std::string::npos)
+        << next.err;
+    expectRestored();
+    EXPECT_TRUE(kvboot({"status", "--json"}).json["open"].empty());
+    if (contact != "inventory") return;
+    EXPECT_FALSE(next.json["rows"].empty()) << next.out;
+    // The interrupted row upgrades as usual (once is enough: the recovery was the same).
+    const Outcome again =
+        kvboot(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(again.json["recovered"].is_null()) << again.out;
+    expectRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(NextContact, KvbootKilled, ::testing::Values("inventory", "recover"),
+                         [](const ::testing::TestParamInfo<const char*>& contact) {
+                             return std::string(contact.param);
                          });
 
 TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {
