@@ -121,12 +121,13 @@ bool RestoreNetworkEntry(Context& ctx, const JournalEntry& entry) {
     Disconnect(tunnel);
     if (entry.has(DeviceChange::BootloaderMode)) exit_BL_mode(ctx, ip);
     const bool modularCpu = facts.firstRow == kCpuModular;
-    if (entry.has(DeviceChange::CpuBootloader) && modularCpu) {
+    const bool linesChanged =
+        entry.has(DeviceChange::ShiftRegister) || entry.has(DeviceChange::CpuBootloader);
+    if (linesChanged && modularCpu) {
+        // The modular frame's card and CPU lines, released as the end of its run does.
         set_GPIO_directions(ctx, "OUTPUT", ip);
         reset_GPIO_lines(ctx, ip);
-    }
-    if (entry.has(DeviceChange::ShiftRegister) ||
-        (entry.has(DeviceChange::CpuBootloader) && !modularCpu)) {
+    } else if (linesChanged) {
         set_GPIO_directions(ctx, "OUTPUT", ip);
         ReleaseRegister(ctx);
     }

@@ -155,6 +155,8 @@ bool PreparePicTarget(Context& ctx, const TMatrixRec& device, std::size_t row, i
         update_GPIO(ctx, kLineClk, 1, ip);
         ctx.sleep(kSelectSettle);
     } else {
+        // The modular frame's card lines take a card onto the serial side.
+        NoteSwitchedOver(ctx, ip, DeviceChange::ShiftRegister);
         update_GPIO(ctx, kLineClk, 1, ip);
         update_GPIO(ctx, kLineData, 0, ip);
         ctx.sleep(kSelectSettle);

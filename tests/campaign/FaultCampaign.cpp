@@ -17,6 +17,7 @@
 #include "FakeFtpClient.h"
 #include "FakeRig.h"
 #include "FlashImageCheck.h"
+#include "JournalFolder.h"
 #include "ModularCardSelect.h"
 #include "NetworkModule.h"
 #include "PicBootloader.h"
@@ -26,6 +27,7 @@
 #include "Stm32Bootloader.h"
 #include "StmTestSupport.h"
 #include "TftpReceiver.h"
+#include "actions/Operations.h"
 #include "device/ChannelEvents.h"
 #include "discovery/UsbDeviceList.h"
 #include "flash/HidBootloader.h"
@@ -37,6 +39,7 @@
 #include "flash/TftpPackets.h"
 #include "flash/TftpUpload.h"
 #include "flash/WebPackageUpload.h"
+#include "records/RunJournal.h"
 #include "upgrade/UpgradeProcedures.h"
 #include "upgrade/UpgradeState.h"
 
@@ -131,9 +134,9 @@ UsbImage MakeUsbImage(std::mt19937_64& rng, const std::string& product) {
     }
     std::copy(descriptor.begin(), descriptor.end(), low.begin() + 0x40);
     for (std::uint32_t a = 0x1800; a < 0x2000; a += 16)
-        image.text += usbLine(a, Bytes(low.begin() + (a - 0x1800), low.begin() + (a - 0x1800) + 16));
-    const Bytes data =
-        test::pattern(0x10000 - 0x2000, static_cast<std::uint8_t>(rng() % 250 + 1));
+        image.text +=
+            usbLine(a, Bytes(low.begin() + (a - 0x1800), low.begin() + (a - 0x1800) + 16));
+    const Bytes data = test::pattern(0x10000 - 0x2000, static_cast<std::uint8_t>(rng() % 250 + 1));
     for (std::uint32_t a = 0x2000; a < 0x10000; a += 16) {
         Bytes line(data.begin() + (a - 0x2000), data.begin() + (a - 0x2000) + 16);
         image.text += usbLine(a, line);
@@ -154,7 +157,8 @@ void writeText(const std::filesystem::path& path, const std::string& text) {
 // still reaches the device.
 class LossyDatagramPort : public sim::DatagramPeer {
   public:
-    LossyDatagramPort(sim::DatagramPeer& inner, int loseAnswerTo) : inner_(inner), lose_(loseAnswerTo) {}
+    LossyDatagramPort(sim::DatagramPeer& inner, int loseAnswerTo)
+        : inner_(inner), lose_(loseAnswerTo) {}
     std::vector<Datagram> receive(const Datagram& fromTool) override {
         auto answers = inner_.receive(fromTool);
         if (++count_ == lose_ && !answers.empty()) {
@@ -259,8 +263,8 @@ struct RowCheck {
     std::vector<test::HexSegment> segments;         // STM32 image
     std::string tftpSlot;                           // image rows
     Bytes image;
-    Bytes firmware;                                 // web package
-    std::map<std::string, std::string> content;     // web package: path below web root
+    Bytes firmware;                              // web package
+    std::map<std::string, std::string> content;  // web package: path below web root
 };
 
 // Budgets that make up a run's time bound. Each names the program's own waits that can
@@ -281,11 +285,23 @@ constexpr milliseconds kStmWorst = kStmBlockAttempts * kStmCommandPolls * kStmCo
 // A TFTP upload that gets no answer, and the flash check after it.
 constexpr milliseconds kTftpWorst = kTftpSendCount * kTftpAnswerWait + kFlashImageReplyWait;
 
+// What SIGKILL leaves of a run: nothing after it runs. No std::exception, so no handler of
+// the procedures sees it.
+struct ProgramDies {};
+
 class Run {
   public:
-    explicit Run(std::uint64_t seed) : rng_(seed) { result.seed = seed; }
+    // `deathAtPump` > 0: a run the program dies in is killed at that pump of its messages.
+    explicit Run(std::uint64_t seed, int deathAtPump = 0) : rng_(seed), deathAt_(deathAtPump) {
+        result.seed = seed;
+    }
 
     RunResult go();
+    bool dies() const {
+        return std::find(result.faults.begin(), result.faults.end(), Fault::ProgramDies) !=
+               result.faults.end();
+    }
+    int pumps() const { return pumps_; }
 
     RunResult result;
 
@@ -324,7 +340,8 @@ class Run {
     void checkRefused(const kv::RunResult& run);
     void checkRequestRefused(const kv::RunResult& run);
     void computeBound();
-    void check();
+    void check(Context& ctx);
+    void dieAndComeBack();
     void violation(const std::string& text) { result.violations.push_back(text); }
     bool restored(std::string& why) const;
 
@@ -348,10 +365,11 @@ class Run {
     std::unique_ptr<FakeRig> rig_ = std::make_unique<FakeRig>();
 
     sim::NetworkModule* netModule_ = nullptr;  // the device's module (network families)
-    sim::LineSettings normalLine_{};          // its serial setting in normal operation
+    sim::LineSettings normalLine_{};           // its serial setting in normal operation
     std::vector<RowCheck> rows_;
     std::vector<Fault> applicable_;
     int pumps_ = 0;
+    int deathAt_ = 0;
     std::vector<std::function<void(int)>> onPump_;
     DeviceSnapshot before_;  // the device as the run found it
 };
@@ -404,10 +422,12 @@ void Run::choosePicFile(std::size_t index, sim::PicBootloader& pic) {
 void Run::chooseStmFile(std::size_t index) {
     auto& row = rig_->state.DeviceList.back().Controllers[index];
     std::vector<test::HexSegment> segments{
-        {kStmFlashBase, test::pattern(4 * pick(16, 1200), static_cast<std::uint8_t>(pick(1, 250)))}};
+        {kStmFlashBase,
+         test::pattern(4 * pick(16, 1200), static_cast<std::uint8_t>(pick(1, 250)))}};
     if (chance(40))
-        segments.push_back({kStmFlashBase + 0x8000 + 4 * pick(0, 256),
-                            test::pattern(4 * pick(1, 300), static_cast<std::uint8_t>(pick(1, 250)))});
+        segments.push_back(
+            {kStmFlashBase + 0x8000 + 4 * pick(0, 256),
+             test::pattern(4 * pick(1, 300), static_cast<std::uint8_t>(pick(1, 250)))});
     const auto path = rig_->folder / ("cpu" + std::to_string(index) + ".hex");
     writeText(path, test::makeHex(segments, chance(50) ? 16 : 32));
     row.Selected = true;
@@ -494,15 +514,27 @@ std::uint16_t CardRegister(std::size_t row, const std::string& type) {
     std::vector<int> bits;
     int last = 0;
     switch (row) {
-        case 1: bits = {5, 6}, last = 1; break;
-        case 2: bits = {0, 5, 6}, last = 0; break;
-        case 3:
-            if (type == "PSV-AGG") bits = {0, 5, 6}, last = 1;
-            else bits = {0, 1, 5, 6}, last = 0;
+        case 1:
+            bits = {5, 6}, last = 1;
             break;
-        case 4: bits = {1, 5, 6}, last = 0; break;
-        case 5: bits = {1, 5, 6}, last = 1; break;
-        default: bits = {0, 1, 5, 6}, last = 0; break;
+        case 2:
+            bits = {0, 5, 6}, last = 0;
+            break;
+        case 3:
+            if (type == "PSV-AGG")
+                bits = {0, 5, 6}, last = 1;
+            else
+                bits = {0, 1, 5, 6}, last = 0;
+            break;
+        case 4:
+            bits = {1, 5, 6}, last = 0;
+            break;
+        case 5:
+            bits = {1, 5, 6}, last = 1;
+            break;
+        default:
+            bits = {0, 1, 5, 6}, last = 0;
+            break;
     }
     std::uint16_t value = static_cast<std::uint16_t>(last);
     for (int b : bits) value = static_cast<std::uint16_t>(value | (1u << (b + 1)));
@@ -513,7 +545,8 @@ void Run::buildMatrix(bool direct) {
     auto& rig = *rig_;
     sim::NetworkModule::Config config;
     config.address = kIp;
-    normalLine_ = direct ? sim::LineSettings{57600, Parity::None} : sim::LineSettings{9600, Parity::None};
+    normalLine_ =
+        direct ? sim::LineSettings{57600, Parity::None} : sim::LineSettings{9600, Parity::None};
     config.serialLine = normalLine_;
     module_ = std::make_unique<sim::NetworkModule>(config);
     netModule_ = module_.get();
@@ -549,17 +582,22 @@ void Run::buildMatrix(bool direct) {
     do {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             if (!chance(i + 1 == rows.size() && !direct ? 100 : 60)) continue;
-            if (i == 0) chooseStmFile(0);
-            else if (i <= cards) choosePicFile(i, *cards_[i - 1]);
-            else if (!direct) { if (chance(60)) chooseWebPackage(i); }
-            else chooseImageFile(i, i == rows.size() - 1 ? kTftpKindWebContent
-                                                          : TftpWebServerKind(rig.state.DeviceList.back().MAC));
+            if (i == 0)
+                chooseStmFile(0);
+            else if (i <= cards)
+                choosePicFile(i, *cards_[i - 1]);
+            else if (!direct) {
+                if (chance(60)) chooseWebPackage(i);
+            } else
+                chooseImageFile(i, i == rows.size() - 1
+                                       ? kTftpKindWebContent
+                                       : TftpWebServerKind(rig.state.DeviceList.back().MAC));
         }
     } while (std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.Selected; }));
 
-    applicable_ = {Fault::LostUdpAnswer, Fault::TunnelDropped, Fault::SilentCard, Fault::Nack,
-                   Fault::CorruptReadBack, Fault::RefusedWrite, Fault::DeviceStops,
-                   Fault::TftpSilence, Fault::FileUnreadable};
+    applicable_ = {Fault::LostUdpAnswer, Fault::TunnelDropped,   Fault::SilentCard,
+                   Fault::Nack,          Fault::CorruptReadBack, Fault::RefusedWrite,
+                   Fault::DeviceStops,   Fault::TftpSilence,     Fault::FileUnreadable};
     if (!direct) {
         applicable_.push_back(Fault::FlashCheckRefused);
         applicable_.push_back(Fault::FtpRefused);
@@ -601,9 +639,9 @@ void Run::buildModular() {
         if (chance(50)) chooseImageFile(2, TftpWebServerKind(rig.state.DeviceList.back().MAC));
         if (chance(50)) chooseImageFile(3, kTftpKindWebContent);
     } while (std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.Selected; }));
-    applicable_ = {Fault::LostUdpAnswer, Fault::TunnelDropped, Fault::SilentCard, Fault::Nack,
-                   Fault::CorruptReadBack, Fault::RefusedWrite, Fault::DeviceStops,
-                   Fault::TftpSilence, Fault::FileUnreadable};
+    applicable_ = {Fault::LostUdpAnswer, Fault::TunnelDropped,   Fault::SilentCard,
+                   Fault::Nack,          Fault::CorruptReadBack, Fault::RefusedWrite,
+                   Fault::DeviceStops,   Fault::TftpSilence,     Fault::FileUnreadable};
 }
 
 void Run::buildPanel() {
@@ -630,8 +668,8 @@ void Run::buildPanel() {
             if (chance(60)) choosePicFile(k, demo_.picCards[k]->bootloader);
         if (chance(50)) chooseImageFile(2, TftpWebServerKind(rig.state.DeviceList.back().MAC));
     } while (std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.Selected; }));
-    applicable_ = {Fault::LostUdpAnswer, Fault::TunnelDropped, Fault::SilentCard,
-                   Fault::CorruptReadBack, Fault::DeviceStops,  Fault::TftpSilence,
+    applicable_ = {Fault::LostUdpAnswer,   Fault::TunnelDropped, Fault::SilentCard,
+                   Fault::CorruptReadBack, Fault::DeviceStops,   Fault::TftpSilence,
                    Fault::FileUnreadable};
 }
 
@@ -741,11 +779,12 @@ bool Run::arm(Fault fault) {
             if (it == listeners.end()) return false;
             auto inner = it->second;
             tunnelDrop_.dropAfterChunks = static_cast<int>(pick(1, 2500));
-            rig.world.listenTcp(kIp, kTunnelPort, [inner, this]() -> std::unique_ptr<sim::StreamPeer> {
-                auto peer = inner();
-                if (!peer) return nullptr;
-                return std::make_unique<DroppingTunnel>(std::move(peer), tunnelDrop_);
-            });
+            rig.world.listenTcp(
+                kIp, kTunnelPort, [inner, this]() -> std::unique_ptr<sim::StreamPeer> {
+                    auto peer = inner();
+                    if (!peer) return nullptr;
+                    return std::make_unique<DroppingTunnel>(std::move(peer), tunnelDrop_);
+                });
             break;
         }
         case Fault::SilentCard:
@@ -786,27 +825,31 @@ bool Run::arm(Fault fault) {
             }
             break;
         case Fault::TftpSilence: {
-            sim::TftpReceiver* tftp = tftp_ ? tftp_.get()
-                                            : (demo_.tftpReceivers.empty() ? nullptr
-                                                                            : demo_.tftpReceivers[0].get());
+            sim::TftpReceiver* tftp =
+                tftp_ ? tftp_.get()
+                      : (demo_.tftpReceivers.empty() ? nullptr : demo_.tftpReceivers[0].get());
             const bool imageChosen = std::any_of(rows_.begin(), rows_.end(), [](const RowCheck& c) {
-                return c.selected && (c.kind == RowCheck::Kind::TftpImage || c.kind == RowCheck::Kind::WebPackage);
+                return c.selected && (c.kind == RowCheck::Kind::TftpImage ||
+                                      c.kind == RowCheck::Kind::WebPackage);
             });
             if (!tftp || !imageChosen) return false;
-            if (chance(25)) tftp->mode = sim::TftpReceiver::Mode::DropFirstCopy;
-            else tftp->answerLimit = static_cast<int>(pick(0, 12));
+            if (chance(25))
+                tftp->mode = sim::TftpReceiver::Mode::DropFirstCopy;
+            else
+                tftp->answerLimit = static_cast<int>(pick(0, 12));
             break;
         }
         case Fault::FlashCheckRefused:
             if (!flashCheck_ || !rows_.back().selected) return false;
             flashCheck_->mode = chance(50) ? sim::FlashImageCheck::Mode::Refuse
-                                               : sim::FlashImageCheck::Mode::Silent;
+                                           : sim::FlashImageCheck::Mode::Silent;
             break;
         case Fault::FtpRefused:
             if (!ftp_ || !rows_.back().selected) return false;
             {
-                const char* commands[] = {"USER root", "CWD /mnt/flash/http", "LIST", "DELE old.htm",
-                                          "MKD js", "STOR page0.htm"};
+                const char* commands[] = {"USER root", "CWD /mnt/flash/http",
+                                          "LIST",      "DELE old.htm",
+                                          "MKD js",    "STOR page0.htm"};
                 ftp_->refuse = commands[pick(0, 5)];
             }
             break;
@@ -815,7 +858,8 @@ bool Run::arm(Fault fault) {
                 return false;
             std::vector<std::string> files;
             for (const auto& c : rows_)
-                if (c.selected && c.kind != RowCheck::Kind::WebPackage && c.kind != RowCheck::Kind::TftpImage)
+                if (c.selected && c.kind != RowCheck::Kind::WebPackage &&
+                    c.kind != RowCheck::Kind::TftpImage)
                     files.push_back(c.file);
             if (files.empty()) return false;
             const std::string file = files[pick(0, static_cast<std::uint32_t>(files.size() - 1))];
@@ -850,6 +894,8 @@ bool Run::arm(Fault fault) {
             if (!stmChosen) return false;
             cpu_->faults.refuseBootloader = true;
             break;
+        case Fault::ProgramDies:
+            return false;  // never drawn with others: armFaults makes it a run's only fault
     }
     return armed;
 }
@@ -889,7 +935,11 @@ bool Run::refuseFile() {
 
 void Run::armFaults() {
     if (applicable_.empty()) return;
-    const int count = static_cast<int>(pick(0, 100) < 15 ? 0 : pick(1, 2));
+    // A device behind a network module, the one the run journal brings back by itself; the
+    // death is the run's only fault, so that the upgrade after it must succeed.
+    const bool death = netModule_ && chance(45);
+    const int count = death ? 0 : static_cast<int>(pick(0, 100) < 15 ? 0 : pick(1, 2));
+    if (death) result.faults.push_back(Fault::ProgramDies);
     // The web package's own failures only fit one family's one row: given a fair share.
     if (count > 0 && flashCheck_ && rows_.back().selected && chance(50)) {
         const Fault f = chance(50) ? Fault::FlashCheckRefused : Fault::FtpRefused;
@@ -898,12 +948,14 @@ void Run::armFaults() {
     // Kinds that do not fit the rows chosen are drawn again, a few times at most.
     for (int tries = 0; tries < 8 && static_cast<int>(result.faults.size()) < count; ++tries) {
         Fault f = applicable_[pick(0, static_cast<std::uint32_t>(applicable_.size() - 1))];
-        if (std::find(result.faults.begin(), result.faults.end(), f) != result.faults.end()) continue;
+        if (std::find(result.faults.begin(), result.faults.end(), f) != result.faults.end())
+            continue;
         if (arm(f)) result.faults.push_back(f);
     }
     rig_->ctx.addEventSource([this] {
         ++pumps_;
         for (auto& hook : onPump_) hook(pumps_);
+        if (pumps_ == deathAt_) throw ProgramDies{};
     });
 }
 
@@ -940,8 +992,8 @@ void Run::computeBound() {
                 break;
             }
             case RowCheck::Kind::TftpImage:
-                b.add(15s + std::chrono::duration_cast<milliseconds>(
-                                (c.image.size() / 512 + 2) * 100ms));
+                b.add(15s +
+                      std::chrono::duration_cast<milliseconds>((c.image.size() / 512 + 2) * 100ms));
                 break;
             case RowCheck::Kind::WebPackage:
                 b.add(15s + kFlashImageReplyWait + 4 * (3s + 2s) + kFtpTimeout);
@@ -973,7 +1025,8 @@ bool Run::restored(std::string& why) const {
     if (bus_ && bus_->selected() != cpu_.get()) why += " a card is left on the serial line;";
     const auto line = netModule_->serialLine();
     if (!(line == normalLine_))
-        why += " serial line " + std::to_string(line.baud) + (line.parity == Parity::None ? "N" : "P") + ";";
+        why += " serial line " + std::to_string(line.baud) +
+               (line.parity == Parity::None ? "N" : "P") + ";";
     if (cpu_ && cpu_->inBootloader()) why += " CPU left in its bootloader;";
     return why.empty();
 }
@@ -1034,11 +1087,11 @@ std::map<std::string, std::string> WebTree(const test::FakeFtpClient& ftp) {
     return tree;
 }
 
-void Run::check() {
+void Run::check(Context& ctx) {
     auto& rig = *rig_;
     // A file spoiled before the run began its work is refused with the warning box, before
     // anything reaches the device.
-    const kv::RunResult& run = upgradeState(rig.ctx).lastRun;
+    const kv::RunResult& run = upgradeState(ctx).lastRun;
     checkRefused(run);
     if (run.end == RunEnd::Refused) return;
     checkRequestRefused(run);
@@ -1061,7 +1114,8 @@ void Run::check() {
     for (const auto& l : lines) {
         const auto ok = l.rfind("...OK");
         const auto failed = l.rfind("...FAILED");
-        if (ok != std::string::npos && ok + 5 == l.size()) rowLines.emplace_back(l.substr(0, ok), true);
+        if (ok != std::string::npos && ok + 5 == l.size())
+            rowLines.emplace_back(l.substr(0, ok), true);
         if (failed != std::string::npos && failed + 9 == l.size())
             rowLines.emplace_back(l.substr(0, failed), false);
     }
@@ -1084,7 +1138,8 @@ void Run::check() {
     for (std::size_t i = 0; i < attempted.size(); ++i) {
         const RowCheck& c = *attempted[i];
         const auto& [type, ok] = rowLines[i];
-        if (type != c.type) violation("report row " + std::to_string(i) + " is " + type + ", not " + c.type);
+        if (type != c.type)
+            violation("report row " + std::to_string(i) + " is " + type + ", not " + c.type);
         allOk = allOk && ok;
         ok ? ++result.rowsOk : ++result.rowsFailed;
         if (!ok) continue;
@@ -1094,13 +1149,15 @@ void Run::check() {
                 const auto& memory = c.pic->programMemory();
                 const EraseRange r = EraseRangeOf(c.type);
                 const std::uint32_t erased = r.first + r.step * ((r.last - r.first) / r.step + 1);
-                const std::uint32_t end = std::min<std::uint32_t>(erased, static_cast<std::uint32_t>(memory.size()));
+                const std::uint32_t end =
+                    std::min<std::uint32_t>(erased, static_cast<std::uint32_t>(memory.size()));
                 for (std::uint32_t a = kCardProgramStart; a < end && wrong.empty(); ++a) {
                     auto it = c.program.find(a);
                     const std::uint8_t expected = it == c.program.end() ? 0xFF : it->second;
                     if (memory[a] != expected) {
                         char text[96];
-                        std::snprintf(text, sizeof text, "card memory at 0x%05X is %02X, the file says %02X", a,
+                        std::snprintf(text, sizeof text,
+                                      "card memory at 0x%05X is %02X, the file says %02X", a,
                                       memory[a], expected);
                         wrong = text;
                     }
@@ -1111,13 +1168,15 @@ void Run::check() {
                 break;
             }
             case RowCheck::Kind::Stm:
-                if (cpu_->memory().flash() != test::flashImage(c.segments, cpu_->config().flashSize))
+                if (cpu_->memory().flash() !=
+                    test::flashImage(c.segments, cpu_->config().flashSize))
                     wrong = "CPU flash differs from the file";
                 break;
             case RowCheck::Kind::TftpImage: {
                 sim::TftpReceiver* tftp = tftp_ ? tftp_.get() : demo_.tftpReceivers[0].get();
                 const auto image = tftp->image(c.tftpSlot);
-                if (!image || *image != c.image) wrong = "module image " + c.tftpSlot + " differs from the file";
+                if (!image || *image != c.image)
+                    wrong = "module image " + c.tftpSlot + " differs from the file";
                 break;
             }
             case RowCheck::Kind::WebPackage:
@@ -1142,8 +1201,10 @@ void Run::check() {
         violation("no verdict: \"" + verdict + "\"");
 
     if (result.family == Family::SerialFibre) {
-        const bool started = std::find(rig.com1.sent.begin(), rig.com1.sent.end(), kFibreStart) != rig.com1.sent.end();
-        if (started != allOk) violation(started ? "a failed card was started" : "a good card was not started");
+        const bool started = std::find(rig.com1.sent.begin(), rig.com1.sent.end(), kFibreStart) !=
+                             rig.com1.sent.end();
+        if (started != allOk)
+            violation(started ? "a failed card was started" : "a good card was not started");
     }
     if (result.elapsed > result.bound)
         violation("the run took " + std::to_string(result.elapsed.count()) + " ms, bound " +
@@ -1161,13 +1222,27 @@ void Run::check() {
 RunResult Run::go() {
     result.family = static_cast<Family>(pick(0, kFamilyCount - 1));
     switch (result.family) {
-        case Family::Matrix: buildMatrix(false); break;
-        case Family::DirectMatrix: buildMatrix(true); break;
-        case Family::Modular: buildModular(); break;
-        case Family::Panel: buildPanel(); break;
-        case Family::SerialFibre: buildSerialFibre(); break;
-        case Family::Transmitter: buildTransmitter(); break;
-        case Family::Usb: buildUsb(); break;
+        case Family::Matrix:
+            buildMatrix(false);
+            break;
+        case Family::DirectMatrix:
+            buildMatrix(true);
+            break;
+        case Family::Modular:
+            buildModular();
+            break;
+        case Family::Panel:
+            buildPanel();
+            break;
+        case Family::SerialFibre:
+            buildSerialFibre();
+            break;
+        case Family::Transmitter:
+            buildTransmitter();
+            break;
+        case Family::Usb:
+            buildUsb();
+            break;
     }
     if (!result.violations.empty()) return result;
     // Every family's HEX files can be refused; a programming request, wherever the run
@@ -1182,6 +1257,10 @@ RunResult Run::go() {
     auto& rig = *rig_;
     rig.ui.answers.push_back(MsgButton::Yes);
     before_ = snapshot();
+    if (dies() && deathAt_ > 0) {
+        dieAndComeBack();
+        return result;
+    }
     const auto start = rig.clock.elapsed();
     try {
         RunUpgrade(rig.ctx);
@@ -1189,15 +1268,74 @@ RunResult Run::go() {
         violation(std::string("an error escaped the run: ") + e.what());
     }
     result.elapsed = rig.clock.elapsed() - start;
-    check();
+    check(rig.ctx);
     return result;
+}
+
+// The program is killed in the middle of its run: its journal stays as the last write left
+// it. A fresh program with the same journal then comes back to the device: that first contact
+// must leave it in normal operation with no entry open. (That the upgrade after it puts every
+// file in place, through a real connect, the journal recovery tests show.)
+void Run::dieAndComeBack() {
+    auto& rig = *rig_;
+    test::JournalFolder folder;
+    const SharedState before = rig.state;  // the device, its rows and the chosen files
+    struct Endpoint {
+        test::FakeTcpClient& client;
+        std::string host;
+        int port;
+    };
+    const std::vector<Endpoint> clients{{rig.tcp1, rig.tcp1.host(), rig.tcp1.port()},
+                                        {rig.tcp2, rig.tcp2.host(), rig.tcp2.port()}};
+    bool died = false;
+    const auto start = rig.clock.elapsed();
+    {
+        RunJournal journal(folder.path);
+        rig.ctx.journal = &journal;
+        try {
+            RunUpgrade(rig.ctx);
+        } catch (const ProgramDies&) {
+            died = true;
+        } catch (const std::exception& e) {
+            violation(std::string("an error escaped the run: ") + e.what());
+        }
+        rig.ctx.journal = nullptr;
+        journal.abandon();
+    }
+    result.elapsed = rig.clock.elapsed() - start;
+    if (!died) violation("the run ended before pump " + std::to_string(deathAt_));
+    // The fresh program finds the channels as its own connect would open them again (the
+    // campaign's worlds start connected): the dead one's connections are gone, what it left
+    // on the device stays.
+    for (const Endpoint& e : clients) {
+        if (e.client.connected()) e.client.disconnect();
+        e.client.setHost(e.host);
+        e.client.setPort(e.port);
+    }
+    (void)rig.socket1.poll();
+
+    // The fresh program: the state as the connect gave it, no run's leftovers.
+    deathAt_ = -1;
+    rig.state = before;
+    Context& next = rig.ctx;
+    next.upgrade = nullptr;
+    RunJournal journal(folder.path);
+    next.journal = &journal;
+    rig.ui.answers.clear();
+    if (const auto entry = OpenEntryOf(journal, next.journalKey())) {
+        const ops::Recovery recovery = ops::Recover(next, *entry);
+        if (!recovery.restored) violation("the first contact did not restore: " + recovery.message);
+    }
+    std::string why;
+    if (!restored(why)) violation("the first contact after the death left the device:" + why);
+    if (!journal.openEntries().empty()) violation("an entry is open after the first contact");
 }
 
 }  // namespace
 
 std::string FamilyName(Family family) {
-    static const char* const names[] = {"matrix", "direct-matrix", "modular", "panel",
-                                        "serial-fibre", "transmitter", "usb"};
+    static const char* const names[] = {"matrix",       "direct-matrix", "modular", "panel",
+                                        "serial-fibre", "transmitter",   "usb"};
     return names[static_cast<int>(family)];
 }
 
@@ -1208,13 +1346,24 @@ std::string FaultName(Fault fault) {
                                         "device stops",        "TFTP silence",
                                         "flash check refused", "FTP refused",
                                         "file cut short",      "HID report lost",
-                                        "file refused",        "programming request refused"};
+                                        "file refused",        "programming request refused",
+                                        "program dies"};
     return names[static_cast<int>(fault)];
 }
 
 RunResult RunOne(std::uint64_t seed) {
-    Run run(seed);
-    return run.go();
+    Run whole(seed);
+    RunResult first = whole.go();
+    if (!whole.dies()) return first;
+    // The point of death, drawn from the seed apart from the run's own draws so that the
+    // second play makes the same choices as the first.
+    std::mt19937_64 deathRng(seed ^ 0x9E3779B97F4A7C15ULL);
+    const int pumps = std::max(1, whole.pumps());
+    const int at = 1 + static_cast<int>(deathRng() % static_cast<std::uint64_t>(pumps));
+    Run dying(seed, at);
+    RunResult second = dying.go();
+    for (const auto& v : first.violations) second.violations.push_back("whole run: " + v);
+    return second;
 }
 
 void CampaignTotals::add(const RunResult& run) {
@@ -1241,7 +1390,8 @@ std::string CampaignTotals::table() const {
     std::snprintf(line, sizeof line, "%-28s %10d\n", "runs", runs);
     out << line;
     for (int f = 0; f < kFamilyCount; ++f) {
-        std::snprintf(line, sizeof line, "  family %-19s %10d\n", FamilyName(static_cast<Family>(f)).c_str(),
+        std::snprintf(line, sizeof line, "  family %-19s %10d\n",
+                      FamilyName(static_cast<Family>(f)).c_str(),
                       families[static_cast<std::size_t>(f)]);
         out << line;
     }
@@ -1259,7 +1409,8 @@ std::string CampaignTotals::table() const {
                   static_cast<double>(longestBound.count()) / 1000.0,
                   static_cast<unsigned long long>(longestSeed));
     out << line;
-    std::snprintf(line, sizeof line, "%-28s %10.2f\n", "largest share of its bound", closestToBound);
+    std::snprintf(line, sizeof line, "%-28s %10.2f\n", "largest share of its bound",
+                  closestToBound);
     out << line;
     return out.str();
 }

@@ -39,8 +39,9 @@ enum class Fault {
     HidReportsLost,     // a HID input report never reaches the computer
     FileRefused,        // a chosen HEX file has a bad record, or another card type or hardware
     RequestRefused,     // the programming request refused: the CPU's bootloader never answers
+    ProgramDies,        // the program is killed at some point of the run, the restore included
 };
-inline constexpr int kFaultCount = 14;
+inline constexpr int kFaultCount = 15;
 
 std::string FamilyName(Family family);
 std::string FaultName(Fault fault);
@@ -57,7 +58,9 @@ struct RunResult {
     std::vector<std::string> violations;
 };
 
-// One run, fully determined by the seed.
+// One run, fully determined by the seed. A run the program dies in is played twice: once
+// whole, to learn its length, and once killed at a point drawn from that length; then a
+// fresh program with the same run journal comes back to the device.
 RunResult RunOne(std::uint64_t seed);
 
 // The figures of many runs.
@@ -71,7 +74,7 @@ struct CampaignTotals {
     std::chrono::milliseconds longest{0};
     std::chrono::milliseconds longestBound{0};
     std::uint64_t longestSeed = 0;
-    double closestToBound = 0;  // largest elapsed / bound
+    double closestToBound = 0;         // largest elapsed / bound
     std::vector<RunResult> violating;  // the first few runs with violations
 
     void add(const RunResult& run);
