@@ -10,6 +10,8 @@
 #include <mutex>
 #include <sstream>
 
+#include <QDir>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include "PlatformClock.h"
@@ -47,6 +49,28 @@ std::mutex& discoveryPortLock() {
     static std::mutex lock;
     return lock;
 }
+
+// The same holds between processes: several kvboot started at once on one machine (a
+// playbook upgrading a site's devices in parallel) would take each other's answers, and
+// the loser would report no module at the address. They take turns through a lock file;
+// one that waited this long goes ahead as before.
+constexpr auto kDiscoveryTurnWait = 120s;
+
+class DiscoveryPortTurn {
+  public:
+    DiscoveryPortTurn()
+        : inProcess_(discoveryPortLock()),
+          lockFile_(QDir(QDir::tempPath()).filePath(QStringLiteral("kvboot-udp-30718.lock"))) {
+        // A lock left by a process that died is taken over at once.
+        lockFile_.setStaleLockTime(0);
+        lockFile_.tryLock(static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(kDiscoveryTurnWait).count()));
+    }
+
+  private:
+    std::lock_guard<std::mutex> inProcess_;
+    QLockFile lockFile_;
+};
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -258,7 +282,7 @@ struct DeviceSession::Impl {
             entry = entryOf(s.networkTree, target.address);
         }
         if (!entry) {
-            std::lock_guard turn(discoveryPortLock());
+            DiscoveryPortTurn turn;
             if (!StartDiscoveryListener(ctx)) {
                 return failure(SessionError::Unreachable,
                                "UDP port 30718 cannot be opened (another program holds it); give "
@@ -395,7 +419,7 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
         p.ui.resetCollected();
         p.listUsbOnce(ctx);
         {
-            std::lock_guard turn(discoveryPortLock());
+            DiscoveryPortTurn turn;
             ops::Find(ctx);
             Impl::pumpUntil(ctx, wait, [] { return false; });
             StopDiscoveryListener(ctx);
