@@ -335,9 +335,13 @@ struct DeviceSession::Impl {
     SessionResult connectSerial(Context& ctx, const Target& target, std::optional<HandleAs> as) {
         SharedState& s = ctx.state;
         if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
-        if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
-            return failure(SessionError::NotFound,
-                           "the serial port " + target.address + " cannot be opened");
+        try {
+            if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
+                return failure(SessionError::NotFound,
+                               "the serial port " + target.address + " cannot be opened");
+            }
+        } catch (const AccessDenied& e) {
+            return failure(SessionError::NotFound, e.what());
         }
         std::optional<int> entry = entryOf(s.comTree, target.address);
         if (!entry) {
@@ -375,8 +379,12 @@ struct DeviceSession::Impl {
         pumpUntil(ctx, options.discoveryWait, [&] { return rowOf().has_value(); });
         const std::optional<int> row = rowOf();
         if (!row) {
-            return failure(SessionError::NotFound,
-                           "no USB device of the maker with serial number " + target.address);
+            std::string message = "no USB device of the maker with serial number " + target.address;
+            if (ctx.usb) {
+                for (const auto& [device, denied] : ctx.usb->denied)
+                    if (device.serial == target.address) message += "; " + denied;
+            }
+            return failure(SessionError::NotFound, message);
         }
         // The connect puts the device into its bootloader: a file the upgrade would refuse
         // must not get that far.

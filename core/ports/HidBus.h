@@ -33,7 +33,8 @@ class HidBus {
   public:
     virtual ~HidBus() = default;
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    // Claims the device for exclusive use; nullptr when it cannot.
+    // Claims the device for exclusive use; nullptr when it cannot. Throws AccessDenied
+    // when the device node exists but this user may not open it.
     virtual std::unique_ptr<HidDevice> open(const HidDeviceInfo& device) = 0;
 };
 
