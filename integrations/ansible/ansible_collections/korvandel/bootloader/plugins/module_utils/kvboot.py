@@ -81,19 +81,19 @@ def run_kvboot(module, arguments):
 
 
 def error_message(document, fallback='kvboot failed'):
-    """kvboot's own words for what went wrong: its error, else the failed rows, else the
-    verdict."""
-    error = document.get('error')
-    if isinstance(error, dict) and error.get('message'):
-        return error['message']
+    """kvboot's own words for what went wrong: the failed rows' reasons and its error,
+    else the verdict."""
     rows = document.get('rows') or []
     upgrade = document.get('upgrade')
     if isinstance(upgrade, dict):
         rows = upgrade.get('rows') or rows
-    failed = ['row %s %s: %s' % (r.get('row'), r.get('type'), r.get('reason') or r.get('state'))
-              for r in rows if r.get('state') in ('failed', 'interrupted')]
-    if failed:
-        return '; '.join(failed)
+    parts = ['row %s %s: %s' % (r.get('row'), r.get('type'), r.get('reason') or r.get('state'))
+             for r in rows if r.get('state') in ('failed', 'interrupted')]
+    error = document.get('error')
+    if isinstance(error, dict) and error.get('message'):
+        parts.append(error['message'])
+    if parts:
+        return '; '.join(parts)
     if isinstance(upgrade, dict) and upgrade.get('verdict'):
         return upgrade['verdict']
     return document.get('verdict') or document.get('status') or fallback
