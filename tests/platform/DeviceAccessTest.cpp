@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <fstream>
 #include <functional>
@@ -101,9 +100,3 @@ TEST(DeviceAccess, RefusedNodesNameTheFixMissingOnesDoNot) {
 
 }  // namespace
 }  // namespace kv
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -37,23 +37,13 @@ options:
     type: list
     elements: dict
     default: []
-  kvboot_path:
-    description:
-      - The kvboot program. A name is looked up on the PATH.
-    type: path
-    default: kvboot
 notes:
   - The task fails when a target cannot be read; the devices that could be read are
     returned all the same.
 seealso:
   - module: korvandel.bootloader.kvboot_upgrade
-author:
-  - Korvandel Audio Visual Systems (@korvandel)
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+extends_documentation_fragment:
+  - korvandel.bootloader.kvboot
 '''
 
 EXAMPLES = r'''

@@ -34,23 +34,13 @@ options:
     description:
       - Restore only this USB device (C(SERIAL) or C(PRODUCT:SERIAL)).
     type: str
-  kvboot_path:
-    description:
-      - The kvboot program. A name is looked up on the PATH.
-    type: path
-    default: kvboot
 notes:
   - Needs a kvboot with the run journal (C(kvboot recover)); with an older one the task
     fails with kvboot's message.
 seealso:
   - module: korvandel.bootloader.kvboot_upgrade
-author:
-  - Korvandel Audio Visual Systems (@korvandel)
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+extends_documentation_fragment:
+  - korvandel.bootloader.kvboot
 '''
 
 EXAMPLES = r'''

@@ -96,11 +96,6 @@ options:
       - The device's name in kvboot's log file name (C(logfile-NAME.txt)) and in the
         results. Default is the address, port or USB serial.
     type: str
-  kvboot_path:
-    description:
-      - The kvboot program. A name is looked up on the PATH.
-    type: path
-    default: kvboot
 notes:
   - Runs kvboot on the managed host, which must be the machine next to the devices; every
     frame of an upgrade waits for the device's answer, so a long network round trip adds
@@ -110,13 +105,8 @@ notes:
 seealso:
   - module: korvandel.bootloader.kvboot_info
   - module: korvandel.bootloader.kvboot_recover
-author:
-  - Korvandel Audio Visual Systems (@korvandel)
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+extends_documentation_fragment:
+  - korvandel.bootloader.kvboot
 '''
 
 EXAMPLES = r'''
