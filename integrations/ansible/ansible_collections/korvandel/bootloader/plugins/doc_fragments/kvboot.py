@@ -21,7 +21,9 @@ author:
   - Korvandel Audio Visual Systems (@korvandel)
 attributes:
   check_mode:
+    description: Can run in check mode and say what would change without changing it.
     support: full
   diff_mode:
+    description: Shows no diff.
     support: none
 '''
