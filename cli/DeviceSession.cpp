@@ -21,6 +21,7 @@
 #include "core/Engine.h"
 #include "core/LogFile.h"
 #include "core/SharedState.h"
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/TextCommands.h"

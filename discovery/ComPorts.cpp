@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "discovery/UsbState.h"
 

@@ -13,6 +13,7 @@
 #include "DeviceAccess.h"
 #include "HidapiDevice.h"
 #include "HidapiReportDescriptor.h"
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 
 namespace kv {

@@ -1,6 +1,7 @@
 #include "QtSystemInfo.h"
 
 #include "DeviceAccess.h"
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 
 #include <QDir>

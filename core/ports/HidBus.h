@@ -33,8 +33,7 @@ class HidBus {
   public:
     virtual ~HidBus() = default;
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    // Claims the device for exclusive use; nullptr when it cannot. Throws AccessDenied
-    // when the device node exists but this user may not open it.
+    // Claims the device for exclusive use; nullptr when it cannot, AccessDenied: no rights.
     virtual std::unique_ptr<HidDevice> open(const HidDeviceInfo& device) = 0;
 };
 

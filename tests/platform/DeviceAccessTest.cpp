@@ -14,6 +14,7 @@
 #include "HidapiBus.h"
 #include "QtSystemInfo.h"
 #include "cli/DeviceSession.h"
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 
 namespace kv {
@@ -50,9 +51,7 @@ std::string connectSerial(const std::string& path) {
 
 const Case kCases[] = {
     {"serial port refused", Node::Refused,
-     [](const std::string& path) {
-         return denial([&] { QtSystemInfo().trySerialPort(path); });
-     },
+     [](const std::string& path) { return denial([&] { QtSystemInfo().trySerialPort(path); }); },
      "dialout"},
     {"serial port missing", Node::Missing,
      [](const std::string& path) {
@@ -66,8 +65,9 @@ const Case kCases[] = {
      "udev rule"},
     {"USB device missing", Node::Missing,
      [](const std::string& path) {
-         return denial(
-             [&] { EXPECT_EQ(HidapiBus().open({path, "Korvandel", "NRV-USB", "KV7"}), nullptr); });
+         return denial([&] {
+             EXPECT_EQ(HidapiBus().open({path, "Korvandel", "NRV-USB", "KV7"}), nullptr);
+         });
      },
      nullptr},
     {"kvboot names the fix for a refused port", Node::Refused, connectSerial, "dialout"},
