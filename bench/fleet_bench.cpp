@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "BenchNamespace.h"
 #include "FleetMemories.h"
 #include "KvsimProcess.h"
-#include "NetworkNamespace.h"
 #include "cli/FleetRunner.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +36,9 @@ constexpr const char* kInNamespace = "KV_FLEET_BENCH_NETNS";
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -78,44 +80,29 @@ void printRun(const char* label, const Run& run) {
                 100.0 * run.cpu / run.wall, ok, run.result.devices.size());
 }
 
-int reexecInNamespace(int argc, char** argv) {
-    setenv(kInNamespace, "1", 1);
-    std::vector<char*> args{const_cast<char*>("unshare"), const_cast<char*>("-rn"),
-                            const_cast<char*>("sh"), const_cast<char*>("-c"),
-                            const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\"")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("unshare", args.data());
-    std::perror("fleet_bench: unshare");
-    return 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!kv::test::InOwnNetworkNamespace()) {
-        if (std::getenv(kInNamespace)) {
-            std::fprintf(stderr, "fleet_bench: no private network namespace\n");
-            return 1;
-        }
-        return reexecInNamespace(argc, argv);
-    }
+    if (const int status = kv::bench::RunInOwnNetworkNamespace(argc, argv, kInNamespace);
+        status >= 0)
+        return status;
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 8;
     if (count < 1 || count > 200) {
         std::fprintf(stderr, "usage: fleet_bench [N from 1 to 200]\n");
         return 2;
     }
-    const fs::path folder = fs::temp_directory_path() / ("kv-fleet-bench-" + std::to_string(getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("kv-fleet-bench-" + std::to_string(getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder / "data");
 
     int status = 0;
     try {
-        kv::test::KvsimProcess sim(
-            KVSIM_PATH, {"--fleet", QString::number(count), "--files",
-                         QString::fromStdString((folder / "files").string()), "--dump",
-                         QString::fromStdString((folder / "dump").string()), "--pace"});
+        kv::test::KvsimProcess sim(KVSIM_PATH,
+                                   {"--fleet", QString::number(count), "--files",
+                                    QString::fromStdString((folder / "files").string()), "--dump",
+                                    QString::fromStdString((folder / "dump").string()), "--pace"});
         const fs::path planFile = folder / "files" / "plan.json";
         const FleetPlan plan = LoadPlan(planFile.string());
 
@@ -128,21 +115,20 @@ int main(int argc, char** argv) {
 
         std::printf("Fleet plan against kvsim --fleet %d, tunnels paced at their serial rate\n",
                     count);
-        std::printf("%-34s %9s %8s %10s   %s\n", "run", "wall s", "CPU s", "CPU/wall",
-                    "devices");
+        std::printf("%-34s %9s %8s %10s   %s\n", "run", "wall s", "CPU s", "CPU/wall", "devices");
         const Run one = runPlan(alone, folder / "data");
         const std::string oneLabel = "1 device (" + plan.devices[slowest].name + ")";
         printRun(oneLabel.c_str(), one);
         const Run all = runPlan(plan, folder / "data");
         const std::string allLabel = std::to_string(count) + " devices in parallel";
         printRun(allLabel.c_str(), all);
-        std::printf("estimate for %s: %s (rows and restore); measured %s (with the connection "
-                    "and inventory)\n",
-                    plan.devices[slowest].name.c_str(),
-                    FormatDuration(planEstimate(plan.devices[slowest])).c_str(),
-                    FormatDuration(std::chrono::milliseconds(
-                                       static_cast<std::int64_t>(one.wall * 1000)))
-                        .c_str());
+        std::printf(
+            "estimate for %s: %s (rows and restore); measured %s (with the connection "
+            "and inventory)\n",
+            plan.devices[slowest].name.c_str(),
+            FormatDuration(planEstimate(plan.devices[slowest])).c_str(),
+            FormatDuration(std::chrono::milliseconds(static_cast<std::int64_t>(one.wall * 1000)))
+                .c_str());
 
         sim.dump();
         std::vector<std::string> problems;
@@ -156,8 +142,7 @@ int main(int argc, char** argv) {
         for (const std::string& p : problems) std::printf("memory: %s\n", p.c_str());
         const double ratio = all.wall / one.wall;
         std::printf("ratio %.3f (target at most %.2f)  memories %s  fleet exit %d\n", ratio,
-                    kTargetRatio,
-                    problems.empty() ? "all equal to their files" : "DIFFER",
+                    kTargetRatio, problems.empty() ? "all equal to their files" : "DIFFER",
                     ToInt(all.result.status));
         const bool met = ratio <= kTargetRatio && problems.empty() &&
                          all.result.status == ExitStatus::Ok && one.result.status == ExitStatus::Ok;

@@ -9,6 +9,8 @@
 #include <future>
 #include <sstream>
 
+#include <QDir>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include "PlatformClock.h"
@@ -20,6 +22,7 @@
 #include "core/Engine.h"
 #include "core/LogFile.h"
 #include "core/SharedState.h"
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 #include "device/TextCommands.h"
@@ -41,6 +44,47 @@ namespace {
 const std::string kNoDevice = "0.0.0.0";
 constexpr auto kPumpRound = 20ms;
 constexpr auto kTunnelProbeWait = 3000ms;
+
+// UDP 30718 is one port per machine: the modules answer a query to the port it came from,
+// and of several sockets sharing it only one gets a unicast answer. The sessions of one
+// process share one socket (SharedUdpPort); several kvboot started at once on one machine
+// (a playbook upgrading a site's devices in parallel) would take each other's answers, so
+// processes take turns through a lock file, held while any session of the process is
+// looking up. One that waited this long goes ahead as before.
+constexpr auto kDiscoveryTurnWait = 120s;
+
+class DiscoveryPortTurn {
+  public:
+    DiscoveryPortTurn() {
+        std::lock_guard lock(turn().mutex);
+        if (turn().users++ == 0) {
+            turn().file = std::make_unique<QLockFile>(
+                QDir(QDir::tempPath()).filePath(QStringLiteral("kvboot-udp-30718.lock")));
+            // A lock left by a process that died is taken over at once.
+            turn().file->setStaleLockTime(0);
+            turn().file->tryLock(static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(kDiscoveryTurnWait).count()));
+        }
+    }
+    ~DiscoveryPortTurn() {
+        std::lock_guard lock(turn().mutex);
+        if (--turn().users == 0) turn().file.reset();
+    }
+    DiscoveryPortTurn(const DiscoveryPortTurn&) = delete;
+    DiscoveryPortTurn& operator=(const DiscoveryPortTurn&) = delete;
+
+  private:
+    // The process's turn: taken by its first session that looks up, given back by its last.
+    struct Turn {
+        std::mutex mutex;
+        int users = 0;
+        std::unique_ptr<QLockFile> file;
+    };
+    static Turn& turn() {
+        static Turn shared;
+        return shared;
+    }
+};
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -271,6 +315,7 @@ struct DeviceSession::Impl {
             entry = entryOf(s.networkTree, target.address);
         }
         if (!entry) {
+            DiscoveryPortTurn turn;
             if (!StartDiscoveryListener(ctx)) {
                 return failure(SessionError::Unreachable,
                                "UDP port 30718 cannot be opened (another program holds it); give "
@@ -324,9 +369,13 @@ struct DeviceSession::Impl {
     SessionResult connectSerial(Context& ctx, const Target& target, std::optional<HandleAs> as) {
         SharedState& s = ctx.state;
         if (ctx.ports.ComPort1 && ctx.ports.ComPort1->isOpen()) ClosePort(*ctx.ports.ComPort1);
-        if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
-            return failure(SessionError::NotFound,
-                           "the serial port " + target.address + " cannot be opened");
+        try {
+            if (!ctx.ports.System || !ctx.ports.System->trySerialPort(target.address)) {
+                return failure(SessionError::NotFound,
+                               "the serial port " + target.address + " cannot be opened");
+            }
+        } catch (const AccessDenied& e) {
+            return failure(SessionError::NotFound, e.what());
         }
         std::optional<int> entry = entryOf(s.comTree, target.address);
         if (!entry) {
@@ -366,8 +415,12 @@ struct DeviceSession::Impl {
         pumpUntil(ctx, options.discoveryWait, [&] { return rowOf().has_value(); });
         const std::optional<int> row = rowOf();
         if (!row) {
-            return failure(SessionError::NotFound,
-                           "no USB device of the maker with serial number " + target.address);
+            std::string message = "no USB device of the maker with serial number " + target.address;
+            if (ctx.usb) {
+                for (const auto& [device, denied] : ctx.usb->denied)
+                    if (device.serial == target.address) message += "; " + denied;
+            }
+            return failure(SessionError::NotFound, message);
         }
         // The connect puts the device into its bootloader: a file the upgrade would refuse
         // must not get that far.
@@ -404,9 +457,12 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
         DiscoveryResult result;
         p.ui.resetCollected();
         p.listUsbOnce(ctx);
-        ops::Find(ctx);
-        Impl::pumpUntil(ctx, wait, [] { return false; });
-        StopDiscoveryListener(ctx);
+        {
+            DiscoveryPortTurn turn;
+            ops::Find(ctx);
+            Impl::pumpUntil(ctx, wait, [] { return false; });
+            StopDiscoveryListener(ctx);
+        }
         const SharedState& s = ctx.state;
         for (const std::string& entry : s.networkTree) {
             const std::string address = entry.substr(0, entry.find(' '));

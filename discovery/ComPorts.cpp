@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "device/Channels.h"
 
@@ -21,7 +22,13 @@ void ScanComPorts(Context& ctx) {
         }
         for (const std::string& name : candidates) {
             ++n;
-            if (!system->trySerialPort(name)) continue;
+            try {
+                if (!system->trySerialPort(name)) continue;
+            } catch (const AccessDenied& e) {
+                // Left out as a port that does not open; the log says why and what to do.
+                ctx.log_line(e.what());
+                continue;
+            }
             ctx.state.comTree.push_back(name);
             TMatrixRec device;
             device.IP = name;

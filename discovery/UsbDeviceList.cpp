@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "core/ports/AccessDenied.h"
 #include "core/ports/ChannelError.h"
 #include "discovery/UsbState.h"
 
@@ -83,6 +84,7 @@ void HidCtlDeviceChange(Context& ctx) {
     try {
         ctx.state.usbRows.clear();
         usb.claimed.clear();
+        usb.denied.clear();
         ++usb.listGeneration;
         if (ctx.ports.HidCtl) {
             for (const auto& device : ctx.ports.HidCtl->enumerate()) {
@@ -111,6 +113,10 @@ bool HidCtlEnumerate(Context& ctx, const HidDeviceInfo& device) {
         entry.Serial = device.serial;
         ctx.state.DeviceList.push_back(std::move(entry));
         ctx.state.usbRows.push_back({device.product, device.serial, std::to_string(k)});
+    } catch (const AccessDenied& e) {
+        // Left out as before; the log says why and what to do.
+        ctx.log_line(e.what());
+        ctx.usb->denied.emplace_back(device, e.what());
     } catch (const std::exception&) {
         // skipped silently
     }

@@ -37,6 +37,9 @@ struct UsbState {
     // The bootloader link's variables (flash/HidState.h).
     std::shared_ptr<HidState> hid;
 
+    // The maker's devices the last list could not open for lack of permission, each with
+    // the message that names the fix (kvboot's error for a device it cannot find).
+    std::vector<std::pair<HidDeviceInfo, std::string>> denied;
     // Bumped whenever the claimed list is rebuilt: a delivery loop that sees it change
     // must stop using the devices it was walking.
     std::uint64_t listGeneration = 0;

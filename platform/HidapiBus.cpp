@@ -10,8 +10,11 @@
 #include <unistd.h>
 #endif
 
+#include "DeviceAccess.h"
 #include "HidapiDevice.h"
 #include "HidapiReportDescriptor.h"
+#include "core/ports/AccessDenied.h"
+#include "core/ports/ChannelError.h"
 
 namespace kv {
 
@@ -96,7 +99,11 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
 
 std::unique_ptr<HidDevice> HidapiBus::open(const HidDeviceInfo& device) {
     hid_device* handle = hid_open_path(device.path.c_str());
-    if (!handle) return nullptr;
+    if (!handle) {
+        if (LacksAccess(device.path))
+            throw AccessDenied(HidAccessMessage(device.product, device.serial, device.path));
+        return nullptr;
+    }
     int length = outputReportLength(device.path);
     return std::make_unique<HidapiDevice>(handle, length > 1 ? length : kFallbackReportLength);
 }

@@ -1,5 +1,9 @@
 #include "QtSystemInfo.h"
 
+#include "DeviceAccess.h"
+#include "core/ports/AccessDenied.h"
+#include "core/ports/ChannelError.h"
+
 #include <QDir>
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -90,7 +94,13 @@ bool QtSystemInfo::trySerialPort(const std::string& name) {
     EnsureEventDispatcher();
     QSerialPort port;
     port.setPortName(QString::fromStdString(name));
-    if (!port.open(QIODevice::ReadWrite)) return false;
+    if (!port.open(QIODevice::ReadWrite)) {
+        // Qt reports a port another program holds as a permission error too; only the
+        // node's own rights tell the two apart. A bare name is a node in /dev.
+        const std::string path = name.rfind('/', 0) == 0 ? name : "/dev/" + name;
+        if (LacksAccess(path)) throw AccessDenied(SerialAccessMessage(name));
+        return false;
+    }
     port.close();
     return true;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks its files and control fields, installs it with dpkg
+# Builds the Debian package, checks its files and control fields and its udev rule, installs it with dpkg
 # (apt-get fetching what it depends on), starts the installed program offscreen in a
 # network namespace of its own until its start banner is in the log file, removes the
 # package and checks that nothing of it is left but the user's log folder.
@@ -41,6 +41,14 @@ expected=(
 for side in 16 22 24 32 48 64 128 256; do
   expected+=(./usr/share/icons/hicolor/${side}x${side}/apps/$package.png)
 done
+# The udev rule, and every file of the Ansible collection where Ansible finds system-wide
+# collections.
+rule=./usr/lib/udev/rules.d/70-korvandel.rules
+collection=integrations/ansible/ansible_collections/korvandel/bootloader
+expected+=("$rule")
+while IFS= read -r file; do
+  expected+=("./usr/share/ansible/collections/ansible_collections/korvandel/bootloader/$file")
+done < <(cd "$root/$collection" && find . -type f ! -path '*/__pycache__/*' ! -name '*.pyc' | sed 's|^\./||')
 listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in "${expected[@]}"; do
   grep -qxF "$file" <<<"$listing" || fail "$file is not in the package"
@@ -78,8 +86,40 @@ grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" \
   "$contents/usr/share/metainfo/$app_id.metainfo.xml" || fail "metainfo names another menu entry"
 grep -q "<release version=\"$version\"" "$contents/usr/share/metainfo/$app_id.metainfo.xml" \
   || fail "metainfo release is not $version"
+# The rule matches the manufacturer the program lists, and parses: udevadm verify where
+# this udev has it, else a check of every line's keys, operators and quoted values.
+maker=$(sed -n 's/.*kHidMakerName = "\(.*\)";/\1/p' "$root/discovery/UsbDeviceList.h")
+[ -n "$maker" ] || fail "no manufacturer name in discovery/UsbDeviceList.h"
+grep -q "ATTRS{manufacturer}==\"$maker\"" "$contents/$rule" || fail "the udev rule does not match manufacturer $maker"
+for wanted in 'SUBSYSTEM=="hidraw"' 'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
+  grep -qF "$wanted" "$contents/$rule" || fail "the udev rule lacks $wanted"
+done
+if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
+  udevadm verify "$contents/$rule" || fail "udevadm verify refuses the rule"
+else
+  python3 - "$contents/$rule" <<'CHECK' || fail "the udev rule does not parse"
+import re, sys
+token = re.compile(r'\s*([A-Z_]+)(\{[^}]+\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*$')
+matches = {'ACTION', 'KERNEL', 'KERNELS', 'SUBSYSTEM', 'SUBSYSTEMS', 'DRIVER', 'DRIVERS',
+           'ATTR', 'ATTRS', 'ENV', 'TAG', 'TAGS', 'PROGRAM', 'RESULT'}
+assigns = {'TAG', 'GROUP', 'MODE', 'OWNER', 'ENV', 'RUN', 'SYMLINK', 'OPTIONS'}
+rules = 0
+for number, line in enumerate(open(sys.argv[1]), 1):
+    if not line.strip() or line.lstrip().startswith('#'):
+        continue
+    for part in re.findall(r'(?:[^,"]|"[^"]*")+', line.strip()):
+        m = token.match(part)
+        if not m or (m.group(3) in ('==', '!=') and m.group(1) not in matches) or \
+                (m.group(3) not in ('==', '!=') and m.group(1) not in assigns):
+            sys.exit('line %d: cannot read %r' % (number, part.strip()))
+    rules += 1
+sys.exit(0 if rules else 'no rule')
+CHECK
+fi
+# postinst reloads the rules only where udev runs.
+dpkg-deb -I "$deb" postinst | grep -q "udevadm control --reload-rules" || fail "postinst does not reload udev rules"
 rm -rf "$contents"
-echo "control fields and file list: ok"
+echo "control fields, file list and udev rule: ok"
 
 # Debian's own checks: no errors (the warnings left are listed in the README).
 if command -v lintian >/dev/null; then
@@ -134,6 +174,15 @@ fi
 [ "$alive" = yes ] || fail "the program ended by itself: $(cat "$work/program.log")"
 echo "start banner in the log file:"
 head -n 4 "$log"
+
+# Ansible finds the installed collection without being told where it is.
+if command -v ansible-doc >/dev/null; then
+  for module in kvboot_info kvboot_upgrade kvboot_recover; do
+    env -u ANSIBLE_COLLECTIONS_PATH HOME="$work" ansible-doc "korvandel.bootloader.$module" \
+      >"$work/doc.log" 2>&1 || { cat "$work/doc.log" >&2; fail "ansible-doc korvandel.bootloader.$module"; }
+  done
+  echo "ansible-doc finds the installed collection"
+fi
 
 dpkg -r "$package" >"$work/dpkg.log" 2>&1 || {
   cat "$work/dpkg.log" >&2

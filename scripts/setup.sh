@@ -9,6 +9,7 @@ packages=(
   python3 python3-pyftpdlib python3-intelhex srecord socat stm32flash zip
   iproute2 util-linux
   dpkg-dev lintian
+  ansible-core python3-voluptuous
 )
 missing=()
 for p in "${packages[@]}"; do

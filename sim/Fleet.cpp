@@ -12,6 +12,9 @@ namespace kv::sim {
 
 namespace {
 
+// The broadcast address of the fleet's subnet ends in .255.
+constexpr int kLastHostByte = 254;
+
 std::string jsonText(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
@@ -36,13 +39,25 @@ std::size_t ModuleContacts(const NetworkModule& module) {
 
 }  // namespace
 
-Fleet BuildFleet(World& world, int count, int failDevice, int failFrames) {
+Fleet BuildFleet(World& world, int count, int failDevice, int failFrames,
+                 const std::string& firstAddress) {
+    const std::size_t dot = firstAddress.rfind('.');
+    int last = -1;
+    if (dot != std::string::npos && dot + 1 < firstAddress.size() &&
+        firstAddress.size() - dot <= 4 &&
+        firstAddress.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+        last = std::stoi(firstAddress.substr(dot + 1));
+    if (last < 1 || last + count - 1 > kLastHostByte) {
+        throw std::invalid_argument("a fleet of " + std::to_string(count) + " from " +
+                                    firstAddress + " does not fit below ." +
+                                    std::to_string(kLastHostByte + 1));
+    }
     Fleet fleet;
     const std::vector<DemoFamily> families = FleetFamilies();
     for (int i = 0; i < count; ++i) {
         DemoOptions options;
         options.family = families[static_cast<std::size_t>(i) % families.size()];
-        options.addresses = {"127.0.0." + std::to_string(2 + i)};
+        options.addresses = {firstAddress.substr(0, dot + 1) + std::to_string(last + i)};
         options.firstIndex = static_cast<std::size_t>(i);
         Fleet::Device device{options.family,
                              DemoFamilyName(options.family) + "-" + std::to_string(i + 1),
@@ -94,6 +109,12 @@ void DumpFleet(const Fleet& fleet, const std::filesystem::path& folder) {
                 writeBytes(own / (name + ".bin"), *image);
             }
         }
+        int flashWrites = 0;
+        for (const auto& card : device.models.picCards) {
+            const auto& counters = card->bootloader.counters;
+            flashWrites += counters.erases + counters.writes + counters.eepromWrites;
+        }
+        for (const auto& receiver : device.models.tftpReceivers) flashWrites += receiver->completed;
         const NetworkModule& module = *device.models.modules.front();
         const LineSettings line = module.serialLine();
         std::ofstream state(own / "state.txt", std::ios::trunc);
@@ -101,7 +122,8 @@ void DumpFleet(const Fleet& fleet, const std::filesystem::path& folder) {
               << "line " << line.baud << " " << (line.parity == Parity::None ? "none" : "parity")
               << "\n"
               << "bootloader-mode " << (module.gpio().bootloaderMode() ? 1 : 0) << "\n"
-              << "contacts " << ModuleContacts(module) << "\n";
+              << "contacts " << ModuleContacts(module) << "\n"
+              << "flash-writes " << flashWrites << "\n";
         if (!state) throw std::runtime_error("cannot write " + (own / "state.txt").string());
     }
 }

@@ -3,7 +3,8 @@
 //
 //   kvsim [--family NAME] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]
 //         [--device NAME@127.0.0.x]... [--write-firmware FOLDER]
-//   kvsim --fleet N [--files FOLDER] [--dump FOLDER] [--fail K[:FRAMES]] [--pace]
+//   kvsim --fleet N [--fleet-base 127.x.x.x] [--files FOLDER] [--dump FOLDER]
+//         [--fail K[:FRAMES]] [--pace] [--tunnel-delay MS]
 //
 // Network families put one network module per --address (default 127.0.0.2); each
 // --device adds one module of its own family at its own address (then --family and
@@ -26,17 +27,21 @@
 // whether each upgradable card and the web server image hold their sample files.
 // --fleet N serves N upgradable network devices of mixed families at 127.0.0.2 onwards
 // (panel-upgrade, extender-upgrade, panel32-upgrade, transmitter-upgrade, in turn), each
-// with its own module, cards and TFTP server. --files FOLDER writes the sample firmware of
-// those families there, with plan.json, a fleet plan that upgrades every row of every
-// device. --dump FOLDER writes each device's memories there on SIGUSR1 and on exit:
+// with its own module, cards and TFTP server; --fleet-base A.B.C.D starts them at that
+// loopback address instead (two fleets on two ranges stand for two sites). --files FOLDER writes
+// the sample firmware of those families there, with plan.json, a fleet plan that upgrades every row
+// of every device. --dump FOLDER writes each device's memories there on SIGUSR1 and on exit:
 // FOLDER/<address>/<card type>.bin (the card's program memory), <slot>.bin (each image
 // its module took by TFTP) and state.txt (select code, serial line, bootloader mode, and
 // how much the module took in from the tool).
 // --fail K[:FRAMES] makes the last card of device K (1 = 127.0.0.2) go silent after
 // FRAMES bootloader frames (default 300: in the middle of its erase).
 // --pace (any world) paces every module's tunnel at the wire rate of its serial side.
+// --tunnel-delay MS (any world) holds back every answer of every module's tunnel by MS
+// milliseconds: each exchange pays that round trip, as over a VPN to another site.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,9 +54,9 @@
 #include <QTimer>
 
 #include "DemoFirmware.h"
-#include "PicCard.h"
 #include "Fleet.h"
 #include "HexBytes.h"
+#include "PicCard.h"
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
@@ -71,6 +76,9 @@ void onDumpSignal(int) {
 }
 
 constexpr int kDefaultFailFrames = 300;
+// A round trip beyond a few seconds is no network any more; the bound keeps a typing
+// mistake from making every exchange time out.
+constexpr long kMaxTunnelDelayMs = 10000;
 
 struct Options {
     kv::sim::DemoFamily family = kv::sim::DemoFamily::Matrix;
@@ -87,6 +95,8 @@ struct Options {
     int failDevice = 0;
     int failFrames = kDefaultFailFrames;
     bool pace = false;
+    std::string fleetBase = kv::sim::kFleetFirstAddress;
+    std::chrono::milliseconds tunnelDelay{0};
 };
 
 bool loopback(const std::string& address) {
@@ -106,8 +116,8 @@ int usage(const std::string& problem) {
               << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
                  " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]"
                  " [--silent-card-after FRAMES]\n"
-                 "       kvsim --fleet N [--files FOLDER] [--dump FOLDER] [--fail K[:FRAMES]]"
-                 " [--pace]\n";
+                 "       kvsim --fleet N [--fleet-base 127.x.x.x] [--files FOLDER] [--dump FOLDER]"
+                 " [--fail K[:FRAMES]] [--pace] [--tunnel-delay MS]\n";
     return 2;
 }
 
@@ -138,8 +148,7 @@ void printEndState(kv::sim::DemoFamily family, const kv::sim::DemoDevices& devic
             break;
         }
         std::cout << "kvsim: card " << type << ": program memory " << verdict << " ("
-                  << card->bootloader.counters.droppedReplies << " replies withheld)"
-                  << std::endl;
+                  << card->bootloader.counters.droppedReplies << " replies withheld)" << std::endl;
     }
     for (const auto& tftp : devices.tftpReceivers) {
         const std::string& content = files["Web Server"];
@@ -230,6 +239,21 @@ int main(int argc, char** argv) {
                     return usage("--fail needs K[:FRAMES], both from 1: " + fail);
             } else if (arg == "--pace") {
                 options.pace = true;
+            } else if (arg == "--fleet-base") {
+                options.fleetBase = value();
+                if (!loopback(options.fleetBase)) {
+                    return usage("only loopback addresses (127.x.x.x) are served: " +
+                                 options.fleetBase);
+                }
+            } else if (arg == "--tunnel-delay") {
+                const std::string text = value();
+                char* end = nullptr;
+                const long ms = std::strtol(text.c_str(), &end, 10);
+                if (text.empty() || *end != '\0' || ms < 0 || ms > kMaxTunnelDelayMs) {
+                    return usage("--tunnel-delay needs milliseconds from 0 to " +
+                                 std::to_string(kMaxTunnelDelayMs) + ": " + text);
+                }
+                options.tunnelDelay = std::chrono::milliseconds(ms);
             } else if (arg == "--write-firmware") {
                 options.firmwareFolder = value();
             } else if (arg == "--pty") {
@@ -289,11 +313,16 @@ int main(int argc, char** argv) {
         familyOf.push_back(family);
         std::cout << "kvsim: " << kv::sim::DemoFamilyName(family) << " at " << address << std::endl;
     }
-    kv::sim::Fleet fleet =
-        kv::sim::BuildFleet(world, options.fleet, options.failDevice, options.failFrames);
+    kv::sim::Fleet fleet;
+    try {
+        fleet = kv::sim::BuildFleet(world, options.fleet, options.failDevice, options.failFrames,
+                                    options.fleetBase);
+    } catch (const std::invalid_argument& e) {
+        return usage(e.what());
+    }
     for (const auto& device : fleet.devices) {
-        std::cout << "kvsim: " << kv::sim::DemoFamilyName(device.family) << " at "
-                  << device.address << std::endl;
+        std::cout << "kvsim: " << kv::sim::DemoFamilyName(device.family) << " at " << device.address
+                  << std::endl;
     }
     if (!options.filesFolder.empty()) {
         try {
@@ -325,12 +354,14 @@ int main(int argc, char** argv) {
     if (options.fleet == 0)
         std::cout << "kvsim: family " << kv::sim::DemoFamilyName(options.family) << std::endl;
     try {
-        if (options.pace) {
-            auto pace = [&server](const kv::sim::DemoDevices& group) {
+        if (options.pace || options.tunnelDelay.count() > 0) {
+            auto pace = [&server, &options](const kv::sim::DemoDevices& group) {
                 for (const auto& module : group.modules) {
                     const kv::sim::NetworkModule* paced = module.get();
+                    kv::sim::WorldServer::LineOf line;
+                    if (options.pace) line = [paced] { return paced->serialLine(); };
                     server.paceTcp(paced->config().address, paced->config().tunnelPort,
-                                   [paced] { return paced->serialLine(); });
+                                   std::move(line), options.tunnelDelay);
                 }
             };
             for (const auto& group : devices) pace(group);

@@ -33,7 +33,7 @@ class HidBus {
   public:
     virtual ~HidBus() = default;
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    // Claims the device for exclusive use; nullptr when it cannot.
+    // Claims the device for exclusive use; nullptr when it cannot, AccessDenied: no rights.
     virtual std::unique_ptr<HidDevice> open(const HidDeviceInfo& device) = 0;
 };
 

@@ -14,7 +14,7 @@ class SystemInfo {
     // Names of the serial ports the COM scan tries, at most 20 (COM1..COM20 on Windows,
     // the tty devices on Linux).
     virtual std::vector<std::string> serialPortCandidates() = 0;
-    // Opens the port exclusively and closes it at once; true when that worked.
+    // Opens the port exclusively and closes it; true when it worked, AccessDenied: no rights.
     virtual bool trySerialPort(const std::string& name) = 0;
 };
 

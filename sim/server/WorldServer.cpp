@@ -7,9 +7,9 @@
 #include <stdexcept>
 
 #include <QNetworkDatagram>
-#include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include "PtyLine.h"
@@ -45,8 +45,8 @@ using PaceClock = std::chrono::steady_clock;
 // Wire time of `bytes` on a line: start bit, 8 data bits, the parity bit if any, stop bit.
 PaceClock::duration wireTime(const LineSettings& line, std::size_t bytes) {
     const int bits = line.parity == Parity::None ? 10 : 11;
-    return std::chrono::duration_cast<PaceClock::duration>(std::chrono::duration<double>(
-        static_cast<double>(bytes) * bits / std::max(line.baud, 1)));
+    return std::chrono::duration_cast<PaceClock::duration>(
+        std::chrono::duration<double>(static_cast<double>(bytes) * bits / std::max(line.baud, 1)));
 }
 
 // Where one paced connection's two directions of the line are busy until.
@@ -72,12 +72,12 @@ std::uint16_t WorldServer::serveTcp(const std::string& worldAddress, std::uint16
     connect(server, &QTcpServer::newConnection, this, [this, server, worldAddress, worldPort] {
         while (QTcpSocket* socket = server->nextPendingConnection()) {
             std::shared_ptr<StreamPeer> peer;
-            LineOf lineOf;
+            Pace pace;
             {
                 std::lock_guard lock(mutex_);
                 peer = world_.connectTcp(worldAddress, worldPort);
                 auto paced = paced_.find({worldAddress, worldPort});
-                if (paced != paced_.end()) lineOf = paced->second;
+                if (paced != paced_.end()) pace = paced->second;
             }
             if (!peer) {
                 socket->abort();
@@ -85,14 +85,14 @@ std::uint16_t WorldServer::serveTcp(const std::string& worldAddress, std::uint16
                 continue;
             }
             auto times = std::make_shared<LineTimes>();
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, peer, lineOf, times] {
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, peer, pace, times] {
                 QByteArray data = socket->readAll();
                 Bytes reply;
                 bool closed = false;
                 LineSettings line{0, Parity::None};
                 {
                     std::lock_guard lock(mutex_);
-                    if (lineOf) line = lineOf();
+                    if (pace.line) line = pace.line();
                     reply =
                         peer->receive(ByteView(reinterpret_cast<const std::uint8_t*>(data.data()),
                                                static_cast<std::size_t>(data.size())));
@@ -105,22 +105,27 @@ std::uint16_t WorldServer::serveTcp(const std::string& worldAddress, std::uint16
                     }
                     if (closed) socket->disconnectFromHost();
                 };
-                if (line.baud <= 0) {
+                if (line.baud <= 0 && pace.roundTrip.count() == 0) {
                     send();
                     return;
                 }
                 const auto now = PaceClock::now();
-                times->toDevice = std::max(times->toDevice, now) +
-                                  wireTime(line, static_cast<std::size_t>(data.size()));
+                if (line.baud > 0) {
+                    times->toDevice = std::max(times->toDevice, now) +
+                                      wireTime(line, static_cast<std::size_t>(data.size()));
+                } else {
+                    times->toDevice = now;
+                }
                 if (reply.empty() && !closed) return;
                 times->fromDevice =
-                    std::max(times->fromDevice, times->toDevice) + wireTime(line, reply.size());
+                    std::max(times->fromDevice, times->toDevice) +
+                    (line.baud > 0 ? wireTime(line, reply.size()) : PaceClock::duration::zero());
                 const auto due = std::chrono::ceil<std::chrono::milliseconds>(
-                    times->fromDevice - PaceClock::now());
+                    times->fromDevice + pace.roundTrip - PaceClock::now());
                 // Timers of one connection fire in the order of their deadlines, which
                 // only grow, so replies keep their order.
-                QTimer::singleShot(std::max<std::chrono::milliseconds>(due, {}),
-                                   Qt::PreciseTimer, socket, send);
+                QTimer::singleShot(std::max<std::chrono::milliseconds>(due, {}), Qt::PreciseTimer,
+                                   socket, send);
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
@@ -223,9 +228,10 @@ std::vector<std::string> WorldServer::serveAll() {
     return lines;
 }
 
-void WorldServer::paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line) {
+void WorldServer::paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line,
+                          std::chrono::milliseconds roundTrip) {
     std::lock_guard lock(mutex_);
-    paced_[{worldAddress, worldPort}] = std::move(line);
+    paced_[{worldAddress, worldPort}] = {std::move(line), roundTrip};
 }
 
 std::string WorldServer::servePty(const std::string& portName, const std::string& linkPath) {

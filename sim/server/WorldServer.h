@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,10 +48,12 @@ class WorldServer : public QObject {
     // the rate of the serial line behind it, as a module's tunnel is: the tool's bytes reach
     // the device after their wire time, queued behind what is still on the line, and the
     // reply leaves at the same pace. `line` is asked under mutex() for every chunk; a baud
-    // rate of 0 leaves the chunk unpaced. The server thread never sleeps: replies are sent
-    // by timers, so one paced device never holds up another.
+    // rate of 0 (or no `line`) leaves the chunk unpaced. Every reply is held back a further
+    // `roundTrip`, the network's delay between the tool and the device. The server thread
+    // never sleeps: replies are sent by timers, so one paced device never holds up another.
     using LineOf = std::function<LineSettings()>;
-    void paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line);
+    void paceTcp(const std::string& worldAddress, std::uint16_t worldPort, LineOf line,
+                 std::chrono::milliseconds roundTrip = {});
 
     std::mutex& mutex() { return mutex_; }
 
@@ -61,7 +64,11 @@ class WorldServer : public QObject {
     World& world_;
     std::mutex mutex_;
     std::map<std::pair<std::string, std::uint16_t>, QUdpSocket*> udpSockets_;
-    std::map<std::pair<std::string, std::uint16_t>, LineOf> paced_;
+    struct Pace {
+        LineOf line;
+        std::chrono::milliseconds roundTrip{0};
+    };
+    std::map<std::pair<std::string, std::uint16_t>, Pace> paced_;
     std::vector<std::unique_ptr<PtyLine>> ptys_;
 };
 

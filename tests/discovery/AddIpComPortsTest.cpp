@@ -93,11 +93,14 @@ TEST(AddIpTest, QueryThatCannotGoOutIsReported) {
 
 TEST(ComPortsTest, FreePortsAreListedAndHeldOnesLeftOut) {
     DiscoveryRig d(std::vector<std::string>{});
-    sim::TextDevice a, b, c;
+    sim::TextDevice a, b, c, e;
     d.rig.world.attachSerial("ttyS0", &a);
     d.rig.world.attachSerial("ttyS1", &b);
+    d.rig.world.attachSerial("ttyS2", &e);
     d.rig.world.attachSerial("ttyUSB0", &c);
     d.rig.system.heldPorts = {"ttyS1"};
+    // A port without the rights is left out too, the log saying why; the scan goes on.
+    d.rig.system.deniedPorts = {"ttyS2"};
     // The program's own open port is not mistaken for one held by another program.
     d.rig.com1.setName("ttyUSB0");
     d.rig.com1.open();
@@ -110,6 +113,13 @@ TEST(ComPortsTest, FreePortsAreListedAndHeldOnesLeftOut) {
     EXPECT_EQ(d.rig.state.DeviceList[1].IP, "ttyUSB0");
     EXPECT_EQ(d.rig.state.DeviceList[1].Port, 0);
     EXPECT_FALSE(d.rig.com1.isOpen());
+    const auto log = d.rig.logLines();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& line) {
+                               return line.find("no rights on ttyS2") != std::string::npos;
+                           }),
+              log.end());
+    EXPECT_TRUE(d.rig.ui.dialogs.empty());
 }
 
 TEST(ComPortsTest, AtMostTwentyCandidates) {

@@ -59,10 +59,45 @@ TEST_F(Kvsim, ServesTheModuleAndAnswersABroadcastQuery) {
     EXPECT_EQ(ReceiveLine(tunnel), "(I:RV-PNL16)");
 }
 
-TEST_F(Kvsim, RefusesAddressesOffLoopback) {
-    process.start(KVSIM_PATH, {"--address", "10.0.0.1"});
-    ASSERT_TRUE(process.waitForFinished(5000));
-    EXPECT_EQ(process.exitCode(), 2);
+TEST_F(Kvsim, RefusesBadOptions) {
+    const QStringList refused[] = {
+        {"--address", "10.0.0.1"},
+        {"--fleet", "2", "--fleet-base", "10.0.0.2"},
+        {"--fleet", "3", "--fleet-base", "127.1.0.253"},  // would run into the broadcast
+        {"--fleet", "1", "--fleet-base", "127.1.0.x"},
+        {"--fleet", "1", "--tunnel-delay", "-5"},
+        {"--fleet", "1", "--tunnel-delay", "20ms"},
+        {"--fleet", "1", "--tunnel-delay", "99999999"},
+    };
+    for (const QStringList& arguments : refused) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        QProcess refusing;
+        refusing.start(KVSIM_PATH, arguments);
+        ASSERT_TRUE(refusing.waitForFinished(5000));
+        EXPECT_EQ(refusing.exitCode(), 2);
+    }
+}
+
+// A second site's fleet on its own range, each tunnel answer held back by the round trip.
+TEST_F(Kvsim, FleetOnAnotherRangeAnswersAfterTheRoundTrip) {
+    constexpr auto kRoundTrip = 300ms;
+    start({"--fleet", "2", "--fleet-base", "127.1.0.5", "--tunnel-delay",
+           QString::number(kRoundTrip.count())});
+    EXPECT_TRUE(lines.contains("kvsim: panel-upgrade at 127.1.0.5"));
+    EXPECT_TRUE(lines.contains("kvsim: extender-upgrade at 127.1.0.6"));
+
+    for (const std::string address : {"127.1.0.5", "127.1.0.6"}) {
+        SCOPED_TRACE(address);
+        QtTcpClient tunnel;
+        tunnel.setHost(address);
+        tunnel.setPort(10001);
+        ASSERT_TRUE(Connect(tunnel));
+        const auto sent = std::chrono::steady_clock::now();
+        SendLine(tunnel, "{I}");
+        ASSERT_TRUE(WaitForData(tunnel, 10 * kRoundTrip));
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, kRoundTrip);
+        EXPECT_EQ(ReceiveLine(tunnel).rfind("(I:", 0), 0u);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "FakeChannels.h"
 
+#include "core/ports/AccessDenied.h"
+
 #include <algorithm>
 
 #include "core/ports/ChannelError.h"
@@ -177,6 +179,8 @@ std::vector<std::string> FakeSystemInfo::serialPortCandidates() {
 
 bool FakeSystemInfo::trySerialPort(const std::string& name) {
     if (std::find(heldPorts.begin(), heldPorts.end(), name) != heldPorts.end()) return false;
+    if (std::find(deniedPorts.begin(), deniedPorts.end(), name) != deniedPorts.end())
+        throw AccessDenied("no rights on " + name);
     return world_.serialPeer(name) != nullptr;
 }
 

@@ -128,7 +128,8 @@ class FakeSystemInfo : public SystemInfo {
     std::vector<std::string> serialPortCandidates() override;
     bool trySerialPort(const std::string& name) override;
 
-    std::vector<std::string> heldPorts;  // ports "another program" holds open
+    std::vector<std::string> heldPorts;    // ports "another program" holds open
+    std::vector<std::string> deniedPorts;  // ports this user may not open
 
   private:
     sim::World& world_;
