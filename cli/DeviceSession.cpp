@@ -148,8 +148,8 @@ struct DeviceSession::Impl {
         ops::StartFolders folders;
         folders.platformDataFolder =
             options.platformDataFolder.empty() ? platformDataFolder() : options.platformDataFolder;
-        folders.workingFolder = options.workingFolder.empty() ? "." : options.workingFolder;
-        folders.logFileName = logFileName(options.deviceName);
+        folders.workingFolder = workingFolder();
+        folders.logFileName = logFileName();
         // The window's package makes the log folder at installation; kvboot makes it here.
         std::error_code ignored;
         fs::create_directories(LogFile::appDataFolder(folders.platformDataFolder), ignored);
@@ -164,6 +164,11 @@ struct DeviceSession::Impl {
             logPathText = ctx.log.path();
         });
     }
+
+    std::string workingFolder() const {
+        return options.workingFolder.empty() ? "." : options.workingFolder;
+    }
+    std::string logFileName() const { return kv::cli::logFileName(options.deviceName); }
 
     void stop() {
         try {
@@ -460,6 +465,25 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
     }
 }
 
+std::optional<std::size_t> FindRow(const std::vector<ControllerRow>& rows, const std::string& row) {
+    const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
+        return std::isdigit(c);
+    });
+    if (numeric) {
+        const unsigned long n = row.size() > 6 ? rows.size() : std::stoul(row);
+        if (n < rows.size()) return n;
+        return std::nullopt;
+    }
+    for (const ControllerRow& r : rows) {
+        if (lower(r.type) == lower(row)) return static_cast<std::size_t>(r.row);
+    }
+    return std::nullopt;
+}
+
+bool SameRowName(const std::string& a, const std::string& b) {
+    return lower(a) == lower(b);
+}
+
 bool DeviceSession::connected() const {
     return impl_->connectedFlag;
 }
@@ -494,21 +518,7 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
     Impl& p = *impl_;
     const std::vector<ControllerRow> list = rows();
     if (list.empty()) return {SessionError::BadInput, "no device is connected"};
-    std::optional<std::size_t> index;
-    const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
-        return std::isdigit(c);
-    });
-    if (numeric) {
-        const unsigned long n = row.size() > 6 ? list.size() : std::stoul(row);
-        if (n < list.size()) index = n;
-    } else {
-        for (const ControllerRow& r : list) {
-            if (lower(r.type) == lower(row)) {
-                index = static_cast<std::size_t>(r.row);
-                break;
-            }
-        }
-    }
+    const std::optional<std::size_t> index = FindRow(list, row);
     if (!index) {
         std::string names;
         for (const ControllerRow& r : list) names += (names.empty() ? "" : ", ") + r.type;
@@ -652,6 +662,30 @@ SessionResult DeviceSession::close() {
         }
         return {};
     });
+}
+
+SessionResult DeviceSession::readBack(const Target& target, std::optional<HandleAs> as,
+                                      std::vector<ControllerRow>& rows) {
+    Impl& p = *impl_;
+    rows.clear();
+    if (!p.closed) return {SessionError::BadInput, "the device is still connected"};
+    // Nothing is written this time: the files need no second look.
+    p.expectedFiles.clear();
+    p.call([&p](Context& ctx) {
+        (void)ctx.log.open(ctx.state.AppDataFolder, p.workingFolder(), p.logFileName());
+        // A fresh look, as after FIND: the device is looked up and identified anew, so its
+        // module's answer (the web server's version) is read again too. USB entries stay:
+        // the bus lists them only when it changes.
+        ctx.state.CurrentIP = kNoDevice;
+        ctx.state.ConnectionKind = ConnectionKind::None;
+        if (p.kind != TargetKind::Usb) ClearDeviceLists(ctx);
+        StateReset(ctx);
+    });
+    p.closed = false;
+    const SessionResult connected = connect(target, as);
+    if (connected.ok()) rows = this->rows();
+    const SessionResult closed = close();
+    return connected.ok() ? closed : connected;
 }
 
 std::string DeviceSession::logPath() const {

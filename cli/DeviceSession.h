@@ -54,6 +54,12 @@ std::string HandleAsNameList();
 // One controller row of the connected device (the controller grid's row).
 using ControllerRow = ops::RowView;
 
+// The row a command line names: a controller type (the first row of that type, case
+// insensitive) or a row number; nothing when the device has no such row.
+std::optional<std::size_t> FindRow(const std::vector<ControllerRow>& rows, const std::string& row);
+// Whether two row names name the same row on every device (the same text, any case).
+bool SameRowName(const std::string& a, const std::string& b);
+
 // The connected device's properties.
 struct DeviceInfo {
     std::string name;  // "Device Properties" name (from the ident)
@@ -92,6 +98,9 @@ struct UpgradeOutcome {
     SessionResult result;      // BadInput / Question / Interrupted / NotFound ...
     RunResult run;             // what the run did, row by row (ops::Upgrade)
     bool interrupted = false;  // requestInterrupt() cut the run short
+    // The run may have written to the device's memories (false: every row skipped, or
+    // refused before anything was sent).
+    bool changed = false;
     std::chrono::milliseconds duration{0};
     // The report's text lines and verdict as the window shows them.
     std::vector<std::string> report() const;
@@ -218,6 +227,13 @@ class DeviceSession {
     // connections and the log. Safe to call twice.
     SessionResult close();
 
+    // After close(): connects once more, reads the inventory and closes again, as
+    // inventory does (the log is continued), so the versions the device runs after its
+    // restart can be compared. `rows` gets the inventory; the connect's failure, or the
+    // close's, comes back.
+    SessionResult readBack(const Target& target, std::optional<HandleAs> as,
+                           std::vector<ControllerRow>& rows);
+
     std::string logPath() const;
     // Message and error box texts shown so far, in order.
     std::vector<std::string> messages() const;
@@ -245,6 +261,7 @@ struct FileCheck {
     std::string hardware;
     std::uint64_t dataBytes = 0;  // HEX: data bytes of the file's records
     std::uint64_t records = 0;    // HEX: data records
+    std::string sha256;           // of the whole file, lower-case hex; empty when unread
     // Ok when the file is taken, FileRefused otherwise (also when it cannot be read).
     ExitStatus status() const;
 };

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "cli/DeviceSession.h"
+#include "core/Sha256.h"
 #include "firmware/HexFile.h"
 
 namespace kv::cli {
@@ -66,6 +67,7 @@ FileCheck CheckFile(const std::string& path) {
         return check;
     }
     check.size = size;
+    check.sha256 = FileSha256Hex(path).value_or("");
     check.kind = FileKindOfPath(path);
     if (!check.kind) {
         std::string known;

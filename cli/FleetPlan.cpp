@@ -4,13 +4,13 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Versions.h"
 #include "firmware/HexFile.h"
 #include "flash/HidBootloader.h"
 #include "flash/PicDeviceRules.h"
@@ -34,8 +34,9 @@ using Json = nlohmann::ordered_json;
 using std::chrono::milliseconds;
 
 const std::set<std::string> kPlanKeys{"parallel", "devices"};
-const std::set<std::string> kDeviceKeys{"name", "address", "port", "usb", "as",
-                                        "files", "quick", "answers"};
+const std::set<std::string> kDeviceKeys{"name",  "address", "port",   "usb",   "as",    "files",
+                                        "quick", "answers", "expect", "force", "verify"};
+const std::set<std::string> kPinnedFileKeys{"path", "sha256"};
 
 struct QuestionName {
     const char* name;
@@ -113,6 +114,40 @@ std::string questionNames() {
     return names;
 }
 
+// A file value: "PATH" or {"path": "PATH", "sha256": "HEX"}.
+PlanFile parseFile(const std::string& row, const Json& value, const std::filesystem::path& base,
+                   const Place& at) {
+    const std::string key = "files." + row;
+    PlanFile file{row, "", "", ""};
+    std::filesystem::path path;
+    if (value.is_object()) {
+        for (const auto& [name, field] : value.items()) {
+            (void)field;
+            if (!kPinnedFileKeys.count(name))
+                at.fail("unknown key \"" + name + "\" in \"" + key + "\" (known: path, sha256)");
+        }
+        if (!value.contains("path")) at.fail("\"" + key + "\" has no \"path\"");
+        path = needString(value["path"], key + ".path", at);
+        if (value.contains("sha256")) {
+            file.sha256 = lower(needString(value["sha256"], key + ".sha256", at));
+            if (!IsSha256Hex(file.sha256))
+                at.fail("\"" + key + ".sha256\" must be a SHA-256 digest of 64 hex digits");
+        }
+    } else {
+        path = needString(value, key, at);
+    }
+    if (path.is_relative()) path = base / path;
+    path = path.lexically_normal();
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        at.fail("the file for row \"" + row + "\" does not exist: " + path.string());
+    }
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe) at.fail("the file for row \"" + row + "\" cannot be read: " + path.string());
+    file.path = path.string();
+    return file;
+}
+
 std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path& base,
                                  const Place& at) {
     if (!files.is_object()) at.fail("\"files\" must be an object of row: path");
@@ -120,20 +155,31 @@ std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path&
     std::vector<PlanFile> out;
     std::set<std::string> rows;
     for (const auto& [row, value] : files.items()) {
-        if (row.empty()) at.fail("a \"files\" key is empty: give a controller type or a row number");
+        if (row.empty())
+            at.fail("a \"files\" key is empty: give a controller type or a row number");
         if (!rows.insert(lower(row)).second) at.fail("row \"" + row + "\" is given twice");
-        std::filesystem::path path = needString(value, "files." + row, at);
-        if (path.is_relative()) path = base / path;
-        path = path.lexically_normal();
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error)) {
-            at.fail("the file for row \"" + row + "\" does not exist: " + path.string());
-        }
-        std::ifstream probe(path, std::ios::binary);
-        if (!probe) at.fail("the file for row \"" + row + "\" cannot be read: " + path.string());
-        out.push_back({row, path.string()});
+        out.push_back(parseFile(row, value, base, at));
     }
     return out;
+}
+
+// "expect": {"ROW": "VERSION"}, each row named as "files" names it.
+void parseExpect(const Json& expect, std::vector<PlanFile>& files, const Place& at) {
+    if (!expect.is_object()) at.fail("\"expect\" must be an object of row: version");
+    for (const auto& [row, value] : expect.items()) {
+        auto file = std::find_if(files.begin(), files.end(),
+                                 [&](const PlanFile& f) { return SameRowName(f.row, row); });
+        if (file == files.end())
+            at.fail("\"expect\" names the row \"" + row + "\" that \"files\" does not give");
+        if (!file->expected.empty()) at.fail("\"expect\" gives the row \"" + row + "\" twice");
+        file->expected = needString(value, "expect." + row, at);
+    }
+}
+
+bool needBool(const Json& entry, const char* key, bool otherwise, const Place& at) {
+    if (!entry.contains(key)) return otherwise;
+    if (!entry[key].is_boolean()) at.fail("\"" + std::string(key) + "\" must be true or false");
+    return entry[key].get<bool>();
 }
 
 PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesystem::path& base,
@@ -147,7 +193,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         (void)value;
         if (!kDeviceKeys.count(key)) {
             at.fail("unknown key \"" + key +
-                    "\" (known: name, address, port, usb, as, files, quick, answers)");
+                    "\" (known: name, address, port, usb, as, files, expect, force, verify, quick, "
+                    "answers)");
         }
     }
     PlanDevice device;
@@ -178,14 +225,15 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     if (entry.contains("as")) {
         const std::string as = needString(entry["as"], "as", at);
         device.as = ParseHandleAs(as);
-        if (!device.as) at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
+        if (!device.as)
+            at.fail("unknown \"as\" type \"" + as + "\" (known: " + HandleAsNameList() + ")");
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
-    if (entry.contains("quick")) {
-        if (!entry["quick"].is_boolean()) at.fail("\"quick\" must be true or false");
-        device.quick = entry["quick"].get<bool>();
-    }
+    if (entry.contains("expect")) parseExpect(entry["expect"], device.files, at);
+    device.quick = needBool(entry, "quick", false, at);
+    device.force = needBool(entry, "force", false, at);
+    device.verify = needBool(entry, "verify", true, at);
     // Running the plan is the go-ahead for the upgrade itself.
     device.answers[Question::Upgrade] = MsgButton::Yes;
     if (entry.contains("answers")) {
@@ -194,8 +242,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         for (const auto& [key, value] : answers.items()) {
             std::optional<Question> question = ParseQuestionName(key);
             if (!question) {
-                at.fail("unknown question \"" + key + "\" in \"answers\" (known: " +
-                        questionNames() + ")");
+                at.fail("unknown question \"" + key +
+                        "\" in \"answers\" (known: " + questionNames() + ")");
             }
             device.answers[*question] = parseAnswer(value, key, at);
         }
@@ -236,7 +284,8 @@ FleetPlan ParsePlan(const std::string& text, const std::string& source,
     if (!document.is_object()) at.fail("the plan must be a JSON object with \"devices\"");
     for (const auto& [key, value] : document.items()) {
         (void)value;
-        if (!kPlanKeys.count(key)) at.fail("unknown key \"" + key + "\" (known: parallel, devices)");
+        if (!kPlanKeys.count(key))
+            at.fail("unknown key \"" + key + "\" (known: parallel, devices)");
     }
     FleetPlan plan;
     if (document.contains("parallel")) {
@@ -351,8 +400,8 @@ FileFigures MeasureFile(const std::string& path, RowKind kind) {
     return figures;
 }
 
-RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
-                        const FileFigures& file, bool quick, TargetKind target) {
+RowEstimate EstimateRow(RowKind kind, const std::string& controllerType, const FileFigures& file,
+                        bool quick, TargetKind target) {
     RowEstimate estimate;
     const bool serial = target == TargetKind::Serial;
     switch (kind) {
@@ -394,8 +443,7 @@ RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
                 static_cast<double>((file.bytes + kStmMaxBlock - 1) / kStmMaxBlock);
             double bytes = static_cast<double>(file.bytes) + blocks * kStmWriteOverhead;
             if (!quick) bytes += static_cast<double>(file.bytes) + blocks * kStmReadOverhead;
-            estimate.wire =
-                wire(bytes, serial ? kStmSerialBaud : kStmTunnelBaud, kStmBitsPerByte);
+            estimate.wire = wire(bytes, serial ? kStmSerialBaud : kStmTunnelBaud, kStmBitsPerByte);
             estimate.waits = kStmErase + kStmEntryAndExit + kRowPause;
             if (!serial) {
                 // On the tunnel, half the steps of a block find their acknowledgement only
@@ -443,14 +491,6 @@ milliseconds EstimateRestore(TargetKind target, bool hasCpuRow) {
     if (hasCpuRow) return kCloseSettle + std::max<milliseconds>(kShiftPause, kResetPause);
     // The cards are released: the main controller selected (twice), then the release rounds.
     return kCloseSettle + 2 * kSelectPause + kCardReleaseRound * kCardReleaseRounds;
-}
-
-std::string VersionInFileName(const std::string& path) {
-    static const std::regex kVersion(R"((\d+)[._-](\d+)[._-](\d+))");
-    const std::string name = std::filesystem::path(path).filename().string();
-    std::smatch match;
-    if (!std::regex_search(name, match, kVersion)) return "";
-    return match[1].str() + "." + match[2].str() + "." + match[3].str();
 }
 
 std::string FormatDuration(milliseconds duration) {

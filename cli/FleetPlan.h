@@ -25,6 +25,12 @@ namespace kv::cli {
 //         "usb": "SERIAL" or "PRODUCT:SERIAL",
 //         "as": "NRV5x5",                                optional "Handle as" type
 //         "files": {"RV-PNL16": "panel.hex", "2": "buttons.hex", "Web Server": "web.rom"},
+//                  a file may also be pinned: {"path": "panel.hex", "sha256": "64 hex digits"}
+//         "expect": {"RV-PNL16": "FW:1.5.0"},            optional, rows named as in files
+//         "force": false,                                optional, flash rows already at
+//                                                        their expected version too
+//         "verify": true,                                optional, read the versions back
+//                                                        after the run (default true)
 //         "quick": false,                                optional, skip the read-back
 //         "answers": {"protocol-switch": "no", "unreachable-device": "yes",
 //                     "usb-bootloader-mode": "yes"}      optional
@@ -38,7 +44,9 @@ namespace kv::cli {
 // Yes unless the answers say "upgrade": "no".
 struct PlanFile {
     std::string row;
-    std::string path;  // absolute, normalised
+    std::string path;      // absolute, normalised
+    std::string sha256;    // pinned digest, lower-case; empty: not pinned
+    std::string expected;  // the version the row must run afterwards; empty: none
 };
 
 struct PlanDevice {
@@ -47,6 +55,8 @@ struct PlanDevice {
     std::optional<HandleAs> as;
     std::vector<PlanFile> files;
     bool quick = false;
+    bool force = false;
+    bool verify = true;
     std::map<Question, MsgButton> answers;
 };
 
@@ -121,13 +131,10 @@ struct RowEstimate {
     std::chrono::milliseconds total() const { return wire + waits; }
 };
 
-RowEstimate EstimateRow(RowKind kind, const std::string& controllerType,
-                        const FileFigures& file, bool quick, TargetKind target);
+RowEstimate EstimateRow(RowKind kind, const std::string& controllerType, const FileFigures& file,
+                        bool quick, TargetKind target);
 // The waits of returning the device to normal operation after its rows.
 std::chrono::milliseconds EstimateRestore(TargetKind target, bool hasCpuRow);
-
-// A version a.b.c in a file name ("panel-1.4.2.hex", "web_v2_0_1.rom"), or empty.
-std::string VersionInFileName(const std::string& path);
 
 // "1:05" / "12:30" / "1:02:03".
 std::string FormatDuration(std::chrono::milliseconds duration);

@@ -25,6 +25,9 @@ struct FleetRow {
     // How the upgrade ended it, and why when not Ok.
     RowState state = RowState::NotAttempted;
     std::string reason;
+    std::string expected;  // the version the row must run afterwards, device form
+    bool skip = false;     // already at its expected version: not flashed
+    std::string to;        // the version read back after the run; empty: not read
 };
 
 struct FleetDeviceResult {
@@ -33,8 +36,10 @@ struct FleetDeviceResult {
     ExitStatus status = ExitStatus::Ok;
     SessionResult result;  // why the device was not (fully) upgraded
     std::vector<FleetRow> rows;
-    UpgradeOutcome outcome;  // empty for a dry run or a device never upgraded
-    bool started = false;    // an engine was started for it (not: cut off by Ctrl-C first)
+    UpgradeOutcome outcome;    // empty for a dry run or a device never upgraded
+    bool started = false;      // an engine was started for it (not: cut off by Ctrl-C first)
+    bool changed = false;      // the run may have written to the device
+    bool wouldChange = false;  // dry run: some row would be flashed
     std::chrono::milliseconds estimate{0};  // rows and restore
     std::chrono::milliseconds duration{0};
     std::string logPath;
@@ -61,6 +66,10 @@ struct FleetOptions {
     // Sessions are attached while they run, so Ctrl-C reaches each of them. Optional.
     InterruptHub* interrupts = nullptr;
 };
+
+// The first pinned file of the plan whose digest is not the pinned one, as the refusal
+// text (device, row, both digests); nothing when every pin holds. Touches no device.
+std::optional<std::string> PlanPinRefusal(const FleetPlan& plan);
 
 // Runs the plan: each device on its own thread with its own session; one device's failure
 // never stops another. Devices not started when an interrupt came are reported as

@@ -25,6 +25,11 @@ int runPlan(const PlanArguments& arguments, Runtime& runtime) {
         return Refuse(console, arguments.json, ExitStatus::Usage,
                       {SessionError::BadInput, std::string("plan: ") + e.what()});
     }
+    // A pinned file that is not the one pinned stops the plan before any device is touched.
+    if (auto refusal = PlanPinRefusal(plan)) {
+        return Refuse(console, arguments.json, ExitStatus::Usage,
+                      {SessionError::BadInput, "plan: " + *refusal});
+    }
     FleetOptions options;
     options.parallel = arguments.parallel;
     options.dryRun = arguments.dryRun;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "FirmwareVersionTag.h"
+
 namespace kv::sim {
 
 namespace {
@@ -43,6 +45,7 @@ void Stm32Bootloader::reset(bool boot0) {
     pending_.clear();
     if (!boot0) {
         phase_ = Phase::UserProgram;
+        runningVersion_ = VersionTagAt(memory_.flash(), kCpuVersionTagOffset);
     } else {
         phase_ = config_.autoBaud == AutoBaud::ByBoard ? Phase::Command : Phase::WaitSync;
     }

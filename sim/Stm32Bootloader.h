@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "Peers.h"
 #include "Stm32Memory.h"
@@ -99,6 +101,9 @@ class Stm32Bootloader : public StreamPeer {
     void reset(bool boot0);
     bool inBootloader() const;
     bool listening() const;
+    // The version the program it was last reset into carries (FirmwareVersionTag.h);
+    // nothing before such a reset or when the flash holds no tag.
+    std::optional<std::string> runningVersion() const { return runningVersion_; }
 
     // What the CPU's own program says on the line while it runs (may be null).
     void setFirmware(StreamPeer* firmware) { firmware_ = firmware; }
@@ -139,6 +144,7 @@ class Stm32Bootloader : public StreamPeer {
     std::uint32_t address_ = 0;
     int writeCommands_ = 0;
     StreamPeer* firmware_ = nullptr;
+    std::optional<std::string> runningVersion_;
 };
 
 }  // namespace kv::sim

@@ -1,0 +1,71 @@
+#pragma once
+// One device's upgrade as kvboot upgrade and plans run it: rows already at their expected
+// version left out, the upgrade of the others, the restore, and the versions read back.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/DeviceSession.h"
+
+namespace kv::cli {
+
+// A row the operator asks for.
+struct RowRequest {
+    std::string row;       // a controller type or a row number, as --file takes it
+    std::string path;      // the file
+    std::string expected;  // the version the row must run afterwards; empty: none
+    std::string sha256;    // the file's pinned digest; empty: not pinned
+};
+
+struct RunRequest {
+    std::vector<RowRequest> rows;
+    bool force = false;   // flash rows already at their expected version too
+    bool verify = false;  // read the versions back after the run even without expected ones
+    // Whether anything is read back after the run.
+    bool readsBack() const;
+};
+
+// The first pinned file whose digest is not the pinned one, as the refusal text (device,
+// row and both digests); nothing when every pin holds. Touches no device.
+std::optional<std::string> PinRefusal(const std::string& device,
+                                      const std::vector<RowRequest>& rows);
+
+// What the run does with a requested row, once the inventory is known.
+struct RowDecision {
+    int row = -1;
+    std::string type;
+    std::string from;      // the version the inventory shows
+    std::string expected;  // in the device's form; empty: none
+    std::string path;
+    bool skip = false;  // already at its expected version (and no --force)
+};
+
+class UpgradeRun {
+  public:
+    UpgradeRun(DeviceSession& session, Target target, std::optional<HandleAs> as,
+               RunRequest request);
+
+    // Connects, decides which rows are already where they should be and chooses the
+    // files of the others.
+    SessionResult prepare();
+    const std::vector<RowDecision>& decisions() const { return decisions_; }
+    // Whether any row is to be flashed.
+    bool flashes() const;
+
+    // Upgrades the rows not skipped (none: the device is only closed), closes, and reads
+    // the versions back when the request asks for it. The rows of the outcome carry
+    // from, to and expected; skipped rows are among them. `closed` gets the close's
+    // result.
+    UpgradeOutcome finish(SessionResult& closed);
+
+  private:
+    void readBack(UpgradeOutcome& outcome);
+
+    DeviceSession& session_;
+    Target target_;
+    std::optional<HandleAs> as_;
+    RunRequest request_;
+    std::vector<RowDecision> decisions_;
+};
+
+}  // namespace kv::cli
