@@ -17,7 +17,10 @@
 //
 // --write-firmware FOLDER writes sample firmware files for every row of the upgradable
 // families named by --family and --device (all upgradable families when none is named),
-// prints their paths and ends without serving anything.
+// prints their paths and ends without serving anything. Each file carries a version one
+// above what its row reports, in its name too; a device reports the version of the image
+// it holds after its next restart ("KVVER=FW:1.4.1" at a fixed place of the image, see
+// FirmwareVersionTag.h and kvsim(1)).
 //
 // --silent-card-after FRAMES: the last upgradable card of the first network device with
 // such cards stops answering once it has taken in that many bootloader frames (a card
@@ -48,9 +51,9 @@
 #include <QTimer>
 
 #include "DemoFirmware.h"
-#include "PicCard.h"
 #include "Fleet.h"
 #include "HexBytes.h"
+#include "PicCard.h"
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
@@ -106,7 +109,10 @@ int usage(const std::string& problem) {
                  " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]"
                  " [--silent-card-after FRAMES]\n"
                  "       kvsim --fleet N [--files FOLDER] [--dump FOLDER] [--fail K[:FRAMES]]"
-                 " [--pace]\n";
+                 " [--pace]\n"
+                 "Firmware images carry their version as \"KVVER=FW:1.4.1\" and a NUL byte (card"
+                 " memory 0x0800, CPU flash +0x200, web images at their start); a device"
+                 " reports it after its next restart.\n";
     return 2;
 }
 
@@ -137,8 +143,7 @@ void printEndState(kv::sim::DemoFamily family, const kv::sim::DemoDevices& devic
             break;
         }
         std::cout << "kvsim: card " << type << ": program memory " << verdict << " ("
-                  << card->bootloader.counters.droppedReplies << " replies withheld)"
-                  << std::endl;
+                  << card->bootloader.counters.droppedReplies << " replies withheld)" << std::endl;
     }
     for (const auto& tftp : devices.tftpReceivers) {
         const std::string& content = files["Web Server"];
@@ -291,8 +296,8 @@ int main(int argc, char** argv) {
     kv::sim::Fleet fleet =
         kv::sim::BuildFleet(world, options.fleet, options.failDevice, options.failFrames);
     for (const auto& device : fleet.devices) {
-        std::cout << "kvsim: " << kv::sim::DemoFamilyName(device.family) << " at "
-                  << device.address << std::endl;
+        std::cout << "kvsim: " << kv::sim::DemoFamilyName(device.family) << " at " << device.address
+                  << std::endl;
     }
     if (!options.filesFolder.empty()) {
         try {
