@@ -212,15 +212,19 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
     const std::string plan = expectingPlan();
     const std::map<std::string, std::string> versions = sampleVersions();
 
-    const KvbootResult dry = kvboot({"plan", "--dry-run", plan});
-    EXPECT_EQ(dry.status, 0) << dry.err;
-    for (const Json& device : dry.json["devices"]) {
-        EXPECT_EQ(device["would_change"], true);
-        for (const Json& row : device["rows"]) {
-            EXPECT_EQ(row["action"], "flash") << row;
-            EXPECT_EQ(row["match"], "differs") << row;
+    // The dry run: every device would change or none, every row flashed or skipped.
+    auto dryRun = [&](bool change, const std::string& action, const std::string& match) {
+        const KvbootResult dry = kvboot({"plan", "--dry-run", plan});
+        EXPECT_EQ(dry.status, 0) << dry.err;
+        for (const Json& device : dry.json["devices"]) {
+            EXPECT_EQ(device["would_change"], change);
+            for (const Json& row : device["rows"]) {
+                EXPECT_EQ(row["action"], action) << row;
+                EXPECT_EQ(row["match"], match) << row;
+            }
         }
-    }
+    };
+    dryRun(true, "flash", "differs");
 
     const KvbootResult first = kvboot({"plan", plan});
     ASSERT_EQ(first.status, 0) << first.err;
@@ -238,14 +242,7 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
     sim->dump();
     const auto afterFirst = dumped();
 
-    const KvbootResult dryAgain = kvboot({"plan", "--dry-run", plan});
-    for (const Json& device : dryAgain.json["devices"]) {
-        EXPECT_EQ(device["would_change"], false);
-        for (const Json& row : device["rows"]) {
-            EXPECT_EQ(row["action"], "skip") << row;
-            EXPECT_EQ(row["match"], "same") << row;
-        }
-    }
+    dryRun(false, "skip", "same");
 
     const KvbootResult second = kvboot({"plan", plan});
     EXPECT_EQ(second.status, 0) << second.err;
