@@ -42,9 +42,7 @@ void World::attachSerial(const std::string& portName, StreamPeer* peer) {
     serial_[portName] = peer;
 }
 
-void World::detachSerial(const std::string& portName) {
-    serial_.erase(portName);
-}
+void World::detachSerial(const std::string& portName) { serial_.erase(portName); }
 
 std::unique_ptr<StreamPeer> World::connectTcp(const std::string& address,
                                               std::uint16_t port) const {
@@ -58,7 +56,8 @@ std::vector<DatagramPeer*> World::udpPeers(const std::string& address, std::uint
     bool broadcast = address.size() > 4 && address.compare(address.size() - 4, 4, ".255") == 0;
     for (const auto& [key, peer] : udp_) {
         if (key.second != port) continue;
-        if (key.first == address || (broadcast && inBroadcastRange(address, key.first))) {
+        if (key.first == address ||
+            (broadcast && inBroadcastRange(address, key.first))) {
             peers.push_back(peer);
         }
     }

@@ -16,7 +16,7 @@ namespace kv::sim {
 // address and port, and which device sits on which serial port. The fake channels of
 // the tests and the kvsim server both route the tool's traffic through it.
 class World {
-  public:
+public:
     using StreamFactory = std::function<std::unique_ptr<StreamPeer>()>;
 
     void listenTcp(const std::string& address, std::uint16_t port, StreamFactory factory);
@@ -45,7 +45,7 @@ class World {
     }
     const std::map<std::string, StreamPeer*>& serialLines() const { return serial_; }
 
-  private:
+private:
     std::map<std::pair<std::string, std::uint16_t>, StreamFactory> tcp_;
     std::map<std::pair<std::string, std::uint16_t>, DatagramPeer*> udp_;
     std::map<std::string, StreamPeer*> serial_;
