@@ -25,20 +25,39 @@ struct StartFolders {
 // event sources (channels, discovery, HID).
 void Start(Context& ctx, const StartFolders& folders);
 
-// FIND: releases a connected network device, lists the modules, COM ports and USB devices.
+// FIND: releases a connected network device, lists the modules, COM ports and USB devices;
+// names the devices the journal has open entries for, without touching them.
 void Find(Context& ctx);
 // An address typed in (Add IP): asks that module alone; usePort takes `port` as its
 // tunnel port instead of asking for it.
 void AddAddress(Context& ctx, const std::string& address, bool usePort, const std::string& port);
 
+// What the journal's recovery did with a device a run left switched over.
+struct Recovery {
+    JournalEntry entry;     // what the run that died had changed
+    bool restored = false;  // the device answered and was brought back; the entry is closed
+    std::string message;    // the line the log, the memo and kvboot show
+};
+// Restores the device of an open journal entry with the steps the end of a run takes,
+// logs what it did and closes the entry when the device answered. Never asks.
+Recovery Recover(Context& ctx, const JournalEntry& entry);
+// The journal's open entries no running program holds (none without a journal).
+std::vector<JournalEntry> OpenJournalEntries(Context& ctx);
+// The line that tells of an open entry without touching its device (FIND, discover).
+std::string OpenEntryText(const JournalEntry& entry);
+
 struct ConnectResult {
     ConnectionKind kind = ConnectionKind::None;  // None: no device was opened
     bool identified = false;  // it answered its identification (or was taken as a type)
     std::size_t rows = 0;     // controller rows listed
+    // The device had an open journal entry: its recovery ran first.
+    std::optional<Recovery> recovery;
     bool connected() const { return kind != ConnectionKind::None && rows > 0; }
 };
 // Connects to an entry of the network list, the COM port list or the USB list (-1 for
-// none) and lists its controller rows.
+// none) and lists its controller rows. A device the journal has an open entry for is
+// recovered first; when it does not answer, the unreachable question decides whether
+// the connect goes on.
 ConnectResult ConnectNetworkEntry(Context& ctx, int entry);
 ConnectResult ConnectSerialEntry(Context& ctx, int entry);
 ConnectResult ConnectUsbEntry(Context& ctx, int row);

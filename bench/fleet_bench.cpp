@@ -30,7 +30,7 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kTargetRatio = 1.25;
+constexpr double kTargetRatio = 1.10;
 constexpr const char* kInNamespace = "KV_FLEET_BENCH_NETNS";
 
 double cpuSeconds() {

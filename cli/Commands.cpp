@@ -9,9 +9,11 @@
 #include <sstream>
 
 #include "cli/FleetRunner.h"
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/UpgradeRun.h"
 #include "cli/Versions.h"
+#include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
 
@@ -47,7 +49,7 @@ void addDeviceOptions(CLI::App& sub, DeviceOptions& o) {
                  "Korvandel protocol (the device must then be connected again)");
     sub.add_option("--discovery-wait", o.discoveryWait,
                    "Seconds to wait for the module's discovery answer (default 3)")
-        ->check(CLI::Range(0.1, 60.0));
+        ->check(CLI::Range(kMinDiscoveryWaitSeconds, kMaxDiscoveryWaitSeconds));
 }
 
 void printError(Console& console, const std::string& text) {
@@ -150,6 +152,15 @@ Json resultJson(const std::string& target, ExitStatus status, const SessionResul
                 {"log", logPath}};
 }
 
+// The recovery the connect ran first: its line on standard error, its object (or null)
+// for the JSON document.
+Json recoveredJson(DeviceSession& session, Console& console) {
+    const std::optional<ops::Recovery> recovery = session.recovered();
+    if (!recovery) return nullptr;
+    console.err << recovery->message << "\n";
+    return ToJson(*recovery);
+}
+
 // The first word that is no option names the subcommand: without one, or with one kvboot
 // does not know, the error names it and the known ones. Empty when the word is known or
 // help was asked for.
@@ -213,6 +224,9 @@ Subcommand DiscoverCommand() {
                     for (const DiscoveredUsb& u : found.usb) {
                         out << "  usb:" << u.product << ":" << u.serial << "\n";
                     }
+                    if (!found.openEntries.empty()) out << "Open run journal entries:\n";
+                    for (const JournalEntry& entry : found.openEntries)
+                        out << "  " << ops::OpenEntryText(entry) << "\n";
                     return ToInt(status);
                 };
             }};
@@ -240,6 +254,7 @@ Subcommand InventoryCommand() {
                     const Target& target = parsed->target;
                     CommandSession session(runtime, target, *o, false);
                     const SessionResult connected = session->connect(target, parsed->as);
+                    const Json recovered = recoveredJson(*session, console);
                     const DeviceInfo device = session->device();
                     const std::vector<ControllerRow> rows = session->rows();
                     const SessionResult closed = session->close();
@@ -248,6 +263,7 @@ Subcommand InventoryCommand() {
                     if (o->json) {
                         Json doc =
                             resultJson(target.text, status, connected, device, session->logPath());
+                        doc["recovered"] = recovered;
                         Json list = Json::array();
                         for (const ControllerRow& r : rows) list.push_back(ToJson(r));
                         doc["rows"] = list;
@@ -266,13 +282,13 @@ namespace {
 
 // A refused upgrade: nothing was sent, so its document says the device is unchanged.
 int refuseUpgrade(Console& console, bool json, ExitStatus status, const SessionResult& error) {
-    printError(console, error.message);
+    const int exit = Refuse(console, false, status, error);
     if (json) {
         Json doc = FailureJson(status, error);
         doc["changed"] = false;
         console.out << Dump(doc) << "\n";
     }
-    return ToInt(status);
+    return exit;
 }
 
 // --file, --expect and --sha256 together: one request per --file row; --expect and
@@ -284,39 +300,34 @@ std::optional<RunRequest> parseRowRequests(const std::vector<std::string>& files
     RunRequest request;
     for (const std::string& text : files) {
         const std::optional<FileChoice> choice = ParseFileChoice(text);
-        std::error_code ec;
         if (!choice) {
             error = "--file " + text + ": expected ROW=PATH";
             return std::nullopt;
         }
-        if (!std::filesystem::is_regular_file(choice->path, ec)) {
-            error = "--file " + text + ": cannot read " + choice->path;
-            return std::nullopt;
-        }
-        request.rows.push_back({choice->row, choice->path, "", ""});
+        request.rows.push_back(*choice);
     }
     struct RowValues {
         const char* option;
         const std::vector<std::string>& values;
-        std::string RowRequest::*field;
+        std::string RowFile::*field;
     };
-    for (const RowValues& given : {RowValues{"--expect", expects, &RowRequest::expected},
-                                   RowValues{"--sha256", pins, &RowRequest::sha256}}) {
+    for (const RowValues& given : {RowValues{"--expect", expects, &RowFile::expected},
+                                   RowValues{"--sha256", pins, &RowFile::sha256}}) {
         const std::string option = given.option;
         for (const std::string& text : given.values) {
             const std::optional<FileChoice> value = ParseFileChoice(text);
             if (!value) {
-                error = option + " " + text + ": expected ROW=" +
-                        (given.field == &RowRequest::sha256 ? "HEX" : "VERSION");
+                error = option + " " + text +
+                        ": expected ROW=" + (given.field == &RowFile::sha256 ? "HEX" : "VERSION");
                 return std::nullopt;
             }
-            if (given.field == &RowRequest::sha256 && !IsSha256Hex(value->path)) {
+            if (given.field == &RowFile::sha256 && !IsSha256Hex(value->path)) {
                 error = option + " " + text + ": a SHA-256 digest is 64 hex digits";
                 return std::nullopt;
             }
             auto row =
                 std::find_if(request.rows.begin(), request.rows.end(),
-                             [&](const RowRequest& r) { return SameRowName(r.row, value->row); });
+                             [&](const RowFile& r) { return SameRowName(r.row, value->row); });
             if (row == request.rows.end()) {
                 error = option + " " + text + ": no --file names the row \"" + value->row + "\"";
                 return std::nullopt;
@@ -402,9 +413,21 @@ Subcommand UpgradeCommand() {
                     return refuseUpgrade(console, o->json, ExitStatus::Usage,
                                          {SessionError::BadInput, why});
                 }
-                if (auto refusal = PinRefusal(target.text, request->rows)) {
-                    return refuseUpgrade(console, o->json, ExitStatus::Usage,
-                                         {SessionError::BadInput, *refusal});
+                // What can refuse the upgrade without the device (pinned digests included)
+                // stops it before the device is contacted: the connect alone may switch it
+                // over.
+                const FilesCheck checked = CheckFilesBeforeConnect(request->rows, target.kind);
+                if (!checked.ok()) {
+                    return refuseUpgrade(
+                        console, o->json, checked.status,
+                        {SessionError::BadInput, target.text + ": " + checked.result.message});
+                }
+                if (!o->yes) {
+                    return refuseUpgrade(
+                        console, o->json, StatusOf(SessionError::Question),
+                        {SessionError::Question,
+                         UnansweredText(target.text + ": the upgrade", QuestionId::ConfirmUpgrade,
+                                        kConfirmUpgradeQuestion)});
                 }
                 request->force = f->force;
                 request->verify = f->verify;
@@ -414,6 +437,7 @@ Subcommand UpgradeCommand() {
                 UpgradeOutcome outcome;
                 SessionResult closed;
                 const SessionResult prepared = run.prepare();
+                const Json recovered = recoveredJson(*session, console);
                 if (prepared.ok()) {
                     outcome = run.finish(closed);
                 } else {
@@ -423,11 +447,15 @@ Subcommand UpgradeCommand() {
                 }
                 const DeviceInfo device = session->device();
                 runtime.console.endProgress();
+                // The run stands whether or not its record could be kept.
+                if (const SessionResult kept = session->appendHistory(outcome); !kept.ok())
+                    printError(console, kept.message);
                 if (!outcome.result.ok()) printError(console, outcome.result.message);
                 const ExitStatus status = withClose(outcome.status(), closed, console);
                 if (o->json) {
                     Json doc =
                         resultJson(target.text, status, outcome.result, device, session->logPath());
+                    doc["recovered"] = recovered;
                     const Json upgrade = ToJson(outcome);
                     for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
                         if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
@@ -509,7 +537,8 @@ int Refuse(Console& console, bool json, ExitStatus status, const SessionResult& 
 }
 
 std::vector<Subcommand> AllSubcommands() {
-    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(), PlanCommand()};
+    return {DiscoverCommand(), InventoryCommand(), UpgradeCommand(), CheckCommand(),
+            PlanCommand(),     HistoryCommand(),   RecoverCommand(), StatusCommand()};
 }
 
 int RunKvboot(int argc, char** argv, Console& console) {

@@ -92,13 +92,13 @@ Subcommand DiscoverCommand();
 Subcommand InventoryCommand();
 Subcommand UpgradeCommand();
 Subcommand CheckCommand();
+// kvboot recover [TARGET] and kvboot status: the run journal (cli/JournalCommands.cpp).
+Subcommand RecoverCommand();
+Subcommand StatusCommand();
 
 // --file ROW=PATH: the row (a controller type or a row number) and the path. nullopt when
 // there is no "=" or either side is empty.
-struct FileChoice {
-    std::string row;
-    std::string path;
-};
+using FileChoice = RowFile;
 std::optional<FileChoice> ParseFileChoice(const std::string& text);
 
 // A command that cannot start: the message on standard error ("kvboot: ..."), with --json

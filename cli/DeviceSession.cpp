@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <mutex>
 #include <sstream>
 
 #include <QStandardPaths>
 
 #include "PlatformClock.h"
 #include "PlatformPorts.h"
+#include "SharedUdpPort.h"
+#include "actions/History.h"
 #include "cli/ConsoleUi.h"
 #include "core/ControllerGrid.h"
 #include "core/Engine.h"
@@ -26,6 +27,7 @@
 #include "discovery/UsbDeviceList.h"
 #include "discovery/UsbState.h"
 #include "flash/HidBootloader.h"
+#include "records/RunJournal.h"
 #include "upgrade/UpgradeRows.h"
 #include "upgrade/UpgradeState.h"
 
@@ -39,14 +41,6 @@ namespace {
 const std::string kNoDevice = "0.0.0.0";
 constexpr auto kPumpRound = 20ms;
 constexpr auto kTunnelProbeWait = 3000ms;
-
-// UDP 30718 is one port per machine: the modules answer a query to the port it came from,
-// and of several sockets sharing it only one gets a unicast answer. Sessions of one
-// process therefore take turns for their queries (each holds it for one module's answer).
-std::mutex& discoveryPortLock() {
-    static std::mutex lock;
-    return lock;
-}
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -99,6 +93,13 @@ std::string joined(const std::vector<std::string>& messages) {
 
 }  // namespace
 
+std::string UnansweredText(const std::string& what, QuestionId id, const std::string& question) {
+    const std::string flag = FlagFor(id);
+    std::string text = what + " needs an answer to \"" + joined({question}) + "\"";
+    text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
+    return text;
+}
+
 struct DeviceSession::Impl {
     explicit Impl(SessionOptions o) : options(std::move(o)) {}
 
@@ -110,14 +111,19 @@ struct DeviceSession::Impl {
     Clock* clock = options.clock ? options.clock : &ownClock;
     Ports ports;
     std::unique_ptr<PlatformPorts> platform;
-    HidBus* hid = nullptr;  // attached only for USB targets and discovery
+    // This session's share of the process's one discovery socket (SharedUdpPort).
+    std::unique_ptr<UdpSocket> discoveryPort;
+    std::string appDataFolder;            // where the upgrade history goes
+    HidBus* hid = nullptr;                // attached only for USB targets and discovery
+    std::unique_ptr<RunJournal> journal;  // made once the data folder is known
     Context context{state, log, ui, *clock, ports};
     Engine engine{context};
+    std::optional<ops::Recovery> lastRecovery;
     std::atomic<bool> interrupt{false};
     bool closed = false;
     bool connectedFlag = false;
     bool usbListed = false;
-    std::vector<std::string> expectedFiles;  // checked before a USB connect
+    std::vector<RowFile> expectedFiles;  // checked before a USB connect
     TargetKind kind = TargetKind::Network;
     std::string logPathText;
     // Progress: the types of the rows (by grid row) and when the current phase began.
@@ -158,10 +164,15 @@ struct DeviceSession::Impl {
             ports = platform->ports();
             hid = ports.HidCtl;
             ports.HidCtl = nullptr;
+            discoveryPort = SharedUdpPort::discovery().open();
+            ports.IdUDPServer1 = discoveryPort.get();
             platform->setLogSink([&ctx](const std::string& line) { ctx.log_line(line); });
             ops::Start(ctx, folders);
+            journal = OpenRunJournal(ctx.state.AppDataFolder);
+            ctx.journal = journal.get();
             ops::SetQuickBootload(ctx, options.quickBootload);
             logPathText = ctx.log.path();
+            appDataFolder = ctx.state.AppDataFolder;
         });
     }
 
@@ -174,11 +185,13 @@ struct DeviceSession::Impl {
         try {
             call([this](Context&) {
                 ports = Ports{};
+                discoveryPort.reset();
                 platform.reset();
             });
         } catch (const std::exception&) {
             // The engine is gone already: nothing uses the channels now.
             ports = Ports{};
+            discoveryPort.reset();
             platform.reset();
         }
         engine.stop();
@@ -227,6 +240,8 @@ struct DeviceSession::Impl {
         HidCtlDeviceChange(ctx);
     }
 
+    bool recoveryFailed() const { return lastRecovery && !lastRecovery->restored; }
+
     SessionResult failure(SessionError error, std::string message) {
         return SessionResult{error, std::move(message)};
     }
@@ -234,10 +249,8 @@ struct DeviceSession::Impl {
     // What a finished procedure left behind, when it did not get where it should.
     SessionResult procedureFailure(const std::string& what) {
         if (auto question = ui.unanswered()) {
-            const std::string flag = FlagFor(question->id);
-            std::string text = what + " needs an answer to \"" + joined({question->text}) + "\"";
-            text += flag.empty() ? " that no option gives" : "; give " + flag + " to answer Yes";
-            return failure(SessionError::Question, text);
+            return failure(SessionError::Question,
+                           UnansweredText(what, question->id, question->text));
         }
         const std::vector<std::string> messages = ui.messages();
         return failure(SessionError::Failed,
@@ -263,7 +276,6 @@ struct DeviceSession::Impl {
             entry = entryOf(s.networkTree, target.address);
         }
         if (!entry) {
-            std::lock_guard turn(discoveryPortLock());
             if (!StartDiscoveryListener(ctx)) {
                 return failure(SessionError::Unreachable,
                                "UDP port 30718 cannot be opened (another program holds it); give "
@@ -283,10 +295,9 @@ struct DeviceSession::Impl {
             StopDiscoveryListener(ctx);
             entry = entryOf(s.networkTree, target.address);
         }
-        if (!entry) {
+        if (!entry)
             return failure(SessionError::NotFound,
-                           "no network module answered at " + target.address);
-        }
+                           UnansweredLookup(target.address, options.discoveryWait));
         int port = target.tunnelPort;
         for (const auto& device : s.DeviceList)
             if (device.IP == target.address && device.Port) port = device.Port;
@@ -302,6 +313,8 @@ struct DeviceSession::Impl {
         }
         const ops::ConnectResult connected =
             as ? ops::ConnectAs(ctx, *as, *entry, -1) : ops::ConnectNetworkEntry(ctx, *entry);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         if (!connected.connected() || connected.kind != ConnectionKind::Network ||
             s.CurrentIP != target.address) {
             return procedureFailure("connecting to " + target.address);
@@ -332,6 +345,8 @@ struct DeviceSession::Impl {
         }
         const ops::ConnectResult connected =
             as ? ops::ConnectAs(ctx, *as, -1, *entry) : ops::ConnectSerialEntry(ctx, *entry);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         const TMatrixRec* device = s.selectedDevice();
         if (!connected.connected() || connected.kind != ConnectionKind::Serial || !device ||
             device->IP != target.address) {
@@ -361,17 +376,12 @@ struct DeviceSession::Impl {
         }
         // The connect puts the device into its bootloader: a file the upgrade would refuse
         // must not get that far.
-        std::string refusals;
-        // (A file of another kind is refused when it is chosen, as the window's dialog does.)
-        for (const std::string& path : expectedFiles) {
-            if (lower(fs::path(path).extension().string()) != ".hex") continue;
-            refusals += HidFileRefusal(path, s.usbRows[static_cast<std::size_t>(*row)].product);
-        }
-        if (!refusals.empty()) {
-            return {SessionError::BadInput,
-                    "the upgrade failed: " + joined({std::string(kWarningStart) + refusals})};
-        }
+        const FilesCheck files = CheckFilesBeforeConnect(
+            expectedFiles, TargetKind::Usb, s.usbRows[static_cast<std::size_t>(*row)].product);
+        if (!files.ok()) return files.result;
         const ops::ConnectResult connected = ops::ConnectUsbEntry(ctx, *row);
+        lastRecovery = connected.recovery;
+        if (recoveryFailed()) return failure(SessionError::Unreachable, lastRecovery->message);
         if (!connected.connected() || connected.kind != ConnectionKind::Usb) {
             return procedureFailure("connecting to USB device " + target.address);
         }
@@ -399,12 +409,9 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
         DiscoveryResult result;
         p.ui.resetCollected();
         p.listUsbOnce(ctx);
-        {
-            std::lock_guard turn(discoveryPortLock());
-            ops::Find(ctx);
-            Impl::pumpUntil(ctx, wait, [] { return false; });
-            StopDiscoveryListener(ctx);
-        }
+        ops::Find(ctx);
+        Impl::pumpUntil(ctx, wait, [] { return false; });
+        StopDiscoveryListener(ctx);
         const SharedState& s = ctx.state;
         for (const std::string& entry : s.networkTree) {
             const std::string address = entry.substr(0, entry.find(' '));
@@ -416,6 +423,7 @@ DiscoveryResult DeviceSession::discover(std::chrono::milliseconds wait) {
             }
         }
         result.serialPorts = s.comTree;
+        result.openEntries = ops::OpenJournalEntries(ctx);
         for (const UsbRow& row : s.usbRows) result.usb.push_back({row.product, row.serial});
         const std::vector<std::string> messages = p.ui.messages();
         if (!messages.empty() && result.modules.empty() && result.serialPorts.empty() &&
@@ -440,6 +448,9 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
     try {
         SessionResult result = p.call([&p, &target, as](Context& ctx) {
             p.ui.resetCollected();
+            p.lastRecovery.reset();
+            // A device whose restore does not answer is not connected: no question asked.
+            p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Cancel);
             p.ui.setAnswer(QuestionId::ConnectDevice, MsgButton::Yes);
             p.kind = target.kind;
             switch (target.kind) {
@@ -466,10 +477,7 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
 }
 
 std::optional<std::size_t> FindRow(const std::vector<ControllerRow>& rows, const std::string& row) {
-    const bool numeric = !row.empty() && std::all_of(row.begin(), row.end(), [](unsigned char c) {
-        return std::isdigit(c);
-    });
-    if (numeric) {
+    if (IsRowNumber(row)) {
         const unsigned long n = row.size() > 6 ? rows.size() : std::stoul(row);
         if (n < rows.size()) return n;
         return std::nullopt;
@@ -486,6 +494,43 @@ bool SameRowName(const std::string& a, const std::string& b) {
 
 bool DeviceSession::connected() const {
     return impl_->connectedFlag;
+}
+
+std::optional<ops::Recovery> DeviceSession::recovered() const {
+    return impl_->lastRecovery;  // written by connect(), which has returned
+}
+
+std::vector<ops::Recovery> DeviceSession::recover(const std::optional<Target>& target) {
+    Impl& p = *impl_;
+    return p.call([&p, &target](Context& ctx) {
+        p.ui.resetCollected();
+        std::vector<ops::Recovery> done;
+        const std::vector<JournalEntry> entries = ops::OpenJournalEntries(ctx);
+        for (const JournalEntry& entry : entries) {
+            if (target && entry.device.id != target->address) continue;
+            if (entry.device.kind == ConnectionKind::Usb) {
+                // The device must be listed (claimed) before a report can go to it.
+                p.listUsbOnce(ctx);
+                Impl::pumpUntil(ctx, p.options.discoveryWait, [&] {
+                    return std::any_of(
+                        ctx.state.usbRows.begin(), ctx.state.usbRows.end(),
+                        [&](const UsbRow& row) { return row.serial == entry.device.id; });
+                });
+            }
+            done.push_back(ops::Recover(ctx, entry));
+        }
+        return done;
+    });
+}
+
+JournalListing DeviceSession::journal() {
+    Impl& p = *impl_;
+    return p.call([&p](Context& ctx) {
+        JournalListing listing;
+        listing.open = ops::OpenJournalEntries(ctx);
+        if (p.journal) listing.inUse = p.journal->heldEntries();
+        return listing;
+    });
 }
 
 DeviceInfo DeviceSession::device() const {
@@ -551,8 +596,8 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
                                         " file, not " + fs::path(absolute).filename().string()};
 }
 
-void DeviceSession::expectFiles(std::vector<std::string> paths) {
-    impl_->expectedFiles = std::move(paths);
+void DeviceSession::expectFiles(std::vector<RowFile> files) {
+    impl_->expectedFiles = std::move(files);
 }
 
 void DeviceSession::setQuickBootload(bool on) {
@@ -563,7 +608,7 @@ void DeviceSession::setAnswer(Question question, MsgButton answer) {
     impl_->setAnswer(question, answer);
 }
 
-UpgradeOutcome DeviceSession::upgrade() {
+UpgradeOutcome DeviceSession::upgrade(std::vector<RowResult> skipped) {
     Impl& p = *impl_;
     UpgradeOutcome outcome;
     if (p.interrupt) {
@@ -577,14 +622,16 @@ UpgradeOutcome DeviceSession::upgrade() {
     }
     const auto started = std::chrono::steady_clock::now();
     try {
-        outcome.run = p.call([&p](Context& ctx) {
+        ops::RecordedRun recorded = p.call([&p, &skipped](Context& ctx) {
             p.ui.resetCollected();
             p.rowTypes.clear();
             for (const ControllerRow& row : ops::ListRows(ctx)) p.rowTypes.push_back(row.type);
             // The restore asks when the device no longer answers; its answer changes nothing.
             p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Yes);
-            return ops::Upgrade(ctx);
+            return ops::UpgradeWithRecord(ctx, "kvboot", std::move(skipped));
         });
+        outcome.run = std::move(recorded.run);
+        outcome.record = std::move(recorded.record);
     } catch (const std::exception& e) {
         outcome.result = {SessionError::Failed, e.what()};
     }
@@ -621,6 +668,13 @@ UpgradeOutcome DeviceSession::upgrade() {
                                 "restored"};
     }
     return outcome;
+}
+
+SessionResult DeviceSession::appendHistory(const UpgradeOutcome& outcome) {
+    if (!outcome.record) return {};
+    const std::string error = UpgradeHistory(impl_->appDataFolder).append(*outcome.record);
+    if (error.empty()) return {};
+    return {SessionError::Failed, "the upgrade history could not be written: " + error};
 }
 
 std::vector<std::string> UpgradeOutcome::report() const {
@@ -694,6 +748,21 @@ std::string DeviceSession::logPath() const {
 
 std::vector<std::string> DeviceSession::messages() const {
     return impl_->ui.messages();
+}
+
+std::string AppDataFolderFor(const std::string& platformFolder) {
+    return LogFile::appDataFolder(platformFolder.empty() ? platformDataFolder() : platformFolder);
+}
+
+std::string UnansweredLookup(const std::string& address, std::chrono::milliseconds wait) {
+    std::ostringstream seconds;
+    seconds << static_cast<double>(wait.count()) / 1000.0;
+    return "no network module answered at " + address + " within " + seconds.str() +
+           " s: check the address and that the device is powered and on this network; give "
+           "the tunnel port as " +
+           address +
+           ":PORT to connect without the lookup, or raise the wait (--discovery-wait, "
+           "\"discovery_wait\" in a plan)";
 }
 
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options) {

@@ -15,6 +15,7 @@
 #include "core/RunResult.h"
 #include "core/Ui.h"
 #include "device/HandleAs.h"
+#include "records/UpgradeHistory.h"
 
 namespace kv {
 class Clock;
@@ -42,6 +43,19 @@ struct Target {
 
 // nullopt and `error` set when the text names no target.
 std::optional<Target> ParseTarget(const std::string& text, std::string& error);
+
+// A file the command line (--file ROW=PATH) or a plan gives for a row: ROW is a controller
+// type (the first row of that type, in any case) or a row number. The digest the file must
+// have and the version the row must run afterwards come with it (--sha256, --expect, a
+// plan's pinned files and "expect").
+struct RowFile {
+    std::string row;
+    std::string path;
+    std::string sha256;    // pinned digest, hex; empty: not pinned
+    std::string expected;  // the version the row must run afterwards; empty: none
+};
+// A row named by its number rather than by its controller type.
+bool IsRowNumber(const std::string& row);
 
 // The "Handle as" choices (device/HandleAs.h), by name, case-insensitive.
 std::optional<HandleAs> ParseHandleAs(const std::string& name);
@@ -102,6 +116,9 @@ struct UpgradeOutcome {
     // refused before anything was sent).
     bool changed = false;
     std::chrono::milliseconds duration{0};
+    // What the upgrade history keeps of the run (none when it did nothing worth keeping);
+    // DeviceSession::appendHistory writes it.
+    std::optional<UpgradeRecord> record;
     // The report's text lines and verdict as the window shows them.
     std::vector<std::string> report() const;
     std::string verdict() const;
@@ -137,6 +154,8 @@ enum class Question {
 std::vector<QuestionId> QuestionIdsOf(Question answer);
 // The command-line flag that answers a question ("--yes"), or empty.
 std::string FlagFor(QuestionId question);
+// `what` needs an answer to `question` that nothing gave: the text says which flag gives it.
+std::string UnansweredText(const std::string& what, QuestionId id, const std::string& question);
 
 // ---------------------------------------------------------------------------------------
 // Discovery: FIND as the window does it (network modules, serial ports, USB devices).
@@ -157,9 +176,21 @@ struct DiscoveryResult {
     std::vector<DiscoveredModule> modules;
     std::vector<std::string> serialPorts;
     std::vector<DiscoveredUsb> usb;
+    // Devices the run journal has open entries for (only told, never touched).
+    std::vector<JournalEntry> openEntries;
+};
+
+// The run journal's entries as `kvboot status` lists them.
+struct JournalListing {
+    std::vector<JournalEntry> open;   // left by a program that died: restored at the next connect
+    std::vector<JournalEntry> inUse;  // held by a program running now
 };
 
 // ---------------------------------------------------------------------------------------
+// What a discovery wait may be (--discovery-wait, a plan's "discovery_wait"), in seconds.
+constexpr double kMinDiscoveryWaitSeconds = 0.1;
+constexpr double kMaxDiscoveryWaitSeconds = 60.0;
+
 struct SessionOptions {
     // Names the log file: "logfile-<name>.txt" in the usual log folder (empty: "logfile.txt").
     std::string deviceName;
@@ -197,11 +228,18 @@ class DeviceSession {
     DiscoveryResult discover(std::chrono::milliseconds wait);
 
     // The files an upgrade after the connect will take. A USB device's connect puts it
-    // into its bootloader: it is connected only when these pass the checks the upgrade
-    // would refuse them on (BadInput otherwise, nothing sent).
-    void expectFiles(std::vector<std::string> paths);
-    // Connects and runs the inventory (identification, or the assumed "Handle as" type).
+    // into its bootloader: it is connected only when these pass the checks against the
+    // product it is listed as (CheckFilesBeforeConnect; BadInput otherwise, nothing sent).
+    void expectFiles(std::vector<RowFile> files);
+    // Connects and runs the inventory (identification, or the assumed "Handle as" type). A
+    // device the run journal has an open entry for is restored first (see recovered()).
     SessionResult connect(const Target& target, std::optional<HandleAs> as = std::nullopt);
+    // What the last connect's recovery did; nullopt when the device had no open entry.
+    std::optional<ops::Recovery> recovered() const;
+    // Restores the devices of the journal's open entries (those of `target` only when
+    // given), as the next connect would, without connecting to them.
+    std::vector<ops::Recovery> recover(const std::optional<Target>& target);
+    JournalListing journal();
     bool connected() const;
     DeviceInfo device() const;
     std::vector<ControllerRow> rows() const;
@@ -213,8 +251,15 @@ class DeviceSession {
     void setQuickBootload(bool on);
     void setAnswer(Question question, MsgButton answer);
 
-    // The upgrade procedure for the chosen rows, with its report.
-    UpgradeOutcome upgrade();
+    // The upgrade procedure for the chosen rows, with its report and history record.
+    // `skipped`: rows left out because they already run the version asked for; they join
+    // the run and its record. With no row chosen, they are the whole run: nothing is sent
+    // and the record says the device was left unchanged.
+    UpgradeOutcome upgrade(std::vector<RowResult> skipped = {});
+    // Appends the outcome's record to the upgrade history in the session's data folder
+    // (nothing to do without one). Failed when it could not be written; the run itself
+    // stands. Callable also after close().
+    SessionResult appendHistory(const UpgradeOutcome& outcome);
 
     // Thread-safe (also from a signal-watching thread): the running upgrade finishes the
     // frame in flight, the rows still to do fail, the device is restored as the close
@@ -243,6 +288,13 @@ class DeviceSession {
     std::unique_ptr<Impl> impl_;
 };
 
+// The per-user application data folder the sessions' logs and the upgrade history go to;
+// `platformDataFolder` as in SessionOptions (empty: the platform's own).
+std::string AppDataFolderFor(const std::string& platformDataFolder);
+
+// Why connect() found no module at `address`, and what to try.
+std::string UnansweredLookup(const std::string& address, std::chrono::milliseconds wait);
+
 // Whole LAN / serial / USB discovery with a session of its own.
 DiscoveryResult Discover(std::chrono::milliseconds wait, SessionOptions options = {});
 
@@ -266,5 +318,21 @@ struct FileCheck {
     ExitStatus status() const;
 };
 FileCheck CheckFile(const std::string& path);
+
+// The checks of one device's upgrade files that need no device, made before it is
+// contacted: every file exists and can be read, and is one the upgrade takes (CheckFile);
+// a row named by its controller type gets the kind of file that row takes and, when it is
+// a card row, a HEX file naming that type. Once a USB device is listed (`usbProduct`), its
+// HEX files must name its product. The hardware a file names is checked by the upgrade,
+// which knows the device's rows. A pinned file must have the pinned SHA-256. The first file
+// refused comes back: BadInput naming the row and the file (and both digests for a pinned
+// one); status Usage when it cannot be read, FileRefused when it is refused.
+struct FilesCheck {
+    SessionResult result;
+    ExitStatus status = ExitStatus::Ok;
+    bool ok() const { return result.ok(); }
+};
+FilesCheck CheckFilesBeforeConnect(const std::vector<RowFile>& files, TargetKind kind,
+                                   const std::string& usbProduct = "");
 
 }  // namespace kv::cli

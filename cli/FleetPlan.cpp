@@ -33,9 +33,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 using std::chrono::milliseconds;
 
-const std::set<std::string> kPlanKeys{"parallel", "devices"};
-const std::set<std::string> kDeviceKeys{"name",  "address", "port",   "usb",   "as",    "files",
-                                        "quick", "answers", "expect", "force", "verify"};
+const std::set<std::string> kPlanKeys{"parallel", "devices", "discovery_wait"};
+const std::set<std::string> kDeviceKeys{"name",   "address", "port",   "usb",
+                                        "as",     "files",   "quick",  "answers",
+                                        "expect", "force",   "verify", "discovery_wait"};
 const std::set<std::string> kPinnedFileKeys{"path", "sha256"};
 
 struct QuestionName {
@@ -136,15 +137,10 @@ PlanFile parseFile(const std::string& row, const Json& value, const std::filesys
     } else {
         path = needString(value, key, at);
     }
+    // Whether it exists and is one the upgrade takes is checked with the device's other
+    // files (CheckFilesBeforeConnect).
     if (path.is_relative()) path = base / path;
-    path = path.lexically_normal();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        at.fail("the file for row \"" + row + "\" does not exist: " + path.string());
-    }
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) at.fail("the file for row \"" + row + "\" cannot be read: " + path.string());
-    file.path = path.string();
+    file.path = path.lexically_normal().string();
     return file;
 }
 
@@ -182,6 +178,19 @@ bool needBool(const Json& entry, const char* key, bool otherwise, const Place& a
     return entry[key].get<bool>();
 }
 
+// "discovery_wait": seconds, within what --discovery-wait takes.
+std::optional<milliseconds> parseDiscoveryWait(const Json& owner, const Place& at) {
+    if (!owner.contains("discovery_wait")) return std::nullopt;
+    const Json& value = owner["discovery_wait"];
+    if (!value.is_number() || value.get<double>() < kMinDiscoveryWaitSeconds ||
+        value.get<double>() > kMaxDiscoveryWaitSeconds) {
+        std::ostringstream range;
+        range << kMinDiscoveryWaitSeconds << " to " << kMaxDiscoveryWaitSeconds;
+        at.fail("\"discovery_wait\" must be a number of seconds from " + range.str());
+    }
+    return milliseconds(static_cast<std::int64_t>(value.get<double>() * 1000));
+}
+
 PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesystem::path& base,
                        const std::string& source) {
     Place at{source, "device " + std::to_string(number)};
@@ -194,7 +203,7 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         if (!kDeviceKeys.count(key)) {
             at.fail("unknown key \"" + key +
                     "\" (known: name, address, port, usb, as, files, expect, force, verify, quick, "
-                    "answers)");
+                    "answers, discovery_wait)");
         }
     }
     PlanDevice device;
@@ -231,9 +240,15 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
     if (entry.contains("expect")) parseExpect(entry["expect"], device.files, at);
+    // A file the upgrade would refuse stops the plan before any device is contacted.
+    if (const FilesCheck files = CheckFilesBeforeConnect(device.files, device.target.kind);
+        !files.ok()) {
+        at.fail(files.result.message);
+    }
     device.quick = needBool(entry, "quick", false, at);
     device.force = needBool(entry, "force", false, at);
     device.verify = needBool(entry, "verify", true, at);
+    device.discoveryWait = parseDiscoveryWait(entry, at);
     // Running the plan is the go-ahead for the upgrade itself.
     device.answers[Question::Upgrade] = MsgButton::Yes;
     if (entry.contains("answers")) {
@@ -284,8 +299,9 @@ FleetPlan ParsePlan(const std::string& text, const std::string& source,
     if (!document.is_object()) at.fail("the plan must be a JSON object with \"devices\"");
     for (const auto& [key, value] : document.items()) {
         (void)value;
-        if (!kPlanKeys.count(key))
-            at.fail("unknown key \"" + key + "\" (known: parallel, devices)");
+        if (!kPlanKeys.count(key)) {
+            at.fail("unknown key \"" + key + "\" (known: parallel, discovery_wait, devices)");
+        }
     }
     FleetPlan plan;
     if (document.contains("parallel")) {
@@ -296,6 +312,7 @@ FleetPlan ParsePlan(const std::string& text, const std::string& source,
         }
         plan.parallel = parallel.get<int>();
     }
+    plan.discoveryWait = parseDiscoveryWait(document, at);
     if (!document.contains("devices") || !document["devices"].is_array()) {
         at.fail("\"devices\" must be a list of devices");
     }

@@ -17,6 +17,7 @@ namespace kv::cli {
 //
 //   {
 //     "parallel": 4,                                     optional, at least 1
+//     "discovery_wait": 5,                               optional, seconds (default 3)
 //     "devices": [
 //       {
 //         "name": "stage-left",                          optional, unique; names the log file
@@ -33,7 +34,8 @@ namespace kv::cli {
 //                                                        after the run (default true)
 //         "quick": false,                                optional, skip the read-back
 //         "answers": {"protocol-switch": "no", "unreachable-device": "yes",
-//                     "usb-bootloader-mode": "yes"}      optional
+//                     "usb-bootloader-mode": "yes"},     optional
+//         "discovery_wait": 10                           optional, this device's wait
 //       }
 //     ]
 //   }
@@ -42,12 +44,8 @@ namespace kv::cli {
 // as kvboot inventory prints it). Relative file paths are taken from the plan's folder.
 // Running a plan is the operator's go-ahead: "Do you really want to upgrade?" is answered
 // Yes unless the answers say "upgrade": "no".
-struct PlanFile {
-    std::string row;
-    std::string path;      // absolute, normalised
-    std::string sha256;    // pinned digest, lower-case; empty: not pinned
-    std::string expected;  // the version the row must run afterwards; empty: none
-};
+// The path is absolute and normalised; a pinned digest is as the plan gives it.
+using PlanFile = RowFile;
 
 struct PlanDevice {
     std::string name;
@@ -58,11 +56,14 @@ struct PlanDevice {
     bool force = false;
     bool verify = true;
     std::map<Question, MsgButton> answers;
+    // How long to wait for the module's discovery answer; none: the plan's or the default.
+    std::optional<std::chrono::milliseconds> discoveryWait;
 };
 
 struct FleetPlan {
     std::vector<PlanDevice> devices;
     int parallel = 0;  // 0: the default (all network devices at once, one per serial port)
+    std::optional<std::chrono::milliseconds> discoveryWait;  // for devices without their own
 };
 
 // A plan that cannot be used; the text says where and why (exit status 2).
@@ -71,9 +72,9 @@ class PlanError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Parses and checks a plan: the JSON, every key and value, the targets, that every file
-// exists. `source` names the plan in error texts; relative paths are resolved from
-// `baseFolder`. Throws PlanError.
+// Parses and checks a plan: the JSON, every key and value, the targets, and every file as
+// CheckFilesBeforeConnect does (nothing of the plan has contacted a device yet). `source` names the
+// plan in error texts; relative paths are resolved from `baseFolder`. Throws PlanError.
 FleetPlan ParsePlan(const std::string& text, const std::string& source,
                     const std::filesystem::path& baseFolder);
 // Reads the file and parses it (relative paths from the plan's folder).

@@ -66,8 +66,7 @@ std::string rowStatus(const FleetRow& row) {
 
 RunRequest requestOf(const PlanDevice& device) {
     RunRequest request;
-    for (const PlanFile& file : device.files)
-        request.rows.push_back({file.row, file.path, file.expected, file.sha256});
+    request.rows = device.files;
     request.force = device.force;
     request.verify = device.verify;
     return request;
@@ -80,10 +79,21 @@ std::string matchOf(const std::string& fileVersion, const std::string& now) {
     return SameVersion(fileVersion, now) ? "same" : "differs";
 }
 
+// The wait for a device's discovery answer: its own, the command line's, the plan's, the
+// sessions' default.
+milliseconds discoveryWaitOf(const FleetPlan& plan, const PlanDevice& device,
+                             const FleetOptions& options) {
+    if (device.discoveryWait) return *device.discoveryWait;
+    if (options.discoveryWait) return *options.discoveryWait;
+    return plan.discoveryWait.value_or(options.session.discoveryWait);
+}
+
 // Runs one device start to end on the calling thread.
-void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDeviceResult& out) {
+void runDevice(const FleetPlan& plan, const PlanDevice& device, const FleetOptions& options,
+               FleetDeviceResult& out) {
     const auto start = Steady::now();
     SessionOptions session = options.session;
+    session.discoveryWait = discoveryWaitOf(plan, device, options);
     session.deviceName = LogNameFor(device.name);
     session.quickBootload = device.quick;
     for (const auto& [question, answer] : device.answers) session.answers[question] = answer;
@@ -175,18 +185,13 @@ void runDevice(const PlanDevice& device, const FleetOptions& options, FleetDevic
         }
     }
     finish(out.outcome.result, closed);
+    if (const SessionResult kept = engine.appendHistory(out.outcome); !kept.ok())
+        out.historyError = kept.message;
     out.status = Worst(out.status, out.outcome.status());
     if (out.outcome.interrupted) out.status = ExitStatus::Interrupted;
 }
 
 }  // namespace
-
-std::optional<std::string> PlanPinRefusal(const FleetPlan& plan) {
-    for (const PlanDevice& device : plan.devices) {
-        if (auto refusal = PinRefusal(device.name, requestOf(device).rows)) return refusal;
-    }
-    return std::nullopt;
-}
 
 std::string LogNameFor(const std::string& name) {
     std::string safe;
@@ -247,7 +252,7 @@ FleetResult RunFleet(const FleetPlan& plan, const FleetOptions& options) {
                 out.result = {SessionError::Interrupted, "interrupted before it started"};
             } else {
                 try {
-                    runDevice(plan.devices[next], options, out);
+                    runDevice(plan, plan.devices[next], options, out);
                 } catch (const std::exception& e) {
                     // One device's trouble stays with that device.
                     out.status = ExitStatus::RowFailed;

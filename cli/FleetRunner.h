@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ struct FleetDeviceResult {
     std::chrono::milliseconds estimate{0};  // rows and restore
     std::chrono::milliseconds duration{0};
     std::string logPath;
+    std::string historyError;  // why the run's history record could not be written
 };
 
 struct FleetResult {
@@ -65,11 +67,10 @@ struct FleetOptions {
     std::function<void(const std::string& device, const RowProgress&)> onProgress;
     // Sessions are attached while they run, so Ctrl-C reaches each of them. Optional.
     InterruptHub* interrupts = nullptr;
+    // kvboot plan --discovery-wait: replaces the plan's top-level "discovery_wait"; a
+    // device's own "discovery_wait" still wins.
+    std::optional<std::chrono::milliseconds> discoveryWait;
 };
-
-// The first pinned file of the plan whose digest is not the pinned one, as the refusal
-// text (device, row, both digests); nothing when every pin holds. Touches no device.
-std::optional<std::string> PlanPinRefusal(const FleetPlan& plan);
 
 // Runs the plan: each device on its own thread with its own session; one device's failure
 // never stops another. Devices not started when an interrupt came are reported as

@@ -1,5 +1,7 @@
 #include "cli/Json.h"
 
+#include "core/Clock.h"
+
 namespace kv::cli {
 
 namespace {
@@ -134,10 +136,36 @@ Json ToJson(const DiscoveryResult& result) {
     for (const DiscoveredUsb& u : result.usb) {
         usb.push_back(Json{{"product", u.product}, {"serial", u.serial}});
     }
+    Json open = Json::array();
+    for (const JournalEntry& entry : result.openEntries) open.push_back(ToJson(entry));
     return Json{{"modules", modules},
                 {"serial_ports", result.serialPorts},
                 {"usb", usb},
+                {"open_entries", open},
                 {"error", ErrorJson(result.result)}};
+}
+
+std::string IsoTime(std::int64_t seconds) {
+    return FormatTime(seconds, "%Y-%m-%dT%H:%M:%SZ", TimeZone::Utc);
+}
+
+Json ToJson(const JournalEntry& entry) {
+    Json changes = Json::array();
+    for (DeviceChange change : entry.changes)
+        changes.push_back(std::string(DeviceChangeName(change)));
+    return Json{{"device", entry.device.id},
+                {"kind", std::string(DeviceKindName(entry.device.kind))},
+                {"row", TextOrNull(entry.rowType)},
+                {"stopped_at", IsoTime(entry.stoppedAt)},
+                {"changes", changes},
+                {"message", ops::OpenEntryText(entry)}};
+}
+
+Json ToJson(const ops::Recovery& recovery) {
+    Json doc = ToJson(recovery.entry);
+    doc["restored"] = recovery.restored;
+    doc["message"] = recovery.message;
+    return doc;
 }
 
 std::string FileKindName(FileKind kind) {

@@ -19,6 +19,12 @@ Json ToJson(const RowResult& row);
 //  "retransmissions", "rewrites", "seconds", "error"}
 Json ToJson(const UpgradeOutcome& outcome);
 Json ToJson(const DiscoveryResult& result);
+// A run journal entry: {"device", "kind", "row", "stopped_at", "changes", "message"};
+// a recovery adds "restored" and its own "message".
+Json ToJson(const JournalEntry& entry);
+Json ToJson(const ops::Recovery& recovery);
+// "2026-01-31T03:45:00Z" of seconds since the epoch.
+std::string IsoTime(std::int64_t seconds);
 // {"file", "status", "kind", "description", "size", "integrity", "fault", "refusal",
 //  "controller_type", "hardware", "records", "data_bytes", "sha256", "error"}: null where the file
 // gave no value (README "kvboot").

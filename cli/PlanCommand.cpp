@@ -14,6 +14,7 @@ struct PlanArguments {
     int parallel = 0;
     bool dryRun = false;
     bool json = false;
+    double discoveryWait = 0;  // 0: not given
 };
 
 int runPlan(const PlanArguments& arguments, Runtime& runtime) {
@@ -25,16 +26,15 @@ int runPlan(const PlanArguments& arguments, Runtime& runtime) {
         return Refuse(console, arguments.json, ExitStatus::Usage,
                       {SessionError::BadInput, std::string("plan: ") + e.what()});
     }
-    // A pinned file that is not the one pinned stops the plan before any device is touched.
-    if (auto refusal = PlanPinRefusal(plan)) {
-        return Refuse(console, arguments.json, ExitStatus::Usage,
-                      {SessionError::BadInput, "plan: " + *refusal});
-    }
     FleetOptions options;
     options.parallel = arguments.parallel;
     options.dryRun = arguments.dryRun;
     options.session.platformDataFolder = console.platformDataFolder;
     options.interrupts = &runtime.interrupts;
+    if (arguments.discoveryWait > 0) {
+        options.discoveryWait =
+            std::chrono::milliseconds(static_cast<std::int64_t>(arguments.discoveryWait * 1000));
+    }
     if (console.progress) {
         options.onProgress = [&console](const std::string& device, const RowProgress& event) {
             console.showProgress(device, event);
@@ -42,6 +42,10 @@ int runPlan(const PlanArguments& arguments, Runtime& runtime) {
     }
     const FleetResult result = RunFleet(plan, options);
     if (console.progress) console.endProgress();
+    for (const FleetDeviceResult& device : result.devices) {
+        if (!device.historyError.empty())
+            console.err << "kvboot: " << device.name << ": " << device.historyError << "\n";
+    }
     if (arguments.json) {
         console.out << Dump(FleetJson(result)) << std::endl;
     } else {
@@ -73,6 +77,12 @@ Subcommand PlanCommand() {
                 command->add_flag("--dry-run", arguments->dryRun,
                                   "connect and print each row's version now, the file's "
                                   "version and the estimated time; writes nothing");
+                command
+                    ->add_option("--discovery-wait", arguments->discoveryWait,
+                                 "seconds to wait for each module's discovery answer "
+                                 "(default 3; replaces the plan's \"discovery_wait\", a "
+                                 "device's own still wins)")
+                    ->check(CLI::Range(kMinDiscoveryWaitSeconds, kMaxDiscoveryWaitSeconds));
                 command->add_flag("--json", arguments->json,
                                   "print the fleet report as one JSON document");
                 return [arguments, &runtime, command]() -> int {

@@ -185,10 +185,17 @@ ExitStatus UpgradeOutcome::status() const {
     return run.success() ? ExitStatus::Ok : ExitStatus::RowFailed;
 }
 
+bool IsRowNumber(const std::string& row) {
+    return !row.empty() &&
+           std::all_of(row.begin(), row.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
 std::optional<FileChoice> ParseFileChoice(const std::string& text) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) return std::nullopt;
-    FileChoice choice{text.substr(0, equals), text.substr(equals + 1)};
+    FileChoice choice;
+    choice.row = text.substr(0, equals);
+    choice.path = text.substr(equals + 1);
     // Blanks around the row name come from quoting in scripts; a path keeps its own.
     const auto first = choice.row.find_first_not_of(" \t");
     const auto last = choice.row.find_last_not_of(" \t");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "actions/History.h"
 #include "cli/Versions.h"
 
 namespace kv::cli {
@@ -22,16 +23,7 @@ bool wroteFlash(const RunResult& run) {
 
 bool RunRequest::readsBack() const {
     return verify || std::any_of(rows.begin(), rows.end(),
-                                 [](const RowRequest& row) { return !row.expected.empty(); });
-}
-
-std::optional<std::string> PinRefusal(const std::string& device,
-                                      const std::vector<RowRequest>& rows) {
-    for (const RowRequest& row : rows) {
-        if (row.sha256.empty()) continue;
-        if (auto refusal = PinnedFileRefusal(device, row.row, row.path, row.sha256)) return refusal;
-    }
-    return std::nullopt;
+                                 [](const RowFile& row) { return !row.expected.empty(); });
 }
 
 UpgradeRun::UpgradeRun(DeviceSession& session, Target target, std::optional<HandleAs> as,
@@ -39,14 +31,12 @@ UpgradeRun::UpgradeRun(DeviceSession& session, Target target, std::optional<Hand
     : session_(session), target_(std::move(target)), as_(as), request_(std::move(request)) {}
 
 SessionResult UpgradeRun::prepare() {
-    std::vector<std::string> paths;
-    for (const RowRequest& row : request_.rows) paths.push_back(row.path);
-    session_.expectFiles(std::move(paths));
+    session_.expectFiles(request_.rows);
     const SessionResult connected = session_.connect(target_, as_);
     if (!connected.ok()) return connected;
     const std::vector<ControllerRow> rows = session_.rows();
     decisions_.clear();
-    for (const RowRequest& request : request_.rows) {
+    for (const RowFile& request : request_.rows) {
         const std::optional<std::size_t> index = FindRow(rows, request.row);
         RowDecision decision;
         decision.path = request.path;
@@ -75,11 +65,7 @@ bool UpgradeRun::flashes() const {
 }
 
 UpgradeOutcome UpgradeRun::finish(SessionResult& closed) {
-    UpgradeOutcome outcome;
-    // A device whose rows are all where they should be is only read and closed again.
-    if (flashes()) outcome = session_.upgrade();
-    closed = session_.close();
-    outcome.changed = wroteFlash(outcome.run);
+    std::vector<RowResult> skipped;
     for (const RowDecision& decision : decisions_) {
         if (!decision.skip) continue;
         RowResult row;
@@ -90,10 +76,13 @@ UpgradeOutcome UpgradeRun::finish(SessionResult& closed) {
         row.reason = AlreadyAtReason(decision.from);
         // The report window's lines never show a row the window would not skip.
         row.reported = false;
-        outcome.run.rows.push_back(std::move(row));
+        skipped.push_back(std::move(row));
     }
-    std::sort(outcome.run.rows.begin(), outcome.run.rows.end(),
-              [](const RowResult& a, const RowResult& b) { return a.row < b.row; });
+    // A device whose rows are all where they should be is only read and closed again; the
+    // history still gets the run.
+    UpgradeOutcome outcome = session_.upgrade(std::move(skipped));
+    closed = session_.close();
+    outcome.changed = wroteFlash(outcome.run);
     for (RowResult& row : outcome.run.rows) {
         for (const RowDecision& decision : decisions_) {
             if (decision.row != row.row) continue;
@@ -103,6 +92,7 @@ UpgradeOutcome UpgradeRun::finish(SessionResult& closed) {
     }
     if (outcome.changed && !outcome.interrupted && closed.ok() && request_.readsBack())
         readBack(outcome);
+    if (outcome.record) ops::SettleRecord(*outcome.record, outcome.run);
     return outcome;
 }
 

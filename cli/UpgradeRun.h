@@ -9,26 +9,13 @@
 
 namespace kv::cli {
 
-// A row the operator asks for.
-struct RowRequest {
-    std::string row;       // a controller type or a row number, as --file takes it
-    std::string path;      // the file
-    std::string expected;  // the version the row must run afterwards; empty: none
-    std::string sha256;    // the file's pinned digest; empty: not pinned
-};
-
 struct RunRequest {
-    std::vector<RowRequest> rows;
-    bool force = false;   // flash rows already at their expected version too
-    bool verify = false;  // read the versions back after the run even without expected ones
+    std::vector<RowFile> rows;  // each with its pinned digest and expected version
+    bool force = false;         // flash rows already at their expected version too
+    bool verify = false;        // read the versions back after the run even without expected ones
     // Whether anything is read back after the run.
     bool readsBack() const;
 };
-
-// The first pinned file whose digest is not the pinned one, as the refusal text (device,
-// row and both digests); nothing when every pin holds. Touches no device.
-std::optional<std::string> PinRefusal(const std::string& device,
-                                      const std::vector<RowRequest>& rows);
 
 // What the run does with a requested row, once the inventory is known.
 struct RowDecision {

@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <regex>
 
-#include "core/Sha256.h"
-
 namespace kv::cli {
 
 namespace {
@@ -78,14 +76,13 @@ bool IsSha256Hex(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
 }
 
-std::optional<std::string> PinnedFileRefusal(const std::string& device, const std::string& row,
-                                             const std::string& path, const std::string& pinned) {
-    const std::optional<std::string> actual = FileSha256Hex(path);
-    const std::string where = device + ", row " + row + ": ";
-    if (!actual) return where + "cannot read the file " + path;
-    if (*actual == lower(pinned)) return std::nullopt;
-    return where + "the file " + path + " has SHA-256 " + *actual + ", not the pinned " +
-           lower(pinned);
+bool SameSha256(const std::string& actual, const std::string& pinned) {
+    return !actual.empty() && lower(actual) == lower(pinned);
+}
+
+std::string PinMismatchText(const std::string& actual, const std::string& pinned) {
+    return "SHA-256 " + (actual.empty() ? std::string("unknown (unread)") : lower(actual)) +
+           ", not the pinned " + lower(pinned);
 }
 
 }  // namespace kv::cli

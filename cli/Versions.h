@@ -1,7 +1,6 @@
 #pragma once
 // Firmware versions as the device reports them ("FW:1.5.0"), as an operator writes them
 // ("1.5.0") and as file names carry them ("RV-PNL16-1.5.0.hex"), and pinned file digests.
-#include <optional>
 #include <string>
 
 namespace kv::cli {
@@ -27,9 +26,10 @@ std::string ReadBackMismatchReason(const std::string& readBack, const std::strin
 // 64 hex digits (a SHA-256 digest as sha256sum prints it, any case).
 bool IsSha256Hex(const std::string& text);
 
-// A pinned file checked before any device is touched: the refusal naming the device, the
-// row and both digests, or nothing when the file's digest is the pinned one.
-std::optional<std::string> PinnedFileRefusal(const std::string& device, const std::string& row,
-                                             const std::string& path, const std::string& pinned);
+// Whether a file's digest is the pinned one (hex digits in any case); an unread file's
+// (empty) digest is none.
+bool SameSha256(const std::string& actual, const std::string& pinned);
+// Why a pinned file is refused: both digests.
+std::string PinMismatchText(const std::string& actual, const std::string& pinned);
 
 }  // namespace kv::cli

@@ -14,15 +14,25 @@ void SteadyClock::sleep(std::chrono::milliseconds duration) {
 }
 
 std::string SteadyClock::localTimestamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
+    return FormatTime(std::time(nullptr), "%x %X", TimeZone::Local);
+}
+
+std::string FormatTime(std::int64_t secondsSinceEpoch, const char* format, TimeZone zone) {
+    const auto t = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm parts{};
 #ifdef _WIN32
-    localtime_s(&local, &t);
+    if (zone == TimeZone::Local)
+        localtime_s(&parts, &t);
+    else
+        gmtime_s(&parts, &t);
 #else
-    localtime_r(&t, &local);
+    if (zone == TimeZone::Local)
+        localtime_r(&t, &parts);
+    else
+        gmtime_r(&t, &parts);
 #endif
     char text[64];
-    std::size_t n = std::strftime(text, sizeof text, "%x %X", &local);
+    const std::size_t n = std::strftime(text, sizeof text, format, &parts);
     return std::string(text, n);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace kv {
@@ -16,6 +17,11 @@ class Clock {
     // Current local date and time in the system's short date and long time format.
     virtual std::string localTimestamp() = 0;
 };
+
+// A moment in seconds since the epoch as strftime writes it with `format`, in local time
+// or in UTC.
+enum class TimeZone { Local, Utc };
+std::string FormatTime(std::int64_t secondsSinceEpoch, const char* format, TimeZone zone);
 
 // Real time: the steady clock and a thread sleep.
 class SteadyClock : public Clock {

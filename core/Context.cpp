@@ -78,6 +78,70 @@ void Context::report_progress(ProgressPhase phase, std::uint64_t done, std::uint
     if (phase == ProgressPhase::Programming || phase == ProgressPhase::Uploading)
         rowBytesDone = done;
     ui.progressEvent({phase, progressRow, done, total});
+    if (journal && progressRow >= 0 && total > 0) {
+        if (const DeviceKey key = journalKey(); key.valid()) journal->progress(key, done, total);
+    }
+}
+
+DeviceKey Context::journalKey() const {
+    DeviceKey key;
+    const TMatrixRec* device = state.selectedDevice();
+    switch (state.ConnectionKind) {
+        case ConnectionKind::Usb:
+            key.kind = ConnectionKind::Usb;
+            key.id = device && !device->Serial.empty() ? device->Serial : state.properties.serial;
+            return key;
+        case ConnectionKind::Serial:
+            key.kind = ConnectionKind::Serial;
+            if (device) key.id = device->IP;
+            return key;
+        default:
+            break;
+    }
+    if (state.CurrentIP == "0.0.0.0" || state.CurrentIP.empty()) return key;
+    key.kind = ConnectionKind::Network;
+    key.id = state.CurrentIP;
+    if (device && device->IP == state.CurrentIP) key.mac = device->MAC;
+    return key;
+}
+
+RestoreFacts Context::restoreFacts() const {
+    RestoreFacts facts;
+    const TMatrixRec* device = state.selectedDevice();
+    facts.name = state.properties.name;
+    if (facts.name.empty() && device) facts.name = device->Ident;
+    facts.firmwareNumber = state.DeviceFwNumber;
+    if (device && !device->Controllers.empty())
+        facts.firstRow = device->Controllers.front().ControllerType;
+    if (device) facts.tunnelPort = device->Port;
+    facts.directSetupMatrix = state.DirectSetupMatrix;
+    facts.directSetupModular = state.DirectSetupModular;
+    return facts;
+}
+
+void Context::journal_change(DeviceChange change, const std::string& normalSerial) {
+    journal_change(journalKey(), change, normalSerial);
+}
+
+void Context::journal_change(const DeviceKey& device, DeviceChange change,
+                             const std::string& normalSerial) {
+    if (!journal || !device.valid()) return;
+    RestoreFacts facts = restoreFacts();
+    facts.normalSerial = normalSerial;
+    journal->deviceChanging(device, facts, change);
+}
+
+void Context::journal_row(int row, const std::string& type) {
+    if (!journal) return;
+    if (const DeviceKey key = journalKey(); key.valid()) journal->rowStarted(key, row, type);
+}
+
+void Context::journal_restored() {
+    journal_restored(journalKey());
+}
+
+void Context::journal_restored(const DeviceKey& device) {
+    if (journal && device.valid()) journal->restored(device);
 }
 
 void Context::ProcessMessages() {

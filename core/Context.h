@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/Journal.h"
 #include "core/LogFile.h"
 #include "core/SharedState.h"
 #include "core/Ui.h"
@@ -34,6 +35,21 @@ class Context {
     UsbState* usb = nullptr;
     // PIC link and HEX reader state of upgrade runs (upgrade/UpgradeState.h).
     UpgradeState* upgrade = nullptr;
+    // The run journal (core/Journal.h); nullptr: none is kept.
+    Journal* journal = nullptr;
+    // The connected device as the journal knows it (kind None while none is open).
+    DeviceKey journalKey() const;
+    RestoreFacts restoreFacts() const;
+    // Tells the journal that `change` is about to go out to `device` (the connected one
+    // when not given); `normalSerial` is the module's setting before a set-up change.
+    void journal_change(DeviceChange change, const std::string& normalSerial = {});
+    void journal_change(const DeviceKey& device, DeviceChange change,
+                        const std::string& normalSerial = {});
+    // A row of a run starts on the connected device.
+    void journal_row(int row, const std::string& type);
+    // The restore of the connected device (or of `device`) ran: its entry is closed.
+    void journal_restored();
+    void journal_restored(const DeviceKey& device);
     // Keeps a subsystem's state alive as long as the context.
     void own(std::shared_ptr<void> object) { owned_.push_back(std::move(object)); }
 

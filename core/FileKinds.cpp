@@ -15,6 +15,24 @@ constexpr FileKindInfo kFileKinds[] = {
     {FileKind::WebPackageKvp, ".kvp", "Korvandel Package"},
 };
 
+constexpr std::string_view kWebServerRow = "Web Server";
+
+// The image rows by their controller type; every other row takes a HEX file.
+struct ImageRow {
+    std::string_view type;
+    FileKind kind;
+};
+constexpr ImageRow kImageRows[] = {
+    {"Web Content", FileKind::WebContentCob},
+    {"Web Package", FileKind::WebPackageKvp},
+};
+
+bool SameText(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
+}
+
 }  // namespace
 
 const FileKindInfo& Describe(FileKind kind) {
@@ -27,13 +45,21 @@ std::span<const FileKindInfo> FileKinds() {
 }
 
 FileKind FileKindForRow(const std::string& controllerType, const std::string& mac) {
-    if (controllerType == "Web Server") {
+    if (controllerType == kWebServerRow) {
         // Modules with an address 00-8x-... take the .ro5 image.
         return mac.size() >= 4 && mac[3] == '8' ? FileKind::WebServerRo5 : FileKind::WebServerRom;
     }
-    if (controllerType == "Web Content") return FileKind::WebContentCob;
-    if (controllerType == "Web Package") return FileKind::WebPackageKvp;
+    for (const ImageRow& row : kImageRows)
+        if (controllerType == row.type) return row.kind;
     return FileKind::IntelHex;
+}
+
+std::vector<FileKind> FileKindsForRowType(const std::string& controllerType) {
+    if (SameText(controllerType, kWebServerRow))
+        return {FileKind::WebServerRom, FileKind::WebServerRo5};
+    for (const ImageRow& row : kImageRows)
+        if (SameText(controllerType, row.type)) return {row.kind};
+    return {FileKind::IntelHex};
 }
 
 std::optional<FileKind> FileKindOfPath(const std::string& path) {

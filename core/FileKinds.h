@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -28,6 +29,9 @@ const FileKindInfo& Describe(FileKind kind);
 std::span<const FileKindInfo> FileKinds();
 // The kind a row of this controller type takes on a device with this MAC address.
 FileKind FileKindForRow(const std::string& controllerType, const std::string& mac);
+// The kinds a row of this controller type (in any case) may take on some device: both web
+// server images for a web server row, whose kind only the module's address decides.
+std::vector<FileKind> FileKindsForRowType(const std::string& controllerType);
 // The kind a file's extension names (case-insensitive); nullopt for any other extension.
 std::optional<FileKind> FileKindOfPath(const std::string& path);
 // "Description (*.ext)|*.ext", as the open-file dialog takes it.

@@ -25,6 +25,8 @@ struct RowResult {
     std::string reason;       // why it did not end Ok, in the program's own words
     std::uint64_t bytes = 0;  // bytes of the file that went to the device
     double seconds = 0;
+    int retransmissions = 0;  // of the run's totals, those made while this row ran
+    int rewrites = 0;
     bool reported = true;  // listed in the report window (a transmitter's report lists none)
     // Versions as the device reports them ("FW:1.4.0"); empty when unknown. `to` is read
     // back after the run and the restore, `expected` is what the operator asked for.

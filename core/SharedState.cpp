@@ -1,6 +1,7 @@
 #include "core/SharedState.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kv {
 
@@ -13,6 +14,10 @@ void SharedState::appendRx(ByteView bytes) {
 }
 
 TMatrixRec* SharedState::selectedDevice() {
+    return const_cast<TMatrixRec*>(std::as_const(*this).selectedDevice());
+}
+
+const TMatrixRec* SharedState::selectedDevice() const {
     if (SelectedDevice < 0 || static_cast<std::size_t>(SelectedDevice) >= DeviceList.size()) {
         return nullptr;
     }

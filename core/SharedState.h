@@ -100,6 +100,7 @@ struct SharedState {
 
     // The device at SelectedDevice, or nullptr when the index is out of range.
     TMatrixRec* selectedDevice();
+    const TMatrixRec* selectedDevice() const;
     // Controllers of the selected device, or nullptr.
     std::vector<TControllerRec>* selectedControllers();
 

@@ -90,6 +90,7 @@ void connectSerial(Context& ctx, int entry) {
     reopen(port, name, kStartBaud);
     ctx.sleep(kRequestSettle);
     ctx.ProcessMessages();
+    ctx.journal_change(DeviceChange::BootloaderMode);
     sendCommand(ctx, port, kProgramRequest);
     const SerialReply request = ReadReply(ctx, port, '}');
     int slices = kRestartSlices;

@@ -34,7 +34,8 @@ SerialPort& comPort(Context& ctx) {
 }
 
 bool askConnect(Context& ctx) {
-    return ctx.ask(QuestionId::ConnectDevice, "Do you want to establish connenction with the device?",
+    return ctx.ask(QuestionId::ConnectDevice,
+                   "Do you want to establish connenction with the device?",
                    DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
                    static_cast<int>(MsgButton::No)) == MsgButton::Yes;
 }
@@ -88,6 +89,7 @@ bool releasePreviousDevice(Context& ctx, bool sendReleaseCommands) {
         select_GPIO(ctx, 0, previous);
         select_GPIO(ctx, kMainControllerCode, previous);
         setup_9600_none(ctx, previous);
+        ctx.journal_restored();
     }
     // The device restarts its controllers after the change.
     pumpPauses(ctx, kReleasePauseCount, kSettlePause);

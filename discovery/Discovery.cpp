@@ -187,8 +187,10 @@ void ReleaseNetworkDevice(Context& ctx) {
             select_GPIO(ctx, 0, address);
             select_GPIO(ctx, 7, address);
             setup_9600_none(ctx, address);
+            ctx.journal_restored();
         } else if (s.DirectSetupMatrix || s.DirectSetupModular) {
             setup_57600_none(ctx, address);
+            ctx.journal_restored();
         } else {
             exit_BL_mode(ctx, address);
         }

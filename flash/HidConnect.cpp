@@ -57,7 +57,8 @@ bool pumpUntil(Context& ctx, int rounds, const bool& flag) {
 }  // namespace
 
 void UsbDeviceChosen(Context& ctx, int row) {
-    if (ctx.ask(QuestionId::UsbUpgradeMode, kUpgradeModeQuestion, DialogKind::Confirmation, {MsgButton::Yes, MsgButton::No},
+    if (ctx.ask(QuestionId::UsbUpgradeMode, kUpgradeModeQuestion, DialogKind::Confirmation,
+                {MsgButton::Yes, MsgButton::No},
                 static_cast<int>(MsgButton::No)) != MsgButton::Yes) {
         return;
     }
@@ -81,6 +82,8 @@ void UsbDeviceChosen(Context& ctx, int row) {
         h.HidStartLine = kHidStartLine;
 
         h.HidReadySeen = false;
+        ctx.journal_change(DeviceKey{ConnectionKind::Usb, clicked.info.serial, {}},
+                           DeviceChange::UsbBootloader);
         SendHidText(ctx, "{P_PRGRQST}");
         if (!pumpUntil(ctx, kHidReadyRounds, h.HidReadySeen)) {
             ctx.message_box("Can not enter bootload mode");

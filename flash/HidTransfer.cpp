@@ -86,6 +86,7 @@ void HidTransferStep(Context& ctx) {
     if (h.HidBlockCounter == 1) {
         const std::uint8_t erase[] = {kHidErase};
         ctx.report_progress(ProgressPhase::Erasing);
+        ctx.journal_change(DeviceChange::Erase);
         SendHidReport(ctx, erase, 1, 0x00);
         for (int i = 0; i < kHidEraseRounds; ++i) {
             ctx.sleep(kHidEraseRound);

@@ -16,7 +16,6 @@ namespace kv {
 
 namespace {
 
-
 // The tunnel delivers a read-back in pieces; each may take this long to show up.
 constexpr auto kTunnelChunkPoll = std::chrono::milliseconds(5);
 constexpr int kTunnelChunkPolls = 200;
@@ -183,6 +182,7 @@ void checkBootloader(Context& ctx) {
 
 void eraseFlash(Context& ctx) {
     ctx.log_and_show("Erasing memory...");
+    ctx.journal_change(DeviceChange::Erase);
     if (!StmCommand(ctx, kStmErase) || ctx.state.RxBuffer[0] != kStmAck) {
         throw KvError(kNoResponse);
     }

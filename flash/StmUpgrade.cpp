@@ -108,6 +108,7 @@ void restoreTextChannel(Context& ctx) {
 bool StmUpgradeModular(Context& ctx, const HexReaderState& reader, const std::string& ip,
                        const std::string& fileName) {
     activateGpioClient(ctx);
+    NoteSwitchedOver(ctx, ip, DeviceChange::CpuBootloader);
     // EN holds the CPU's BOOT0 high while DATA pulses its reset.
     set_GPIO_directions(ctx, "OUTPUT", ip);
     update_GPIO(ctx, kEN, 1, ip);
@@ -140,6 +141,7 @@ bool StmUpgradeModular(Context& ctx, const HexReaderState& reader, const std::st
 bool StmUpgradeMatrix(Context& ctx, const HexReaderState& reader, const std::string& ip,
                       const std::string& fileName) {
     activateGpioClient(ctx);
+    NoteSwitchedOver(ctx, ip, DeviceChange::CpuBootloader);
     set_GPIO_directions(ctx, "OUTPUT", ip);
     shift(ctx, kMatrixBootEntry, ip);
     ctx.sleep(kResetSettle);

@@ -74,11 +74,11 @@ void Transfer(Context& ctx, UdpSocket& udp, const std::string& host, const std::
         SendAndWait(ctx, udp, device, TftpDataPacket(blockCounter, ByteView(bytes, lastRead)),
                     blockCounter);
         ctx.set_progress(ProgressPercent(blockCounter, size));
-        ctx.report_progress(ProgressPhase::Uploading,
-                            std::min<std::uint64_t>(static_cast<std::uint64_t>(blockCounter) *
-                                                        kTftpBlockSize,
-                                                    static_cast<std::uint64_t>(size)),
-                            static_cast<std::uint64_t>(size));
+        ctx.report_progress(
+            ProgressPhase::Uploading,
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(blockCounter) * kTftpBlockSize,
+                                    static_cast<std::uint64_t>(size)),
+            static_cast<std::uint64_t>(size));
     }
     if (in.bad()) throw KvError("Cannot read file \"" + file + "\"");
 
@@ -98,6 +98,7 @@ bool TftpUpload(Context& ctx, const std::string& host, const std::string& file, 
     const bool bindHere = !udp.isBound();
     try {
         if (bindHere && !udp.bind(0, false)) throw ChannelError("Cannot open the TFTP socket");
+        ctx.journal_change(DeviceChange::Upload);
         Transfer(ctx, udp, host, file, kind);
         if (bindHere) udp.close();
         if (kind != kTftpKindFirmwareImage) return true;

@@ -97,6 +97,7 @@ void FtpUploadWebContent(Context& ctx, const std::string& host, const std::strin
     } detach{ftp};
     try {
         ftp.open(host, port, kFtpUser, kFtpPassword, kFtpTimeout);
+        ctx.journal_change(DeviceChange::Upload);
         ClearRemoteFolder(ctx, ftp, kWebRoot);
         ftp.changeDir(kWebRoot);
         UploadFolder(ctx, ftp, content.string());

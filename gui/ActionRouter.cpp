@@ -1,5 +1,6 @@
 #include "gui/ActionRouter.h"
 
+#include "actions/History.h"
 #include "actions/Operations.h"
 #include "gui/AboutWindow.h"
 #include "gui/AddIpWindow.h"
@@ -62,7 +63,10 @@ void ActionRouter::upgrade() {
     main_.enableElement(UiElement::Grids, false);
     main_.enableElement(UiElement::Upgrade, false);
     main_.enableElement(UiElement::Find, false);
-    post_([](Context& ctx) { ops::Upgrade(ctx); });
+    post_([](Context& ctx) {
+        const ops::RecordedRun recorded = ops::UpgradeWithRecord(ctx, "window");
+        if (recorded.record) ops::AppendToHistory(ctx, *recorded.record);
+    });
     // A separate action, so the controls come back also when the upgrade failed.
     post_([](Context& ctx) {
         ctx.ui.enable(UiElement::Grids, true);

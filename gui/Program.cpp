@@ -24,6 +24,7 @@
 #include "gui/MainWindow.h"
 #include "gui/QtUi.h"
 #include "gui/ReportWindow.h"
+#include "records/RunJournal.h"
 
 namespace kv::gui {
 
@@ -59,6 +60,8 @@ struct Program::Components {
     // Filled on the engine thread from the PlatformPorts made there.
     Ports ports;
     std::unique_ptr<PlatformPorts> platform;
+    // The run journal in the data folder, made once the log's folder is known.
+    std::unique_ptr<RunJournal> journal;
     Context context{state, log, ui, clock, ports};
     Engine engine{context};
     ActionRouter router{[this](Engine::Action action) { engine.post(std::move(action)); }, main,
@@ -154,6 +157,8 @@ void Program::start(const ops::StartFolders& folders) {
     p.main.winId();
     p.engine.post([&p, folders](Context& ctx) {
         ops::Start(ctx, folders);
+        p.journal = OpenRunJournal(ctx.state.AppDataFolder);
+        ctx.journal = p.journal.get();
         // The window appears once the log is open and the state reset, so the log's
         // messages come before it, as in a window's own creation.
         QMetaObject::invokeMethod(

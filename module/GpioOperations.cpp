@@ -52,8 +52,11 @@ void detailLine(Context& ctx, const std::string& text) {
 
 }  // namespace
 
-void NoteSwitchedOver(Context& ctx, const std::string& address) {
-    if (address == ctx.state.CurrentIP) ctx.state.deviceSwitchedOver = true;
+void NoteSwitchedOver(Context& ctx, const std::string& address, DeviceChange change,
+                      const std::string& normalSerial) {
+    if (address != ctx.state.CurrentIP) return;
+    ctx.state.deviceSwitchedOver = true;
+    ctx.journal_change(change, normalSerial);
 }
 
 void update_GPIO(Context& ctx, int line, int level, const std::string& address) {
@@ -68,7 +71,8 @@ void update_GPIO(Context& ctx, int line, int level, const std::string& address) 
 
 void select_GPIO(Context& ctx, int code, const std::string& address) {
     const int lines = code & kMainControllerSelect;
-    if (lines != kNoCardSelect && lines != kMainControllerSelect) NoteSwitchedOver(ctx, address);
+    if (lines != kNoCardSelect && lines != kMainControllerSelect)
+        NoteSwitchedOver(ctx, address, DeviceChange::SelectLines);
     exchange(ctx, address, SetLineStatesMessage(kAllLines, static_cast<std::uint8_t>(code)));
     detailLine(ctx, "-> select_GPIO " + std::to_string(code));
 }
@@ -85,7 +89,7 @@ void set_shift_register(Context& ctx, const std::array<int, 8>& bits, int finalL
     constexpr int EN = static_cast<int>(GpioLine::EN);
     constexpr int CLK = static_cast<int>(GpioLine::CLK);
     constexpr int DATA = static_cast<int>(GpioLine::DATA);
-    NoteSwitchedOver(ctx, address);
+    NoteSwitchedOver(ctx, address, DeviceChange::ShiftRegister);
     auto step = [&](int line, int level) {
         update_GPIO(ctx, line, level, address);
         ctx.sleep(kClockPause);
@@ -110,7 +114,7 @@ void set_shift_register(Context& ctx, const std::array<int, 8>& bits, int finalL
 }
 
 void enter_BL_mode(Context& ctx, const std::string& address, int baud, int parityFlag) {
-    NoteSwitchedOver(ctx, address);
+    NoteSwitchedOver(ctx, address, DeviceChange::BootloaderMode);
     exchange(ctx, address, EnterBootloaderMessage(baud, parityFlag));
     detailLine(ctx, "-> Enter BL mode ");
 }

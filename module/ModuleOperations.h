@@ -14,9 +14,11 @@ namespace kv {
 
 // The operations that take a device away from normal operation (a card on the select
 // lines or the shift register, bootloader mode, a card or bootloader speed on the serial
-// channel) mark the open device as switched over when they address it; see
-// SharedState::deviceSwitchedOver.
-void NoteSwitchedOver(Context& ctx, const std::string& address);
+// channel) mark the open device as switched over when they address it (see
+// SharedState::deviceSwitchedOver) and record the change in the run journal before it
+// goes out. `normalSerial` names the module's setting before a set-up change.
+void NoteSwitchedOver(Context& ctx, const std::string& address, DeviceChange change,
+                      const std::string& normalSerial = {});
 
 // line 1 EN, 2 CLK, 3 DATA; level 0 or 1.
 void update_GPIO(Context& ctx, int line, int level, const std::string& address);

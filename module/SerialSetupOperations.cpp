@@ -29,7 +29,9 @@ Bytes receiveRecord(Context& ctx, TcpClient& client) {
     return record;
 }
 
-void runSetup(Context& ctx, const std::string& address, const SerialSetting& setting) {
+// `switchesOver`: the setting takes the device away from normal operation.
+void runSetup(Context& ctx, const std::string& address, const SerialSetting& setting,
+              bool switchesOver) {
     TcpClient& client = *ctx.ports.TcpClient1;
     const std::string previousHost = client.host();
     const int previousPort = client.port();
@@ -42,6 +44,10 @@ void runSetup(Context& ctx, const std::string& address, const SerialSetting& set
 
         Bytes record = receiveRecord(ctx, client);
         if (record[3] != kSetupRecordCode) throw KvError("Invalid set-up record");
+        if (switchesOver) {
+            NoteSwitchedOver(ctx, address, DeviceChange::SerialSetup,
+                             std::string(NormalSettingOf(record)));
+        }
         SendBytes(client, ApplySerialSetting(record, setting));
 
         if (!WaitForData(client, kSetupAnswerWait)) connectionLost(ctx);
@@ -60,21 +66,19 @@ void runSetup(Context& ctx, const std::string& address, const SerialSetting& set
 }  // namespace
 
 void setup_57600_even(Context& ctx, const std::string& address) {
-    NoteSwitchedOver(ctx, address);
-    runSetup(ctx, address, kSetup57600Even);
+    runSetup(ctx, address, kSetup57600Even, true);
 }
 
 void setup_57600_none(Context& ctx, const std::string& address) {
-    runSetup(ctx, address, kSetup57600None);
+    runSetup(ctx, address, kSetup57600None, false);
 }
 
 void setup_19200_none(Context& ctx, const std::string& address) {
-    NoteSwitchedOver(ctx, address);
-    runSetup(ctx, address, kSetup19200None);
+    runSetup(ctx, address, kSetup19200None, true);
 }
 
 void setup_9600_none(Context& ctx, const std::string& address) {
-    runSetup(ctx, address, kSetup9600None);
+    runSetup(ctx, address, kSetup9600None, false);
 }
 
 }  // namespace kv

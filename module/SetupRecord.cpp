@@ -15,6 +15,23 @@ constexpr std::uint8_t kByte38Bits = 0x7F;
 constexpr std::size_t kByte39 = 39;
 }  // namespace
 
+std::string_view NormalSettingOf(ByteView record) {
+    if (record.size() != kSetupRecordSize) return {};
+    for (const SerialSetting* setting : {&kSetup57600None, &kSetup9600None}) {
+        if (record[kInterfaceModeByte] == setting->interfaceMode &&
+            record[kBaudByte] == setting->baudCode) {
+            return setting->name;
+        }
+    }
+    return {};
+}
+
+const SerialSetting* NormalSettingNamed(std::string_view name) {
+    for (const SerialSetting* setting : {&kSetup57600None, &kSetup9600None})
+        if (setting->name == name) return setting;
+    return nullptr;
+}
+
 Bytes ApplySerialSetting(ByteView record, const SerialSetting& setting) {
     if (record.size() != kSetupRecordSize) throw std::invalid_argument("set-up record size");
     Bytes out(record.begin(), record.end());

@@ -34,6 +34,12 @@ inline constexpr SerialSetting kSetup19200None{"setup_19200_none",        0x4C, 
 inline constexpr SerialSetting kSetup9600None{"setup_9600_none",        0x4C, 0x02, false, 0x02,
                                               "Setup 9600 BR no parity"};
 
+// The name of the setting of normal operation `record` holds (kSetup57600None or
+// kSetup9600None), or empty when it holds another one.
+std::string_view NormalSettingOf(ByteView record);
+// The setting of normal operation named so, or nullptr.
+const SerialSetting* NormalSettingNamed(std::string_view name);
+
 // The record to send back: the received one with the store code and the setting's
 // bytes; every other byte as received. `record` must hold kSetupRecordSize bytes.
 Bytes ApplySerialSetting(ByteView record, const SerialSetting& setting);

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "DemoFirmware.h"
+#include "NetworkModule.h"
 #include "PicCard.h"
 #include "TftpReceiver.h"
 
@@ -25,6 +26,12 @@ void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// Everything the module took in from the tool, on any of its ports.
+std::size_t ModuleContacts(const NetworkModule& module) {
+    return module.discoveryQueries.size() + module.setupRequests.size() +
+           module.storedRecords.size() + module.gpio().messages.size() + module.tunnelBytes.size();
 }
 
 }  // namespace
@@ -93,7 +100,8 @@ void DumpFleet(const Fleet& fleet, const std::filesystem::path& folder) {
         state << "select-code " << static_cast<int>(module.gpio().selectCode()) << "\n"
               << "line " << line.baud << " " << (line.parity == Parity::None ? "none" : "parity")
               << "\n"
-              << "bootloader-mode " << (module.gpio().bootloaderMode() ? 1 : 0) << "\n";
+              << "bootloader-mode " << (module.gpio().bootloaderMode() ? 1 : 0) << "\n"
+              << "contacts " << ModuleContacts(module) << "\n";
         if (!state) throw std::runtime_error("cannot write " + (own / "state.txt").string());
     }
 }

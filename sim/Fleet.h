@@ -33,7 +33,8 @@ void WriteFleetFiles(const Fleet& fleet, const std::filesystem::path& folder);
 
 // Each device's memories under folder/<address>/: <card type>.bin (program memory),
 // <TFTP slot>.bin (each image the module took, '/' written as '_') and state.txt
-// ("select-code N", "line BAUD none|parity", "bootloader-mode 0|1").
+// ("select-code N", "line BAUD none|parity", "bootloader-mode 0|1", and "contacts N": the
+// datagrams, set-up exchanges and tunnel chunks the module took in from the tool).
 void DumpFleet(const Fleet& fleet, const std::filesystem::path& folder);
 
 }  // namespace kv::sim

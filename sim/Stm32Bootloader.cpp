@@ -43,7 +43,8 @@ Stm32Bootloader::Stm32Bootloader(Config config)
 
 void Stm32Bootloader::reset(bool boot0) {
     pending_.clear();
-    if (!boot0) {
+    if (boot0 && faults.refuseBootloader) ++counters.refusedEntries;
+    if (!boot0 || faults.refuseBootloader) {
         phase_ = Phase::UserProgram;
         runningVersion_ = VersionTagAt(memory_.flash(), kCpuVersionTagOffset);
     } else {

@@ -70,6 +70,9 @@ class Stm32Bootloader : public StreamPeer {
         int lostWriteAckFrom = 0;     // writes with these numbers land but their ACK is lost
         int lostWriteAckCount = 1;
         int lostSyncs = 0;  // this many 0x7F bytes never reach the chip (line settling)
+        // A reset with BOOT0 high starts the user program all the same: the board refuses
+        // programming (its firmware holds BOOT0 low), and the bootloader never answers.
+        bool refuseBootloader = false;
     };
 
     struct Counters {
@@ -84,7 +87,8 @@ class Stm32Bootloader : public StreamPeer {
         int refusedWrites = 0;  // misaligned, odd-sized or onto programmed flash
         int injectedNacks = 0;
         int checksumErrors = 0;
-        int ignoredBytes = 0;  // garbled by a wrong line setting, or sent while not listening
+        int refusedEntries = 0;  // resets into the bootloader that refuseBootloader turned away
+        int ignoredBytes = 0;    // garbled by a wrong line setting, or sent while not listening
         std::size_t bytesIn = 0;
         std::size_t bytesOut = 0;
     };

@@ -33,7 +33,8 @@
 // those families there, with plan.json, a fleet plan that upgrades every row of every
 // device. --dump FOLDER writes each device's memories there on SIGUSR1 and on exit:
 // FOLDER/<address>/<card type>.bin (the card's program memory), <slot>.bin (each image
-// its module took by TFTP) and state.txt (select code, serial line, bootloader mode).
+// its module took by TFTP) and state.txt (select code, serial line, bootloader mode, and
+// how much the module took in from the tool).
 // --fail K[:FRAMES] makes the last card of device K (1 = 127.0.0.2) go silent after
 // FRAMES bootloader frames (default 300: in the middle of its erase).
 // --pace (any world) paces every module's tunnel at the wire rate of its serial side.

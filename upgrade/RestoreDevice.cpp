@@ -3,8 +3,11 @@
 #include "UpgradeRows.h"
 #include "UpgradeState.h"
 #include "device/Channels.h"
+#include "discovery/UsbState.h"
+#include "flash/HidBootloader.h"
 #include "flash/PicFlash.h"
 #include "module/ModuleOperations.h"
+#include "module/SetupRecord.h"
 
 namespace kv {
 
@@ -27,11 +30,6 @@ std::string FirstRowType(Context& ctx) {
 
 bool DirectSetup(const SharedState& s) {
     return s.DirectSetupMatrix || s.DirectSetupModular;
-}
-
-MsgButton AskUnreachable(Context& ctx) {
-    return ctx.ask(QuestionId::RestoreUnreachable, kUnreachable, DialogKind::Confirmation,
-                   {MsgButton::Yes, MsgButton::Cancel}, static_cast<int>(MsgButton::Cancel));
 }
 
 // The shift register back to its idle pattern: no card on the serial line, the CPU
@@ -103,7 +101,104 @@ void CloseConnections(Context& ctx) {
     ctx.ports.XPORT_GPIO_Client->close();
 }
 
+// The module's serial setting of normal operation for a recovered device: the one it
+// had before the first change, else the one the end of a run sets for its kind.
+const SerialSetting& NormalSetting(const RestoreFacts& facts) {
+    if (const SerialSetting* known = NormalSettingNamed(facts.normalSerial)) return *known;
+    const bool fast =
+        facts.directSetupMatrix || facts.directSetupModular || facts.firstRow == kCpuModular;
+    return fast ? kSetup57600None : kSetup9600None;
+}
+
+bool RestoreNetworkEntry(Context& ctx, const JournalEntry& entry) {
+    const std::string& ip = ctx.state.CurrentIP;
+    const RestoreFacts& facts = entry.facts;
+    TcpClient& tunnel = *ctx.ports.TcpClient1;
+    if (tunnel.connected()) Disconnect(tunnel);
+    tunnel.setHost(ip);
+    if (facts.tunnelPort > 0) tunnel.setPort(facts.tunnelPort);
+    if (!Connect(tunnel) && !Connect(tunnel)) return false;
+    Disconnect(tunnel);
+    if (entry.has(DeviceChange::BootloaderMode)) exit_BL_mode(ctx, ip);
+    const bool modularCpu = facts.firstRow == kCpuModular;
+    if (entry.has(DeviceChange::CpuBootloader) && modularCpu) {
+        set_GPIO_directions(ctx, "OUTPUT", ip);
+        reset_GPIO_lines(ctx, ip);
+    }
+    if (entry.has(DeviceChange::ShiftRegister) ||
+        (entry.has(DeviceChange::CpuBootloader) && !modularCpu)) {
+        set_GPIO_directions(ctx, "OUTPUT", ip);
+        ReleaseRegister(ctx);
+    }
+    if (entry.has(DeviceChange::SelectLines)) {
+        select_GPIO(ctx, 0, ip);
+        ctx.sleep(kSelectPause);
+        select_GPIO(ctx, 7, ip);
+    }
+    if (entry.has(DeviceChange::SerialSetup)) {
+        const SerialSetting& normal = NormalSetting(facts);
+        if (&normal == &kSetup9600None) {
+            setup_9600_none(ctx, ip);
+            // The controllers restart after the change, as at the end of a run.
+            for (int i = 0; i < kCardReleaseRounds; ++i) ctx.sleep(kCardReleaseRound);
+        } else {
+            setup_57600_none(ctx, ip);
+        }
+    }
+    if (ctx.ports.XPORT_GPIO_Client) ctx.ports.XPORT_GPIO_Client->close();
+    return true;
+}
+
+// A USB device in its bootloader: the finish command the end of a run sends.
+bool RestoreUsbEntry(Context& ctx, const JournalEntry& entry) {
+    if (!ctx.usb) return false;
+    for (ClaimedHid& claimed : ctx.usb->claimed) {
+        if (!claimed.device || claimed.info.serial != entry.device.id) continue;
+        HidDevice* previous = ctx.usb->CurrentHidDevice;
+        ctx.usb->CurrentHidDevice = claimed.device.get();
+        const std::array<std::uint8_t, 1> finish{kHidFinish};
+        SendHidReport(ctx, finish, 1, 0x00);
+        ctx.usb->CurrentHidDevice = previous;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+MsgButton AskUnreachable(Context& ctx) {
+    return ctx.ask(QuestionId::RestoreUnreachable, kUnreachable, DialogKind::Confirmation,
+                   {MsgButton::Yes, MsgButton::Cancel}, static_cast<int>(MsgButton::Cancel));
+}
+
+bool RestoreRecordedChanges(Context& ctx, const JournalEntry& entry) {
+    switch (entry.device.kind) {
+        case ConnectionKind::Network: {
+            // A scratch state: the restore steps address the recorded device, and the
+            // device the program has open keeps its own state.
+            SharedState scratch;
+            scratch.DebugSwitch = ctx.state.DebugSwitch;
+            scratch.CurrentIP = entry.device.id;
+            Context restore(scratch, ctx.log, ctx.ui, ctx.clock, ctx.ports);
+            restore.usb = ctx.usb;
+            try {
+                return RestoreNetworkEntry(restore, entry);
+            } catch (const std::exception& e) {
+                ctx.log_line(e.what());
+                return false;
+            }
+        }
+        case ConnectionKind::Usb:
+            return RestoreUsbEntry(ctx, entry);
+        case ConnectionKind::Serial:
+            // A serial device left in its upgrade mode is brought back by the connect
+            // itself ("Device has been in firmware upgrade mode...").
+            return true;
+        case ConnectionKind::None:
+            break;
+    }
+    return false;
+}
 
 void RestoreDeviceAfterUpgrade(Context& ctx) {
     ctx.report_progress(ProgressPhase::Restoring);
@@ -111,6 +206,8 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
     EepromByteClear(ctx);
     const std::string first = FirstRowType(ctx);
     const bool belowDirect = s.DeviceFwNumber < 300 && first != kCpuModular;
+    // The journal entry is closed only when the device answered its restore.
+    bool answered = false;
     if (s.CurrentIP != "0.0.0.0") {
         TcpClient& tunnel = *ctx.ports.TcpClient1;
         if (tunnel.connected()) Disconnect(tunnel);
@@ -120,6 +217,7 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
         if (!tunnel.connected()) Connect(tunnel);
         if (!tunnel.connected()) Connect(tunnel);
         if (tunnel.connected()) {
+            answered = true;
             ctx.ProcessMessages();
             if (belowDirect) {
                 CardReleaseAndWait(ctx);
@@ -147,6 +245,7 @@ void RestoreDeviceAfterUpgrade(Context& ctx) {
         }
     }
     if (first == kCpuModular && s.CurrentIP != "0.0.0.0") reset_GPIO_lines(ctx, s.CurrentIP);
+    if (answered) ctx.journal_restored();
     ctx.hideBusy();
     CloseConnections(ctx);
     ctx.ui.enable(UiElement::ComTree, true);
@@ -169,7 +268,11 @@ bool RestoreOnClose(Context& ctx) {
     // A device the last run restored and nothing changed since is left alone.
     if (!s.deviceSwitchedOver) return true;
     EepromByteClear(ctx);
-    if (s.CurrentIP == "0.0.0.0") return true;
+    if (s.CurrentIP == "0.0.0.0") {
+        // A serial or USB device: its close has nothing more to send.
+        ctx.journal_restored();
+        return true;
+    }
     const std::string first = FirstRowType(ctx);
     const bool noCpu = first != kCpuMatrix && first != kCpuModular;
     TcpClient& tunnel = *ctx.ports.TcpClient1;
@@ -194,6 +297,7 @@ bool RestoreOnClose(Context& ctx) {
     } else {
         ReleaseSequence(ctx);
     }
+    if (answers) ctx.journal_restored();
     ctx.hideBusy();
     CloseConnections(ctx);
     s.deviceSwitchedOver = false;

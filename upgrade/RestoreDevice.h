@@ -28,4 +28,16 @@ bool CloseProgram(Context& ctx);
 // not answer and the operator chose to leave it as it is.
 bool RestoreOnClose(Context& ctx);
 
+// "The selected device is unreachable! ...", Cancel focused: asked when a device to
+// restore does not answer.
+MsgButton AskUnreachable(Context& ctx);
+
+// Brings a device that a run left switched over (a journal entry of a run that died)
+// back to normal operation with the steps the end of a run takes for what the entry
+// records: bootloader mode off, the CPU and the cards released, the main controller
+// selected, the module's serial channel at its normal setting, a USB device reset out of
+// its bootloader. The device need not be the connected one; the context's shared state
+// is left as it is. False when the device did not answer.
+bool RestoreRecordedChanges(Context& ctx, const JournalEntry& entry);
+
 }  // namespace kv

@@ -1,4 +1,5 @@
 #include "UpgradeProcedures.h"
+#include "UpgradeRows.h"
 
 namespace kv {
 
@@ -8,11 +9,6 @@ void EnableUpgradeControls(Context& ctx, bool enabled) {
     ctx.ui.enable(UiElement::Grids, enabled);
     ctx.ui.enable(UiElement::Upgrade, enabled);
     ctx.ui.enable(UiElement::Find, enabled);
-}
-
-bool IsTwistedPairTransmitter(const std::string& type) {
-    return type.find("NRV-TW-SN") != std::string::npos ||
-           type.find("NRV-FK-TW-SN") != std::string::npos;
 }
 
 }  // namespace

@@ -170,6 +170,7 @@ void ProgramPicRow(Context& ctx, const TControllerRec& row) {
     ctx.show_status("Erasing " + type + "...");
     detailShown(ctx, "Erasing " + type + "...");
     PicEraseRange range = PicEraseRangeFor(type);
+    ctx.journal_change(DeviceChange::Erase);
     PicErase(ctx, up.pic, range.step, range.first, range.last);
     ctx.show_status("Programming & Verifying " + type + "...");
     detailShown(ctx, "Programming & Verifying " + type + "...");
@@ -198,9 +199,16 @@ std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
             errors += " Please select file for " + row.ControllerType + "\n\r";
             continue;
         }
-        if (i >= imageStart) continue;
+        if (i >= imageStart) {
+            // An image goes to the device as it is; one that is gone would fail only after
+            // the rows before it changed the device.
+            if (!std::ifstream(row.FirmwareFile, std::ios::binary)) {
+                errors += ImageMissingRefusal(row.FirmwareFile);
+            }
+            continue;
+        }
         const std::string& type = row.ControllerType;
-        if (type == kCpuMatrix || type == kCpuModular) {
+        if (!RowChecksFileIdentity(type)) {
             if (!CheckHexFileAt(ctx, reader, row.FirmwareFile)) {
                 errors += kInvalidChecksumRefusal;
             }
@@ -210,12 +218,11 @@ std::string ValidateRows(Context& ctx, const std::vector<TControllerRec>& rows,
             errors += kInvalidChecksumRefusal;
         }
         const std::string& fileType = ctx.state.HexControllerType;
-        if (fileType != type && fileType != type.substr(0, type.size() - 1)) {
+        if (!ControllerTypeFits(fileType, type)) {
             errors += " Invalid controller type info for " + type + " (" + fileType + ")\n\r";
         }
         const std::string& fileHw = ctx.state.HexHardwareInfo;
-        if (fileHw != row.HardwareVersion &&
-            fileHw.substr(0, 5) != row.HardwareVersion.substr(0, 5)) {
+        if (!HardwareFits(fileHw, row.HardwareVersion)) {
             errors += " Invalid hardware info for " + type + " (" + fileHw + ")\n\r";
         }
     }

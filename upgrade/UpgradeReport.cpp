@@ -34,9 +34,12 @@ void UpgradeReport::beginRow(Context& ctx, std::size_t row, const TControllerRec
     result_.rows.push_back(std::move(r));
     inRow_ = true;
     rowStart_ = ctx.clock.now();
+    rowRetransmissions_ = ctx.state.RetransmissionCount;
+    rowRewrites_ = ctx.state.RewriteCount;
     ctx.progressRow = static_cast<int>(row);
     ctx.rowBytesDone = 0;
     ctx.rowFailure.clear();
+    ctx.journal_row(static_cast<int>(row), controller.ControllerType);
 }
 
 void UpgradeReport::endRow(Context& ctx, bool ok, bool reported) {
@@ -49,6 +52,8 @@ void UpgradeReport::endRow(Context& ctx, bool ok, bool reported) {
     }
     r.bytes = ctx.rowBytesDone;
     r.seconds = std::chrono::duration<double>(ctx.clock.now() - rowStart_).count();
+    r.retransmissions = ctx.state.RetransmissionCount - rowRetransmissions_;
+    r.rewrites = ctx.state.RewriteCount - rowRewrites_;
     r.reported = reported;
     inRow_ = false;
     ctx.progressRow = -1;

@@ -37,6 +37,9 @@ class UpgradeReport {
     RunResult result_;
     bool inRow_ = false;
     Clock::TimePoint rowStart_{};
+    // The run's counts when the row began.
+    int rowRetransmissions_ = 0;
+    int rowRewrites_ = 0;
 };
 
 }  // namespace kv

@@ -18,8 +18,27 @@ void EndWithoutRun(Context& ctx, RunResult& result, RunEnd end, const std::strin
     ctx.message_box(text);
 }
 
+bool IsTwistedPairTransmitter(const std::string& controllerType) {
+    return controllerType.find("NRV-TW-SN") != std::string::npos ||
+           controllerType.find("NRV-FK-TW-SN") != std::string::npos;
+}
+
+bool RowChecksFileIdentity(const std::string& controllerType) {
+    return controllerType != kCpuMatrix && controllerType != kCpuModular &&
+           !IsTwistedPairTransmitter(controllerType);
+}
+
+bool ControllerTypeFits(const std::string& fileType, const std::string& rowType) {
+    return fileType == rowType ||
+           (!rowType.empty() && fileType == rowType.substr(0, rowType.size() - 1));
+}
+
+bool HardwareFits(const std::string& fileHardware, const std::string& rowHardware) {
+    return fileHardware == rowHardware || fileHardware.substr(0, 5) == rowHardware.substr(0, 5);
+}
+
 bool ConfirmUpgrade(Context& ctx) {
-    return ctx.ask(QuestionId::ConfirmUpgrade, "Do you really want to upgrade?", DialogKind::Confirmation,
+    return ctx.ask(QuestionId::ConfirmUpgrade, kConfirmUpgradeQuestion, DialogKind::Confirmation,
                    {MsgButton::Yes, MsgButton::Cancel},
                    static_cast<int>(MsgButton::Cancel)) == MsgButton::Yes;
 }
@@ -31,6 +50,10 @@ void ClearRow(Context& ctx, std::size_t row) {
     }
     if (row < ctx.state.gridCells.size()) ctx.state.gridCells[row][4].clear();
     ctx.showControllerGrid();
+}
+
+std::string ImageMissingRefusal(const std::string& path) {
+    return "Upgrade failed: Cannot open file \"" + FileNameOf(path) + "\"\n\r";
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -45,7 +68,8 @@ bool CheckHexFileAt(Context& ctx, HexReaderState& reader, const std::string& pat
 
 bool ScanHexFileAt(Context& ctx, HexReaderState& reader, const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return ProcessHexFile(ctx, reader, kHexInformationScan, in) != 0;
+    const bool opened = static_cast<bool>(in);
+    return ProcessHexFile(ctx, reader, kHexInformationScan, in) != 0 || !opened;
 }
 
 FileStamp StampOf(const std::string& path) {

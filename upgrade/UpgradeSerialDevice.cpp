@@ -61,22 +61,24 @@ void UpgradeSerialDevice(Context& ctx) {
         return;
     }
 
-    // Only a file that passed its checks makes the device leave its firmware.
-    SerialPort& port = *ctx.ports.ComPort1;
-    if (!s.TpTransmitterMode) {
-        ctx.log_and_show("-> {P_PRGRQST}");
-        WriteText(port, "{P_PRGRQST}");
-        ReadReply(ctx, port, '}');
-    }
-
     UpgradeReport report;
     report.start(ctx);
     report.beginRow(ctx, 0, row);
     s.RowOk = true;
-    // An error that escapes the programming run (no answer from the bootloader, a lost
-    // port) ends the row as FAILED; the report is written and shown all the same.
+    // An error that escapes the programming run (the request lost with the port, no answer
+    // from the bootloader) ends the row as FAILED; the report is written and shown all the
+    // same.
+    SerialPort& port = *ctx.ports.ComPort1;
     bool programmed = false;
     try {
+        // Only a file that passed its checks makes the device leave its firmware. A device
+        // that refuses the request stays in it, and its silence below fails the row.
+        if (!s.TpTransmitterMode) {
+            ctx.journal_change(DeviceChange::CpuBootloader);
+            ctx.log_and_show("-> {P_PRGRQST}");
+            WriteText(port, "{P_PRGRQST}");
+            ReadReply(ctx, port, '}');
+        }
         ClosePort(port);
         SetBaud(port, kStmSerialBaud);
         SetParity(port, Parity::Even);

@@ -44,9 +44,11 @@ void UpgradeUsbDevice(Context& ctx) {
     const TControllerRec row = rows.front();
     // The row the transfer takes is checked whole before anything goes to the device (the
     // scan above covers only the rows in front of the image rows).
+    // An unsound file is not read for its type (one that cannot be read would end the run
+    // by an error).
     if (!row.FirmwareFile.empty()) {
-        if (row.Selected && imageStart <= 0 && !HexFileSound(row.FirmwareFile)) {
-            errors += kInvalidChecksumRefusal;
+        if (!HexFileSound(row.FirmwareFile)) {
+            if (imageStart <= 0) errors += kInvalidChecksumRefusal;
         } else if (CheckHidDeviceType(ctx, row.FirmwareFile)) {
             errors += kHidTypeRefusal;
         }
@@ -80,6 +82,7 @@ void UpgradeUsbDevice(Context& ctx) {
     report.finish(ctx);
     const std::array<std::uint8_t, 1> finish{kHidFinish};
     SendHidReport(ctx, finish, 1, 0x00);
+    ctx.journal_restored();
     GridReset(ctx);
     result = report.result();
     report.show(ctx);

@@ -38,6 +38,7 @@
 #include "flash/TftpUpload.h"
 #include "flash/WebPackageUpload.h"
 #include "upgrade/UpgradeProcedures.h"
+#include "upgrade/UpgradeState.h"
 
 namespace kv::campaign {
 
@@ -200,6 +201,51 @@ class DroppingTunnel : public sim::StreamPeer {
     bool dropped_ = false;
 };
 
+// A twisted-pair transmitter's own program on its line: the programming request restarts
+// the CPU into its bootloader, which then has the line. A CPU that stays in its program
+// (refuseBootloader) gives no answer.
+class TransmitterProgram : public sim::StreamPeer {
+  public:
+    explicit TransmitterProgram(sim::Stm32Bootloader& cpu) : cpu_(cpu) {}
+    Bytes receive(ByteView data) override {
+        if (cpu_.inBootloader()) return cpu_.receive(data);
+        heard_.append(data.begin(), data.end());
+        const auto request = heard_.find(kRequest);
+        if (request == std::string::npos) {
+            // Only the tail can still start a request.
+            if (heard_.size() > kRequest.size()) heard_.erase(0, heard_.size() - kRequest.size());
+            return {};
+        }
+        heard_.clear();
+        ++requests;
+        cpu_.reset(true);
+        if (!cpu_.inBootloader()) return {};
+        return Bytes(kAccepted.begin(), kAccepted.end());
+    }
+    void lineChanged(const sim::LineSettings& line) override { cpu_.lineChanged(line); }
+    int requests = 0;
+
+  private:
+    static constexpr std::string_view kRequest = "{P_PRGRQST}";
+    static constexpr std::string_view kAccepted = "{P_PRGRQST_OK}";
+    sim::Stm32Bootloader& cpu_;
+    std::string heard_;
+};
+
+// What a run must leave as it was when it was refused: everything the device holds or
+// has been told.
+struct DeviceSnapshot {
+    std::size_t sent = 0;  // everything the rig sent on any channel
+    sim::LineSettings line{};
+    int selectCode = -1;
+    bool bootloaderMode = false;
+    // Set-up records and GPIO datagrams taken in.
+    std::size_t moduleMessages = 0;
+    std::vector<std::vector<std::uint8_t>> memories;  // card program memories, USB flash
+    Bytes cpuFlash;
+    bool operator==(const DeviceSnapshot&) const = default;
+};
+
 // ---------------------------------------------------------------------------------------
 // What a row must leave behind when it reads OK.
 
@@ -273,6 +319,10 @@ class Run {
 
     void armFaults();
     bool arm(Fault fault);
+    bool refuseFile();
+    DeviceSnapshot snapshot() const;
+    void checkRefused(const kv::RunResult& run);
+    void checkRequestRefused(const kv::RunResult& run);
     void computeBound();
     void check();
     void violation(const std::string& text) { result.violations.push_back(text); }
@@ -292,6 +342,7 @@ class Run {
     std::unique_ptr<sim::FlashImageCheckPeer> flashCheckPeer_;
     std::unique_ptr<test::FakeFtpClient> ftp_;
     std::unique_ptr<sim::HidBootloaderDevice> usb_;
+    std::unique_ptr<TransmitterProgram> transmitter_;
     std::unique_ptr<LossyDatagramPort> lossyGpio_;
     TunnelDrop tunnelDrop_;
     std::unique_ptr<FakeRig> rig_ = std::make_unique<FakeRig>();
@@ -302,6 +353,7 @@ class Run {
     std::vector<Fault> applicable_;
     int pumps_ = 0;
     std::vector<std::function<void(int)>> onPump_;
+    DeviceSnapshot before_;  // the device as the run found it
 };
 
 // ---------------------------------------------------------------------------------------
@@ -605,14 +657,19 @@ void Run::buildTransmitter() {
     RegisterChannelEvents(rig.ctx);
     sim::Stm32Bootloader::Config config;
     config.line = {115200, Parity::Even};
+    // Taken for a transmitter ("Handle as"), the device is in its bootloader already;
+    // otherwise the run's programming request puts it there.
+    const bool handledAs = chance(50);
+    config.startInBootloader = handledAs;
     cpu_ = std::make_unique<sim::Stm32Bootloader>(config);
-    rig.world.attachSerial("COM3", cpu_.get());
+    transmitter_ = std::make_unique<TransmitterProgram>(*cpu_);
+    rig.world.attachSerial("COM3", transmitter_.get());
     rig.com1.setName("COM3");
     rig.com1.open();
     rig.addDevice("COM3", 0);
     rig.state.ConnectionKind = ConnectionKind::Serial;
     rig.state.CurrentIP = "0.0.0.0";
-    rig.state.TpTransmitterMode = true;
+    rig.state.TpTransmitterMode = handledAs;
     addRow("NRV-TW-SN500S", "HW:1.0");
     chooseStmFile(0);
     applicable_ = {Fault::Nack, Fault::CorruptReadBack, Fault::RefusedWrite, Fault::DeviceStops,
@@ -754,6 +811,8 @@ bool Run::arm(Fault fault) {
             }
             break;
         case Fault::FileUnreadable: {
+            if (std::count(result.faults.begin(), result.faults.end(), Fault::FileRefused))
+                return false;
             std::vector<std::string> files;
             for (const auto& c : rows_)
                 if (c.selected && c.kind != RowCheck::Kind::WebPackage && c.kind != RowCheck::Kind::TftpImage)
@@ -782,8 +841,50 @@ bool Run::arm(Fault fault) {
         case Fault::HidReportsLost:
             rig.hid.loseInputReport = rig.hid.inputReports + static_cast<int>(pick(1, 3600));
             break;
+        case Fault::FileRefused:
+            // A file cut short during the checks could lose the very record that is bad.
+            if (std::count(result.faults.begin(), result.faults.end(), Fault::FileUnreadable))
+                return false;
+            return refuseFile();
+        case Fault::RequestRefused:
+            if (!stmChosen) return false;
+            cpu_->faults.refuseBootloader = true;
+            break;
     }
     return armed;
+}
+
+// One chosen HEX file made one the upgrade's checks refuse: a record with a wrong
+// checksum, or a card image naming another controller type or hardware.
+bool Run::refuseFile() {
+    std::vector<RowCheck*> hex;
+    for (auto& c : rows_)
+        if (c.selected && c.kind != RowCheck::Kind::WebPackage &&
+            c.kind != RowCheck::Kind::TftpImage)
+            hex.push_back(&c);
+    if (hex.empty()) return false;
+    RowCheck& c = *hex[pick(0, static_cast<std::uint32_t>(hex.size() - 1))];
+    const auto& row = rig_->state.DeviceList.back().Controllers;
+    const auto index = static_cast<std::size_t>(&c - rows_.data());
+    const int how = c.kind == RowCheck::Kind::Pic ? static_cast<int>(pick(0, 2)) : 0;
+    if (how == 0) {
+        std::ifstream in(c.file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        // A digit of a record, chosen among the whole file's lines.
+        std::vector<std::size_t> ends;
+        for (auto at = text.find('\r'); at != std::string::npos; at = text.find('\r', at + 1))
+            ends.push_back(at);
+        if (ends.empty()) return false;
+        char& digit = text[ends[pick(0, static_cast<std::uint32_t>(ends.size() - 1))] - 1];
+        digit = digit == '0' ? '1' : '0';
+        writeText(c.file, text);
+        return true;
+    }
+    const std::string& type = row[index].ControllerType;
+    const std::string& hw = row[index].HardwareVersion;
+    writeText(c.file, how == 1 ? MakeCardImage(rng_, "XX-" + type, hw).text
+                               : MakeCardImage(rng_, type, "HW:9.9").text);
+    return true;
 }
 
 void Run::armFaults() {
@@ -877,6 +978,55 @@ bool Run::restored(std::string& why) const {
     return why.empty();
 }
 
+DeviceSnapshot Run::snapshot() const {
+    DeviceSnapshot now;
+    now.sent = rig_->sentCount();
+    if (netModule_) {
+        now.line = netModule_->serialLine();
+        now.selectCode = netModule_->gpio().selectCode();
+        now.bootloaderMode = netModule_->gpio().bootloaderMode();
+        now.moduleMessages = netModule_->storedRecords.size() + netModule_->gpio().messages.size();
+    }
+    for (const auto& c : rows_)
+        if (c.pic) now.memories.push_back(c.pic->programMemory());
+    if (cpu_) now.cpuFlash = cpu_->memory().flash();
+    if (usb_) now.memories.emplace_back(usb_->memory().begin(), usb_->memory().end());
+    return now;
+}
+
+// A refused run sent nothing: the device is as the run found it.
+void Run::checkRefused(const kv::RunResult& run) {
+    const bool refusedFile = std::find(result.faults.begin(), result.faults.end(),
+                                       Fault::FileRefused) != result.faults.end();
+    if (run.end != RunEnd::Refused) {
+        if (refusedFile) violation("a file the checks refuse was not refused");
+        return;
+    }
+    const DeviceSnapshot after = snapshot();
+    if (after.sent != before_.sent)
+        violation("a refused run sent " + std::to_string(after.sent - before_.sent) + " times");
+    if (!(after == before_)) violation("a refused run changed the device");
+    if (!rig_->ui.dialogsOf(Dialog::Report).empty()) violation("a refused run showed a report");
+}
+
+// A CPU that never entered its bootloader fails its row with a reason, keeps its flash,
+// and the run still ends through its report (restored, checked by check()).
+void Run::checkRequestRefused(const kv::RunResult& run) {
+    if (std::find(result.faults.begin(), result.faults.end(), Fault::RequestRefused) ==
+            result.faults.end() ||
+        run.end != RunEnd::Completed) {
+        return;
+    }
+    if (cpu_->memory().flash() != before_.cpuFlash)
+        violation("a CPU that refused programming had its flash changed");
+    for (const RowResult& row : run.rows) {
+        if (row.row != 0) continue;  // the CPU's row (the transmitter's only one)
+        if (row.state == RowState::Ok) violation(row.type + " reads OK though its CPU refused");
+        if (row.state == RowState::Failed && row.reason.empty())
+            violation(row.type + " failed without a reason");
+    }
+}
+
 std::map<std::string, std::string> WebTree(const test::FakeFtpClient& ftp) {
     std::map<std::string, std::string> tree;
     for (const auto& [path, text] : ftp.files)
@@ -886,18 +1036,13 @@ std::map<std::string, std::string> WebTree(const test::FakeFtpClient& ftp) {
 
 void Run::check() {
     auto& rig = *rig_;
+    // A file spoiled before the run began its work is refused with the warning box, before
+    // anything reaches the device.
+    const kv::RunResult& run = upgradeState(rig.ctx).lastRun;
+    checkRefused(run);
+    if (run.end == RunEnd::Refused) return;
+    checkRequestRefused(run);
     const auto reports = rig.ui.dialogsOf(Dialog::Report);
-    if (reports.empty()) {
-        // A file spoiled before the run began its work is refused with the warning box,
-        // before anything reaches the device.
-        bool refused = false;
-        for (const auto& d : rig.ui.dialogsOf(Dialog::Message))
-            refused = refused || d.text.rfind("WARNING!", 0) == 0;
-        bool touched = cpu_ && (cpu_->counters.globalErases > 0 || cpu_->counters.pagesErased > 0);
-        for (const auto& c : rows_)
-            touched = touched || (c.pic && c.pic->counters.erases > 0);
-        if (refused && !touched) return;
-    }
     if (reports.size() != 1) {
         violation("the run ended with " + std::to_string(reports.size()) + " report windows");
         return;
@@ -1025,6 +1170,10 @@ RunResult Run::go() {
         case Family::Usb: buildUsb(); break;
     }
     if (!result.violations.empty()) return result;
+    // Every family's HEX files can be refused; a programming request, wherever the run
+    // itself brings an STM32 CPU into its bootloader.
+    applicable_.push_back(Fault::FileRefused);
+    if (cpu_ && !rig_->state.TpTransmitterMode) applicable_.push_back(Fault::RequestRefused);
     // The operator's Quick Bootload switch: the card checks each block's checksum only.
     rig_->ui.quickBootloadChecked = chance(25);
     armFaults();
@@ -1032,6 +1181,7 @@ RunResult Run::go() {
 
     auto& rig = *rig_;
     rig.ui.answers.push_back(MsgButton::Yes);
+    before_ = snapshot();
     const auto start = rig.clock.elapsed();
     try {
         RunUpgrade(rig.ctx);
@@ -1052,10 +1202,13 @@ std::string FamilyName(Family family) {
 }
 
 std::string FaultName(Fault fault) {
-    static const char* const names[] = {
-        "lost UDP answer", "tunnel dropped",  "silent card",   "NACK",
-        "corrupted read-back", "refused write", "device stops", "TFTP silence",
-        "flash check refused", "FTP refused", "file cut short", "HID report lost"};
+    static const char* const names[] = {"lost UDP answer",     "tunnel dropped",
+                                        "silent card",         "NACK",
+                                        "corrupted read-back", "refused write",
+                                        "device stops",        "TFTP silence",
+                                        "flash check refused", "FTP refused",
+                                        "file cut short",      "HID report lost",
+                                        "file refused",        "programming request refused"};
     return names[static_cast<int>(fault)];
 }
 

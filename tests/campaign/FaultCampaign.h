@@ -37,8 +37,10 @@ enum class Fault {
     FtpRefused,         // the FTP server refuses one command
     FileUnreadable,     // a chosen file is cut short while the run is under way
     HidReportsLost,     // a HID input report never reaches the computer
+    FileRefused,        // a chosen HEX file has a bad record, or another card type or hardware
+    RequestRefused,     // the programming request refused: the CPU's bootloader never answers
 };
-inline constexpr int kFaultCount = 12;
+inline constexpr int kFaultCount = 14;
 
 std::string FamilyName(Family family);
 std::string FaultName(Fault fault);

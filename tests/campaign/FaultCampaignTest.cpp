@@ -22,11 +22,15 @@ TEST(FaultCampaign, EveryVerdictMatchesTheDevicesAndEveryRunEndsRestoredInTime) 
     }
     for (const auto& run : totals.violating) ADD_FAILURE() << Describe(run);
     EXPECT_EQ(totals.violations, 0) << totals.table();
-    // The campaign must reach both verdicts and every family.
+    // The campaign must reach both verdicts, every family and every kind of fault (refused
+    // files and refused programming requests among them).
     if (totals.runs == kCiRuns) {
         EXPECT_GT(totals.rowsOk, 0);
         EXPECT_GT(totals.rowsFailed, 0);
         for (int f : totals.families) EXPECT_GT(f, 0);
+        for (int f = 0; f < kFaultCount; ++f)
+            EXPECT_GT(totals.faults[static_cast<std::size_t>(f)], 0)
+                << FaultName(static_cast<Fault>(f));
     }
     std::printf("%s", totals.table().c_str());
 }

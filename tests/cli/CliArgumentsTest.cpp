@@ -10,6 +10,7 @@
 #include "KvbootRun.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleUi.h"
+#include "cli/HistoryCommand.h"
 
 namespace kv::cli {
 namespace {
@@ -195,6 +196,12 @@ TEST(Subcommands, WithJsonEveryRefusalIsOneDocument) {
     }
 }
 
+// A card file the upgrade takes for an RV-PNL16 row: its type and one data record.
+std::string panelCardHex() {
+    return sim::HexRecordLine(0, 0x0600, test::textBytes("RV-PNL16", 32)) + "\n" +
+           sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
+}
+
 // --expect and --sha256 name rows as a --file does; a mistake, or a pinned file that is not
 // the one pinned, stops the upgrade before the device is contacted (nobody listens at
 // 127.0.0.1:1), with the device unchanged.
@@ -202,7 +209,7 @@ TEST(UpgradeCommand, RowOptionsAreCheckedBeforeTheDeviceIsContacted) {
     namespace fs = std::filesystem;
     const fs::path file =
         fs::temp_directory_path() / ("kv-pin-" + std::to_string(::getpid()) + ".hex");
-    std::ofstream(file) << ":00000001FF\n";
+    std::ofstream(file) << panelCardHex();
     const std::string digest = test::Sha256Sum(file.string());
     ASSERT_EQ(digest.size(), 64u);
     const std::string wrong(64, '0');
@@ -215,7 +222,8 @@ TEST(UpgradeCommand, RowOptionsAreCheckedBeforeTheDeviceIsContacted) {
         {{"--expect", "RV-PNL16"}, {"expected ROW=VERSION"}},
         {{"--expect", "rv-pnl16=1.5.0", "--expect", "RV-PNL16=1.5.1"}, {"given twice"}},
         {{"--sha256", "RV-PNL16=abc"}, {"64 hex digits"}},
-        {{"--sha256", "RV-PNL16=" + wrong}, {"127.0.0.1:1, row RV-PNL16", digest, wrong}},
+        {{"--sha256", "RV-PNL16=" + wrong},
+         {"127.0.0.1:1: the file for row \"RV-PNL16\"", digest, wrong}},
         {{"--sha256", "RV-PNL16=" + std::string(64, 'g')}, {"64 hex digits"}},
     };
     for (const auto& c : cases) {
@@ -239,6 +247,52 @@ TEST(UpgradeCommand, RowOptionsAreCheckedBeforeTheDeviceIsContacted) {
                              "RV-PNL16=" + upper, "--json"});
     EXPECT_EQ(pinned.status, 3) << pinned.err;
     fs::remove(file);
+}
+
+// kvboot upgrade refuses what it can without the device before it contacts the device: no
+// module answers at 127.0.0.1:1, so a refusal that waited for the connect would say so.
+TEST(UpgradeCommand, RefusesFilesAndUnansweredQuestionsBeforeContactingTheDevice) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("kv-refuse-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string card = panelCardHex();
+    std::string spoiled = card;
+    spoiled[spoiled.find('\n') - 1] ^= 1;
+    std::ofstream(folder / "good.hex") << card;
+    std::ofstream(folder / "bad.hex") << spoiled;
+    const struct {
+        std::vector<std::string> words;
+        const char* status;
+        const char* code;
+        const char* says;
+    } cases[] = {
+        {{"--file", "RV-PNL16=" + (folder / "bad.hex").string(), "--yes"},
+         "file-refused",
+         "bad-input",
+         "127.0.0.1:1: the file for row \"RV-PNL16\" is refused: "},
+        {{"--file", "RV-BTN16=" + (folder / "good.hex").string(), "--yes"},
+         "file-refused",
+         "bad-input",
+         "Invalid controller type info for RV-BTN16 (RV-PNL16)"},
+        {{"--file", "RV-PNL16=" + (folder / "good.hex").string()},
+         "usage",
+         "unanswered-question",
+         "needs an answer to \"Do you really want to upgrade?\"; give --yes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<std::string> words{"upgrade", "127.0.0.1:1", "--json"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const test::KvbootRun run = test::RunKvbootWith(words);
+        EXPECT_EQ(run.status, 2);
+        const auto doc = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << run.out;
+        EXPECT_EQ(doc["status"], c.status);
+        EXPECT_EQ(doc["error"]["code"], c.code);
+        EXPECT_EQ(doc["changed"], false);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    fs::remove_all(folder);
 }
 
 // check says what a file is by its extension; a HEX file is refused with the first bad line
@@ -305,6 +359,60 @@ TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
         for (const auto& [key, value] : doc.items()) EXPECT_NE(value, "") << key;
     }
     fs::remove_all(folder);
+}
+
+TEST(HistoryCommand, SinceTakesUtcDatesAndTimesOnly) {
+    const struct {
+        const char* text;
+        std::optional<std::string> since;
+    } cases[] = {
+        {"2026-12-09", "2026-12-09T00:00:00Z"},
+        {"2026-12-09T10:11", "2026-12-09T10:11:00Z"},
+        {"2026-12-09 10:11:12", "2026-12-09T10:11:12Z"},
+        {"2026-12-09T10:11:12Z", "2026-12-09T10:11:12Z"},
+        {"2026-13-01", std::nullopt},
+        {"2026-12-32", std::nullopt},
+        {"2026-12-09T24:00", std::nullopt},
+        {"2026-12-9", std::nullopt},
+        {"yesterday", std::nullopt},
+        {"2026-12-09T10", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseSince(c.text), c.since) << c.text;
+}
+
+TEST(HistoryCommand, SelectsByDeviceSerialAndTimeNewestFirst) {
+    auto run = [](const char* start, const char* address, const char* serial) {
+        UpgradeRecord r;
+        r.start = start;
+        r.device.address = address;
+        r.device.serial = serial;
+        return r;
+    };
+    // As appended: not always in start order (two processes end in another order).
+    const std::vector<UpgradeRecord> records{run("2026-01-02T00:00:00Z", "10.0.0.2", "S:1"),
+                                             run("2026-01-01T00:00:00Z", "10.0.0.3", "S:2"),
+                                             run("2026-01-03T00:00:00Z", "ab", "S:3"),
+                                             run("2026-01-03T00:00:00Z", "10.0.0.2", "S:1")};
+    const struct {
+        HistoryFilter filter;
+        std::vector<std::size_t> expected;  // indexes into records, in the order listed
+    } cases[] = {
+        {{}, {3, 2, 0, 1}},
+        {{"10.0.0.2", "", ""}, {3, 0}},
+        {{"AB", "", ""}, {2}},
+        {{"", "S:2", ""}, {1}},
+        {{"", "", "2026-01-02T00:00:00Z"}, {3, 2, 0}},
+        {{"10.0.0.9", "", ""}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filter.address + "|" + c.filter.serial + "|" + c.filter.since);
+        const std::vector<UpgradeRecord> runs = SelectRuns(records, c.filter);
+        ASSERT_EQ(runs.size(), c.expected.size());
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].start, records[c.expected[i]].start);
+            EXPECT_EQ(runs[i].device.serial, records[c.expected[i]].device.serial);
+        }
+    }
 }
 
 }  // namespace

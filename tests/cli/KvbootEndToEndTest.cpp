@@ -9,7 +9,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -22,6 +24,7 @@
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
+#include "core/Sha256.h"
 #include "flash/TftpPackets.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
@@ -107,6 +110,18 @@ class KvbootEndToEnd : public ::testing::Test {
     }
 
     std::unique_lock<std::mutex> models() { return std::unique_lock<std::mutex>(server->mutex()); }
+
+    // Waits until the running kvboot erases or writes a card (false when it never does).
+    bool cardBeingWritten() {
+        bool writing = false;
+        for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
+            QThread::msleep(100);
+            auto lock = models();
+            for (const auto& card : panel.picCards)
+                writing = writing || card->bootloader.counters.frames > 20;
+        }
+        return writing;
+    }
 
     // Back in normal operation: the main controller selected at 9600 bit/s.
     void expectRestored() {
@@ -225,6 +240,37 @@ TEST_F(KvbootEndToEnd, UpgradeWritesEveryFileAndReportsEachRow) {
     const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(run.json["log"].get<std::string>().find("logfile-127.0.0.2.txt"), std::string::npos);
     EXPECT_NE(text.find("RV-PNL16...OK\r\nRV-BTN16...OK\r\nWeb Server...OK"), std::string::npos);
+
+    // The run's one record in the upgrade history, as kvboot history lists it.
+    const Outcome history = kvboot({"history", "--json"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    ASSERT_EQ(history.json["runs"].size(), 1u) << history.out;
+    const Json& record = history.json["runs"][0];
+    EXPECT_EQ(record["device"]["address"], "127.0.0.2");
+    EXPECT_EQ(record["front_end"], "kvboot");
+    EXPECT_EQ(record["verdict"], "ok");
+    ASSERT_EQ(record["rows"].size(), results.size()) << record;
+    std::map<std::string, std::string> firmwareBefore;
+    for (const auto& card : sim::DemoFamilyCards(sim::DemoFamily::UpgradablePanel))
+        firmwareBefore[card.type] = card.firmware;
+    for (const Json& row : record["rows"]) {
+        const std::string type = row["type"];
+        SCOPED_TRACE(type);
+        EXPECT_EQ(row["state"], "ok");
+        EXPECT_TRUE(row["to"].is_null());
+        ASSERT_TRUE(row["from"].is_string());
+        if (firmwareBefore.count(type)) {
+            EXPECT_NE(firmwareBefore[type].find(row["from"].get<std::string>()), std::string::npos);
+        }
+        EXPECT_EQ(row["file"], fileOf.at(type));
+        EXPECT_EQ(row["size"], std::filesystem::file_size(fileOf.at(type)));
+        EXPECT_EQ(row["sha256"], FileSha256Hex(fileOf.at(type)).value());
+    }
+    // Another device's runs: none; the table names the device and its rows.
+    EXPECT_TRUE(kvboot({"history", "127.0.0.3", "--json"}).json["runs"].empty());
+    const Outcome table = kvboot({"history"});
+    EXPECT_NE(table.out.find("127.0.0.2"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("RV-BTN16"), std::string::npos) << table.out;
 }
 
 TEST_F(KvbootEndToEnd, AnUpgradeWithoutYesOrWithTheWrongKindOfFileSendsNothing) {
@@ -255,15 +301,7 @@ class KvbootInterrupted : public KvbootEndToEnd, public ::testing::WithParamInte
 
 TEST_P(KvbootInterrupted, MidUpgradeRestoresTheDeviceAndExitsWithFour) {
     start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
-    // Wait until the first card is being erased or written, then interrupt.
-    bool writing = false;
-    for (int i = 0; i < 1200 && !writing && process->state() == QProcess::Running; ++i) {
-        QThread::msleep(100);
-        auto lock = models();
-        for (const auto& card : panel.picCards)
-            writing = writing || card->bootloader.counters.frames > 20;
-    }
-    ASSERT_TRUE(writing) << process->readAllStandardError().toStdString();
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(process->processId()), GetParam());
     const Outcome run = finish();
     EXPECT_EQ(run.status, 4) << run.err;
@@ -287,6 +325,55 @@ INSTANTIATE_TEST_SUITE_P(Signals, KvbootInterrupted, ::testing::Values(SIGINT, S
                              return std::string(signal.param == SIGINT    ? "INT"
                                                 : signal.param == SIGTERM ? "TERM"
                                                                           : "HUP");
+                         });
+
+// kvboot killed as a crash or a power cut kills it: nothing of its own end runs. The
+// next contact (an inventory, or kvboot recover) restores the device first.
+class KvbootKilled : public KvbootEndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KvbootKilled, TheNextContactRestoresTheDeviceAndTheRowUpgradesAgain) {
+    start(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
+    ASSERT_TRUE(cardBeingWritten()) << process->readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    finish();
+
+    const Outcome status = kvboot({"status", "--json"});
+    EXPECT_EQ(status.status, 0) << status.err;
+    ASSERT_EQ(status.json["open"].size(), 1u) << status.out;
+    const Json& open = status.json["open"][0];
+    EXPECT_EQ(open["device"], "127.0.0.2");
+    EXPECT_EQ(open["kind"], "network");
+    EXPECT_EQ(open["in_use"], false);
+    EXPECT_TRUE(open["row"].is_string()) << open;
+    EXPECT_NE(std::find(open["changes"].begin(), open["changes"].end(), "serial-setup"),
+              open["changes"].end())
+        << open;
+
+    const std::string contact = GetParam();
+    const Outcome next = kvboot({QString::fromStdString(contact), "127.0.0.2", "--json"});
+    EXPECT_EQ(next.status, 0) << next.err;
+    const Json recovered =
+        contact == "inventory" ? next.json["recovered"] : next.json["recovered"][0];
+    ASSERT_TRUE(recovered.is_object()) << next.out;
+    EXPECT_EQ(recovered["restored"], true);
+    EXPECT_EQ(recovered["row"], open["row"]);
+    EXPECT_NE(next.err.find("Restoring 127.0.0.2: a run stopped at "), std::string::npos)
+        << next.err;
+    expectRestored();
+    EXPECT_TRUE(kvboot({"status", "--json"}).json["open"].empty());
+    if (contact != "inventory") return;
+    EXPECT_FALSE(next.json["rows"].empty()) << next.out;
+    // The interrupted row upgrades as usual (once is enough: the recovery was the same).
+    const Outcome again =
+        kvboot(QStringList{"upgrade", "127.0.0.2", "--yes", "--json"} + panelFiles());
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(again.json["recovered"].is_null()) << again.out;
+    expectRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(NextContact, KvbootKilled, ::testing::Values("inventory", "recover"),
+                         [](const ::testing::TestParamInfo<const char*>& contact) {
+                             return std::string(contact.param);
                          });
 
 TEST_F(KvbootEndToEnd, CheckReadsTheFilesTypeAndHardwareAndTellsBadFiles) {

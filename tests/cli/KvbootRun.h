@@ -16,12 +16,14 @@ struct KvbootRun {
     std::string err;
 };
 
-inline KvbootRun RunKvbootWith(std::vector<std::string> words) {
+// `dataFolder`: where the device log files go (empty: the platform's own folder).
+inline KvbootRun RunKvbootWith(std::vector<std::string> words, const std::string& dataFolder = "") {
     words.insert(words.begin(), "kvboot");
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     std::ostringstream out, err;
     cli::Console console(out, err);
+    console.platformDataFolder = dataFolder;
     KvbootRun run;
     run.status = cli::RunKvboot(static_cast<int>(argv.size()), argv.data(), console);
     run.out = out.str();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -36,19 +37,28 @@ struct PanelRun {
     int rowsProgrammedWhole = 0;
 };
 
-TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
-    ASSERT_TRUE(test::InOwnNetworkNamespace());
+// Upgradable panels at 127.0.0.2 and 127.0.0.4, served in this process.
+class DeviceSessionsWithPanels : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::InOwnNetworkNamespace());
+        for (const char* address : {"127.0.0.2", "127.0.0.4"}) {
+            sim::DemoOptions options;
+            options.family = sim::DemoFamily::UpgradablePanel;
+            options.addresses = {address};
+            panels.push_back(sim::buildDemoWorld(world, options));
+        }
+        server = std::make_unique<sim::WorldServerThread>(world);
+        server->run([](sim::WorldServer& s) { s.serveAll(); });
+    }
+
     QTemporaryDir folder;
     sim::World world;
     std::vector<sim::DemoDevices> panels;
-    for (const char* address : {"127.0.0.2", "127.0.0.4"}) {
-        sim::DemoOptions options;
-        options.family = sim::DemoFamily::UpgradablePanel;
-        options.addresses = {address};
-        panels.push_back(sim::buildDemoWorld(world, options));
-    }
-    sim::WorldServerThread server(world);
-    server.run([](sim::WorldServer& s) { s.serveAll(); });
+    std::unique_ptr<sim::WorldServerThread> server;
+};
+
+TEST_F(DeviceSessionsWithPanels, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     const std::string firmware = folder.filePath("fw").toStdString();
     sim::WriteDemoFirmware(sim::DemoFamily::UpgradablePanel, firmware);
     std::map<std::string, std::string> fileOf;
@@ -60,7 +70,7 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     runs[1].target = "127.0.0.4:10001";
     std::vector<std::thread> threads;
     for (PanelRun& run : runs) {
-        threads.emplace_back([&run, &folder, &fileOf] {
+        threads.emplace_back([&run, this, &fileOf] {
             SessionOptions options;
             options.deviceName = run.target;
             options.platformDataFolder = folder.filePath("data").toStdString();
@@ -107,7 +117,7 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
     }
     EXPECT_EQ(logs.size(), 2u);
 
-    std::lock_guard lock(server.mutex());
+    std::lock_guard lock(server->mutex());
     for (const auto& panel : panels) {
         for (const auto& card : panel.picCards) {
             const std::string& type = card->ident.config.words->type;
@@ -116,6 +126,52 @@ TEST(DeviceSessions, TwoPanelsUpgradeAtOnceEachWithItsOwnEngineAndLog) {
         }
         EXPECT_EQ(panel.modules.at(0)->gpio().selectCode(), std::uint8_t{7});
         EXPECT_EQ(panel.modules.at(0)->serialLine().baud, 9600);
+    }
+}
+
+// The sessions of a process share its one discovery socket: two panels are looked up and
+// connected while a third address, where nothing answers, still waits out its lookup.
+TEST_F(DeviceSessionsWithPanels, LookupsRunAtOnceAndAnUnansweredOneDelaysNoOther) {
+    using Steady = std::chrono::steady_clock;
+    // Long enough that the others, started after it, finish well within it.
+    constexpr auto kSilentWait = std::chrono::seconds(20);
+    struct Lookup {
+        std::string target;
+        std::chrono::milliseconds wait{3000};
+        SessionResult connected;
+        Steady::time_point began, connectedAt;
+    };
+    std::vector<Lookup> lookups{{"127.0.0.9", kSilentWait, {}, {}, {}},
+                                {"127.0.0.2", std::chrono::milliseconds(3000), {}, {}, {}},
+                                {"127.0.0.4", std::chrono::milliseconds(3000), {}, {}, {}}};
+    std::vector<std::thread> threads;
+    for (Lookup& lookup : lookups) {
+        threads.emplace_back([&lookup, this] {
+            SessionOptions options;
+            options.deviceName = lookup.target;
+            options.platformDataFolder = folder.filePath("data").toStdString();
+            options.discoveryWait = lookup.wait;
+            DeviceSession session(options);
+            std::string error;
+            lookup.began = Steady::now();
+            lookup.connected = session.connect(*ParseTarget(lookup.target, error));
+            lookup.connectedAt = Steady::now();
+        });
+        // The silent address is asked first and holds its lookup open from then on.
+        if (threads.size() == 1) std::this_thread::sleep_for(std::chrono::seconds(2));
+    }
+    for (auto& thread : threads) thread.join();
+
+    const Lookup& silent = lookups[0];
+    EXPECT_EQ(silent.connected.error, SessionError::NotFound);
+    EXPECT_GE(silent.connectedAt - silent.began, kSilentWait);
+    for (const char* hint : {"127.0.0.9:PORT", "--discovery-wait", "powered"})
+        EXPECT_NE(silent.connected.message.find(hint), std::string::npos)
+            << silent.connected.message;
+    for (std::size_t i = 1; i < lookups.size(); ++i) {
+        SCOPED_TRACE(lookups[i].target);
+        EXPECT_TRUE(lookups[i].connected.ok()) << lookups[i].connected.message;
+        EXPECT_LT(lookups[i].connectedAt, silent.connectedAt);
     }
 }
 

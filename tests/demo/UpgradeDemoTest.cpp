@@ -21,9 +21,11 @@
 #include "Scenario.h"
 #include "TftpReceiver.h"
 #include "World.h"
+#include "core/LogFile.h"
 #include "flash/TftpPackets.h"
 #include "gui/GuiText.h"
 #include "gui/Program.h"
+#include "records/UpgradeHistory.h"
 #include "server/WorldServer.h"
 #include "server/WorldServerThread.h"
 
@@ -128,6 +130,24 @@ class UpgradeDemoTest : public QObject {
                 QCOMPARE(card->bootloader.counters.badFrames, 0);
             }
             QVERIFY(demo.moduleHoldsTheWebImage());
+        }
+        {
+            // The window's run left its one record in the upgrade history.
+            const kv::HistoryReading history =
+                kv::UpgradeHistory(kv::LogFile::appDataFolder(kv::gui::fromQ(demo.dataHome.path())))
+                    .read();
+            QCOMPARE(history.damaged, 0);
+            QCOMPARE(history.records.size(), std::size_t{1});
+            const kv::UpgradeRecord& record = history.records.front();
+            QCOMPARE(record.frontEnd, std::string("window"));
+            QCOMPARE(record.verdict, std::string("ok"));
+            QCOMPARE(record.device.address, std::string("127.0.0.2"));
+            QCOMPARE(record.rows.size(), std::size_t{3});
+            for (const kv::HistoryRow& row : record.rows) {
+                QVERIFY2(!row.from.empty() && row.state == "ok" && !row.sha256.empty(),
+                         row.type.c_str());
+                QCOMPARE(row.file, demo.file(row.type));
+            }
             // Back in normal operation: the main controller selected at 9600 bit/s.
             const auto& module = *demo.devices.modules.at(0);
             QCOMPARE(module.gpio().selectCode(), std::uint8_t{7});

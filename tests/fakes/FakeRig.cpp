@@ -39,6 +39,11 @@ FakeRig::~FakeRig() {
     std::filesystem::remove_all(folder, ec);
 }
 
+std::size_t FakeRig::sentCount() const {
+    return tcp1.sent.size() + tcp2.sent.size() + socket1.sent.size() + com1.sent.size() +
+           udpServer.sent.size() + gpioClient.sent.size() + tftp.sent.size() + hid.written.size();
+}
+
 std::vector<std::string> FakeRig::logLines() const {
     std::ifstream in(log.path(), std::ios::binary);
     std::stringstream content;

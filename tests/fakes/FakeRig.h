@@ -44,6 +44,9 @@ class FakeRig {
 
     std::filesystem::path folder;  // temporary folder, removed with the rig
 
+    // Everything sent on any channel so far (writes, datagrams, HID reports), counted one
+    // per call: unchanged over a run that sent nothing to any device.
+    std::size_t sentCount() const;
     // Lines of the log file as written so far (without CR LF).
     std::vector<std::string> logLines() const;
     // Adds a device to DeviceList and makes it the selected one.

@@ -36,6 +36,8 @@ class ScriptedUi : public Ui {
     int busyTimerRestarts = 0;
     bool busyTimerRunning = true;       // Timer1 runs from the start
     std::function<void()> onBusyTimer;  // after each stop or restart of Timer1
+    // After each progress event was recorded (a test may end the run there by throwing).
+    std::function<void(const ProgressEvent&)> onProgressEvent;
     DeviceProperties properties;
     std::vector<std::string> networkEntries, comEntries;
     std::vector<UsbRow> usbRows;
@@ -51,7 +53,10 @@ class ScriptedUi : public Ui {
     void progress(int position, int maximum) override {
         progressValues.emplace_back(position, maximum);
     }
-    void progressEvent(const ProgressEvent& event) override { progressEvents.push_back(event); }
+    void progressEvent(const ProgressEvent& event) override {
+        progressEvents.push_back(event);
+        if (onProgressEvent) onProgressEvent(event);
+    }
     void busyText(const std::string& text) override { busyTexts.push_back(text); }
     void busyVisible(bool visible) override { busyShown = visible; }
     void restartBusyTimer() override {

@@ -162,6 +162,14 @@ TEST_F(Stm32Model, FailureModesCountWhatTheyDid) {
     tired.receive(Bytes{0x7F});
     EXPECT_EQ(tired.receive(Bytes{0x01, 0xFE}).size(), 5u);
     EXPECT_TRUE(tired.receive(Bytes{0x01, 0xFE}).empty());
+
+    // A board that refuses programming keeps its program running through the reset.
+    Stm32Bootloader refusing;
+    refusing.faults.refuseBootloader = true;
+    refusing.reset(true);
+    EXPECT_FALSE(refusing.inBootloader());
+    EXPECT_TRUE(refusing.receive(Bytes{0x7F}).empty());
+    EXPECT_EQ(refusing.counters.refusedEntries, 1);
 }
 
 TEST_F(Stm32Model, SameConversationWhateverTheChunking) {

@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -88,15 +90,34 @@ std::vector<std::string> MemoryProblems(const std::filesystem::path& dumpFolder,
     return problems;
 }
 
-std::vector<std::string> RestoreProblems(const std::filesystem::path& dumpFolder,
-                                         const std::string& address) {
+namespace {
+
+// state.txt as key -> value; nullopt when none was dumped.
+std::optional<std::map<std::string, std::string>> DumpedState(
+    const std::filesystem::path& dumpFolder, const std::string& address) {
     std::ifstream in(dumpFolder / address / "state.txt");
-    if (!in) return {address + ": no state dumped"};
+    if (!in) return std::nullopt;
     std::map<std::string, std::string> state;
     for (std::string line; std::getline(in, line);) {
         const auto space = line.find(' ');
         if (space != std::string::npos) state[line.substr(0, space)] = line.substr(space + 1);
     }
+    return state;
+}
+
+}  // namespace
+
+long DumpedContacts(const std::filesystem::path& dumpFolder, const std::string& address) {
+    const auto state = DumpedState(dumpFolder, address);
+    if (!state || !state->count("contacts")) return -1;
+    return std::stol(state->at("contacts"));
+}
+
+std::vector<std::string> RestoreProblems(const std::filesystem::path& dumpFolder,
+                                         const std::string& address) {
+    auto dumped = DumpedState(dumpFolder, address);
+    if (!dumped) return {address + ": no state dumped"};
+    std::map<std::string, std::string>& state = *dumped;
     std::vector<std::string> problems;
     const std::map<std::string, std::string> normal{
         {"select-code", "7"}, {"line", "9600 none"}, {"bootloader-mode", "0"}};

@@ -21,6 +21,10 @@ std::vector<std::string> MemoryProblems(const std::filesystem::path& dumpFolder,
 std::vector<std::string> RestoreProblems(const std::filesystem::path& dumpFolder,
                                          const std::string& address);
 
+// What the device's module took in from the tool, as kvsim --dump counts it (0: the device
+// was never contacted); -1 when no state was dumped.
+long DumpedContacts(const std::filesystem::path& dumpFolder, const std::string& address);
+
 // kvsim's sample plan: device address -> (row -> absolute file path).
 std::map<std::string, std::map<std::string, std::string>> SamplePlanFiles(
     const std::filesystem::path& planFile);

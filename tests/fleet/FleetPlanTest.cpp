@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <sstream>
 
@@ -22,8 +23,13 @@ class PlanFiles : public ::testing::Test {
     void SetUp() override {
         folder = fs::temp_directory_path() / ("kv-plan-" + std::to_string(::getpid()));
         fs::create_directories(folder / "fw");
-        std::ofstream(folder / "fw" / "panel-1.4.2.hex") << ":00000001FF\n";
+        std::ofstream(folder / "fw" / "panel-1.4.2.hex") << cardHex("RV-PNL16");
         std::ofstream(folder / "fw" / "web.rom") << "image";
+    }
+    // A card image naming its type, with one data record.
+    static std::string cardHex(const std::string& type) {
+        return sim::HexRecordLine(0, 0x0600, test::textBytes(type, 32)) + "\n" +
+               sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3, 4}) + "\n:00000001FF\n";
     }
     void TearDown() override { fs::remove_all(folder); }
     FleetPlan parse(const std::string& text) { return ParsePlan(text, "plan.json", folder); }
@@ -31,9 +37,10 @@ class PlanFiles : public ::testing::Test {
 };
 
 TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
-    const FleetPlan plan = parse(R"({"parallel": 3, "devices": [
+    const FleetPlan plan = parse(R"({"parallel": 3, "discovery_wait": 7.5, "devices": [
         {"name": "left", "address": "10.0.0.7", "files": {"RV-PNL16": "fw/panel-1.4.2.hex",
-         "2": "fw/web.rom"}, "quick": true, "answers": {"protocol-switch": "yes"}},
+         "2": "fw/web.rom"}, "quick": true, "answers": {"protocol-switch": "yes"},
+         "discovery_wait": 0.5},
         {"port": "/dev/ttyUSB0", "as": "HQLX-FBR", "files": {"0": "fw/panel-1.4.2.hex"}},
         {"usb": "KV123", "files": {"0": "fw/panel-1.4.2.hex"}, "answers": {"upgrade": "no"}}]})");
     EXPECT_EQ(plan.parallel, 3);
@@ -55,6 +62,10 @@ TEST_F(PlanFiles, ADeviceOfEachKindWithItsOptions) {
     EXPECT_EQ(plan.devices[1].as, HandleAs::HqlxFbr);
     EXPECT_EQ(plan.devices[1].name, plan.devices[1].target.text);
     EXPECT_EQ(plan.devices[2].target.kind, TargetKind::Usb);
+    // A device's own discovery wait; the others take the plan's.
+    EXPECT_EQ(plan.discoveryWait, milliseconds(7500));
+    EXPECT_EQ(left.discoveryWait, milliseconds(500));
+    EXPECT_FALSE(plan.devices[1].discoveryWait.has_value());
 }
 
 TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
@@ -104,6 +115,12 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
          "must be \"yes\" or \"no\""},
         {R"({"devices": [{"address": "10.0.0.1", "speed": 1, )" + file + "}]}",
          "device 1: unknown key \"speed\""},
+        {R"({"discovery_wait": "long", "devices": [{"address": "10.0.0.1", )" + file + "}]}",
+         "\"discovery_wait\" must be a number of seconds"},
+        {R"({"devices": [{"address": "10.0.0.1", "discovery_wait": 0, )" + file + "}]}",
+         "device 1: \"discovery_wait\" must be"},
+        {R"({"devices": [{"address": "10.0.0.1", "discovery_wait": 1e6, )" + file + "}]}",
+         "device 1: \"discovery_wait\" must be"},
         {R"({"devices": [{"name": "a", "address": "10.0.0.1", )" + file +
              R"(}, {"name": "A", "address": "10.0.0.2", )" + file + "}]}",
          "device 2 (A): the name \"A\" is used twice"},
@@ -127,7 +144,11 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
 }
 
 TEST_F(PlanFiles, ExpectedVersionsPinsAndTheirDefaults) {
-    const std::string pin(64, 'A');
+    // The pin as some tools print it, in capitals.
+    const std::string digest = test::Sha256Sum((folder / "fw" / "panel-1.4.2.hex").string());
+    ASSERT_EQ(digest.size(), 64u);
+    std::string pin = digest;
+    for (char& c : pin) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const FleetPlan plan = parse(R"({"devices": [
         {"address": "10.0.0.7", "files": {"RV-PNL16": {"path": "fw/panel-1.4.2.hex", "sha256": ")" +
                                  pin + R"("}, "2": "fw/web.rom"},
@@ -135,7 +156,7 @@ TEST_F(PlanFiles, ExpectedVersionsPinsAndTheirDefaults) {
         {"address": "10.0.0.8", "files": {"0": "fw/web.rom"}}]})");
     const PlanDevice& pinned = plan.devices[0];
     EXPECT_EQ(fs::path(pinned.files[0].path), folder / "fw" / "panel-1.4.2.hex");
-    EXPECT_EQ(pinned.files[0].sha256, std::string(64, 'a'));
+    EXPECT_EQ(pinned.files[0].sha256, digest);
     EXPECT_EQ(pinned.files[0].expected, "1.4.2");  // put in the device's form once it answers
     EXPECT_EQ(pinned.files[1].sha256, "");
     EXPECT_EQ(pinned.files[1].expected, "");
@@ -163,8 +184,64 @@ TEST_F(PlanFiles, AWrongPinStopsThePlanWithStatus2) {
     EXPECT_EQ(run.status, 2);
     const Json doc = Json::parse(run.out);
     const std::string message = doc["error"]["message"];
-    for (const std::string& part : {std::string("stale, row Web Server"), digest, wrong})
+    for (const std::string& part :
+         {std::string("device 2 (stale): the file for row \"Web Server\""), digest, wrong})
         EXPECT_NE(message.find(part), std::string::npos) << message;
+}
+
+// A file the upgrade would refuse stops the plan before any device is contacted, and the
+// error names the device, the row and the file. What a row's name tells decides what is
+// checked.
+TEST_F(PlanFiles, AFileTheUpgradeWouldRefuseStopsThePlanNamingDeviceRowAndFile) {
+    std::string spoiled = cardHex("RV-PNL16");
+    spoiled[spoiled.find('\n') - 1] ^= 1;  // the first record's checksum
+    const struct {
+        const char* file;
+        std::string content;  // none: the file does not exist
+        const char* target;   // "address", "port" or "usb"
+        const char* row;
+        const char* says;  // nullptr: the plan is taken
+    } cases[] = {
+        {"bad.hex", spoiled, "address", "RV-PNL16", "Line 1: "},
+        {"other.hex", cardHex("RV-BTN16"), "address", "rv-pnl16",
+         "Invalid controller type info for rv-pnl16 (RV-BTN16)"},
+        {"empty.hex", ":00000001FF\n", "address", "3", "no data records"},
+        {"site.rom", "image", "address", "Web Content", "the row takes a .cob file"},
+        {"site.rom", "image", "usb", "0", "a USB device takes a .hex file"},
+        {"notes.txt", "text", "port", "0", "no firmware file kvboot knows"},
+        {"missing.hex", "", "address", "RV-PNL16", "does not exist"},
+        // Taken: the type without its last character, either web server image, any kind
+        // for a row named by number, a CPU's or a transmitter's image of any type.
+        {"short.hex", cardHex("RV-PNL1"), "address", "RV-PNL16", nullptr},
+        {"web.ro5", "image", "address", "web server", nullptr},
+        {"web.rom", "image", "address", "2", nullptr},
+        {"cpu.hex", cardHex("OTHER"), "address", "RV-CTL2", nullptr},
+        {"tx.hex", cardHex("OTHER"), "port", "NRV-TW-SN500S", nullptr},
+    };
+    const std::map<std::string, std::string> targets{
+        {"address", "10.0.0.1"}, {"port", "/dev/ttyS9"}, {"usb", "KV1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " for " + c.row);
+        const fs::path path = folder / "fw" / c.file;
+        if (!c.content.empty()) std::ofstream(path, std::ios::binary) << c.content;
+        const std::string plan = R"({"devices": [{"name": "stage", ")" + std::string(c.target) +
+                                 R"(": ")" + targets.at(c.target) + R"(", "files": {")" + c.row +
+                                 R"(": "fw/)" + c.file + R"("}}]})";
+        try {
+            parse(plan);
+            EXPECT_EQ(c.says, nullptr) << "taken";
+        } catch (const PlanError& e) {
+            const std::string text = e.what();
+            ASSERT_NE(c.says, nullptr) << text;
+            EXPECT_EQ(text.rfind("plan.json: device 1 (stage): the file for row \"" +
+                                     std::string(c.row) + "\" ",
+                                 0),
+                      0u)
+                << text;
+            EXPECT_NE(text.find(path.string()), std::string::npos) << text;
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        }
+    }
 }
 
 TEST_F(PlanFiles, AMissingPlanFileIsAPlanError) {

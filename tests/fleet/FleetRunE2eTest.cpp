@@ -13,11 +13,13 @@
 #include <sstream>
 #include <thread>
 
+#include "../cli/KvbootRun.h"
 #include "DemoFirmware.h"
 #include "FleetMemories.h"
 #include "KvsimProcess.h"
 #include "NetworkNamespace.h"
 #include "cli/FleetRunner.h"
+#include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
 namespace {
@@ -49,20 +51,11 @@ class FleetRun : public ::testing::Test {
         Json json;
         std::string err;
     };
-    // kvboot's command line in this process, its log files in the test's folder.
-    KvbootResult kvboot(std::vector<std::string> words) const {
-        words.insert(words.begin(), "kvboot");
+    // kvboot's command line with --json, its document parsed.
+    KvbootResult kvbootJson(std::vector<std::string> words) const {
         words.push_back("--json");
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        std::ostringstream out, err;
-        Console console(out, err);
-        console.platformDataFolder = (folder / "data").string();
-        KvbootResult result;
-        result.status = RunKvboot(static_cast<int>(argv.size()), argv.data(), console);
-        result.json = Json::parse(out.str(), nullptr, false);
-        result.err = err.str();
-        return result;
+        const test::KvbootRun run = kvboot(std::move(words));
+        return {run.status, Json::parse(run.out, nullptr, false), run.err};
     }
 
     // kvsim's sample plan with every row expecting the version its file carries; `change`
@@ -91,13 +84,17 @@ class FleetRun : public ::testing::Test {
         return versions;
     }
 
-    // Every file kvsim dumped, by its path.
+    // Every file kvsim dumped, by its path, without the count of the device's contacts
+    // (every run, one that writes nothing too, contacts its devices).
     std::map<std::string, std::string> dumped() const {
         std::map<std::string, std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(folder / "dump")) {
             if (!entry.is_regular_file()) continue;
             std::ifstream in(entry.path(), std::ios::binary);
-            files[entry.path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+            std::string text(std::istreambuf_iterator<char>(in), {});
+            if (const auto contacts = text.find("contacts "); contacts != std::string::npos)
+                text.erase(contacts, text.find('\n', contacts) - contacts);
+            files[entry.path().string()] = std::move(text);
         }
         return files;
     }
@@ -108,6 +105,15 @@ class FleetRun : public ::testing::Test {
         o.session.platformDataFolder = (folder / "data").string();
         o.session.workingFolder = folder.string();
         return o;
+    }
+
+    // kvboot's whole command line, its logs in the test's folder.
+    test::KvbootRun kvboot(std::vector<std::string> words) const {
+        return test::RunKvbootWith(std::move(words), (folder / "data").string());
+    }
+    static std::string readText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     fs::path folder;
@@ -170,12 +176,12 @@ TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestore
 
 TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothing) {
     auto sim = startFleet(2);
-    const KvbootResult run =
-        kvboot({"plan", "--dry-run", (folder / "files" / "plan.json").string()});
+    const test::KvbootRun run =
+        kvboot({"plan", "--dry-run", "--json", (folder / "files" / "plan.json").string()});
     EXPECT_EQ(run.status, 0) << run.err;
     sim->dump();
 
-    const Json& json = run.json;
+    const Json json = Json::parse(run.out);
     EXPECT_EQ(json["status"], "ok");
     EXPECT_EQ(json["dry_run"], true);
     ASSERT_EQ(json["devices"].size(), 2u);
@@ -201,6 +207,7 @@ TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothin
             test::MemoryProblems(folder / "dump", address, {{firstType, device["rows"][0]["file"]}})
                 .empty());
         EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+        EXPECT_GT(test::DumpedContacts(folder / "dump", address), 0);
     }
 }
 
@@ -214,7 +221,7 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
 
     // The dry run: every device would change or none, every row flashed or skipped.
     auto dryRun = [&](bool change, const std::string& action, const std::string& match) {
-        const KvbootResult dry = kvboot({"plan", "--dry-run", plan});
+        const KvbootResult dry = kvbootJson({"plan", "--dry-run", plan});
         EXPECT_EQ(dry.status, 0) << dry.err;
         for (const Json& device : dry.json["devices"]) {
             EXPECT_EQ(device["would_change"], change);
@@ -226,7 +233,7 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
     };
     dryRun(true, "flash", "differs");
 
-    const KvbootResult first = kvboot({"plan", plan});
+    const KvbootResult first = kvbootJson({"plan", plan});
     ASSERT_EQ(first.status, 0) << first.err;
     for (const Json& device : first.json["devices"]) {
         SCOPED_TRACE(device["name"].get<std::string>());
@@ -244,7 +251,7 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
 
     dryRun(false, "skip", "same");
 
-    const KvbootResult second = kvboot({"plan", plan});
+    const KvbootResult second = kvbootJson({"plan", plan});
     EXPECT_EQ(second.status, 0) << second.err;
     for (const Json& device : second.json["devices"]) {
         SCOPED_TRACE(device["name"].get<std::string>());
@@ -258,6 +265,34 @@ TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
     sim->dump();
     // No memory was touched, and every device is back in normal operation.
     EXPECT_EQ(dumped(), afterFirst);
+
+    // The history keeps both runs of every device, newest first: the one that left it
+    // unchanged, then the upgrade with the versions before and read back.
+    const KvbootResult history = kvbootJson({"history"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    std::map<std::string, std::vector<std::string>> verdicts;
+    for (const Json& record : history.json["runs"]) {
+        const bool unchanged = record["verdict"] == "unchanged";
+        verdicts[record["device"]["address"]].push_back(record["verdict"]);
+        if (unchanged) {
+            EXPECT_EQ(record["reason"], "every row skipped");
+        }
+        for (const Json& row : record["rows"]) {
+            const std::string type = row["type"];
+            EXPECT_EQ(row["expected"], versions.at(type)) << type;
+            EXPECT_EQ(row["state"], unchanged ? "skipped" : "ok") << type;
+            if (unchanged) {
+                EXPECT_EQ(row["from"], versions.at(type)) << type;
+                EXPECT_TRUE(row["to"].is_null()) << type;  // nothing was read back
+            } else {
+                EXPECT_EQ(row["to"], versions.at(type)) << type;
+                EXPECT_NE(row["from"], row["to"]) << type;
+            }
+        }
+    }
+    ASSERT_EQ(verdicts.size(), second.json["devices"].size());
+    for (const auto& [address, runs] : verdicts)
+        EXPECT_EQ(runs, (std::vector<std::string>{"unchanged", "ok"})) << address;
 }
 
 // A file older than the version the row must reach: flashed, then failed by the read-back.
@@ -266,8 +301,8 @@ TEST_F(FleetRun, AFileOlderThanExpectedFailsAfterTheReadBack) {
     const std::map<std::string, std::string> versions = sampleVersions();
     const std::string file =
         test::SamplePlanFiles(folder / "files" / "plan.json").at("127.0.0.2").at("RV-BTN16");
-    const KvbootResult run = kvboot({"upgrade", "127.0.0.2", "--yes", "--file", "RV-BTN16=" + file,
-                                     "--expect", "RV-BTN16=9.9.9"});
+    const KvbootResult run = kvbootJson({"upgrade", "127.0.0.2", "--yes", "--file",
+                                         "RV-BTN16=" + file, "--expect", "RV-BTN16=9.9.9"});
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(run.json["changed"], true);
     ASSERT_EQ(run.json["rows"].size(), 1u);
@@ -292,7 +327,7 @@ TEST_F(FleetRun, AWrongPinStopsThePlanBeforeAnyDeviceIsTouched) {
                                              {"sha256", std::string(64, 'f')}};
         first = false;
     });
-    const KvbootResult run = kvboot({"plan", plan});
+    const KvbootResult run = kvbootJson({"plan", plan});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.json["error"]["message"].get<std::string>().find(std::string(64, 'f')),
               std::string::npos);
@@ -303,6 +338,7 @@ TEST_F(FleetRun, AWrongPinStopsThePlanBeforeAnyDeviceIsTouched) {
     for (const std::string address : {"127.0.0.2", "127.0.0.3"}) {
         EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
         EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+        EXPECT_EQ(test::DumpedContacts(folder / "dump", address), 0);
     }
 }
 
@@ -334,6 +370,68 @@ TEST_F(FleetRun, CtrlCEndsEveryRunningDeviceRestoredWithStatus4) {
         for (const std::string& problem :
              test::RestoreProblems(folder / "dump", device.target.address))
             ADD_FAILURE() << problem;
+    }
+}
+
+// One file the upgrade would refuse stops a plan at once with exit 2, naming the device,
+// the row and the file; kvboot upgrade stops the same way. No device hears anything.
+TEST_F(FleetRun, AFileTheUpgradeWouldRefuseStopsEverythingBeforeAnyDeviceIsContacted) {
+    auto sim = startFleet(2);
+    const fs::path samplePlan = folder / "files" / "plan.json";
+    const auto files = test::SamplePlanFiles(samplePlan);
+    Json plan = Json::parse(std::ifstream(samplePlan));
+    // The second device's first card row, and a card file of another type.
+    const std::string address = plan["devices"][1]["address"];
+    std::string row, own, other;
+    for (const auto& [type, path] : files.at(address)) {
+        if (row.empty() && path.ends_with(".hex") && RowChecksFileIdentity(type)) {
+            row = type;
+            own = path;
+        }
+    }
+    for (const auto& [type, path] : files.at(plan["devices"][0]["address"]))
+        if (other.empty() && path.ends_with(".hex") && RowChecksFileIdentity(type)) other = path;
+    ASSERT_FALSE(row.empty());
+    ASSERT_FALSE(other.empty());
+    std::string spoiled = readText(own);
+    const auto digit = spoiled.find('\n') + 10;  // a digit of the second record
+    spoiled[digit] = spoiled[digit] == '0' ? '1' : '0';
+    std::ofstream(folder / "spoiled.hex", std::ios::binary) << spoiled;
+
+    const struct {
+        const char* name;
+        fs::path file;
+        const char* says;
+    } cases[] = {
+        {"bad record", folder / "spoiled.hex", "Line 2: "},
+        {"other controller type", other, "Invalid controller type info for "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json broken = plan;
+        broken["devices"][1]["files"][row] = c.file.string();
+        const fs::path planFile = folder / "files" / "broken.json";
+        std::ofstream(planFile) << broken.dump();
+        const test::KvbootRun run = kvboot({"plan", "--json", planFile.string()});
+        EXPECT_EQ(run.status, 2) << run.err;
+        const Json doc = Json::parse(run.out, nullptr, false);
+        EXPECT_EQ(doc["status"], "usage") << run.out;
+        for (const std::string& named :
+             {std::string("device 2 (") + plan["devices"][1]["name"].get<std::string>() + ")",
+              "row \"" + row + "\"", c.file.string(), std::string(c.says)}) {
+            EXPECT_NE(run.err.find(named), std::string::npos) << named << " in " << run.err;
+        }
+        const test::KvbootRun upgrade =
+            kvboot({"upgrade", address, "--yes", "--json", "--file", row + "=" + c.file.string()});
+        EXPECT_EQ(upgrade.status, 2) << upgrade.err;
+        EXPECT_NE(upgrade.err.find(c.says), std::string::npos) << upgrade.err;
+    }
+    sim->dump();
+    for (const auto& device : plan["devices"]) {
+        const std::string at = device["address"];
+        SCOPED_TRACE(at);
+        EXPECT_EQ(test::DumpedContacts(folder / "dump", at), 0);
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", at).empty());
     }
 }
 

@@ -264,20 +264,38 @@ TEST_F(SerialUpgrade, SilentBootloaderFailsTheRowAndStillEndsTheRunWithTheReport
     } refuser;
     rig.world.attachSerial("COM3", &refuser);
     const std::string file = writeFile(rig.folder / "tx.hex", makeHex({{0x08000000, pattern(16)}}));
-    for (bool transmitterMode : {true, false}) {
-        SCOPED_TRACE(transmitterMode ? "transmitter mode" : "programming request");
+    const struct {
+        const char* name;
+        bool transmitterMode;
+        bool portLost;  // the port closed under the run: the request cannot go out
+        const char* error;
+    } cases[] = {
+        {"transmitter mode", true, false, "There is no response from the bootloader."},
+        {"programming request refused", false, false, "There is no response from the bootloader."},
+        {"port lost before the request", false, true, "Com port COM3 is not open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         rig.ui.dialogs.clear();
-        rig.state.TpTransmitterMode = transmitterMode;
+        rig.state.TpTransmitterMode = c.transmitterMode;
         rig.state.DeviceList.back().Controllers[0] = row("NRV-TW-SN500S", true, file);
+        if (c.portLost) rig.com1.close();
         rig.ui.answers = {MsgButton::Yes};
         RunUpgrade(rig.ctx);
         auto errors = rig.ui.dialogsOf(Dialog::Error);
         ASSERT_EQ(errors.size(), 1u);
-        EXPECT_EQ(errors[0].text, "There is no response from the bootloader.");
+        EXPECT_EQ(errors[0].text, c.error);
         auto shown = rig.ui.dialogsOf(Dialog::Report);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_NE(shown[0].text.find("Upgrade FAILED"), std::string::npos);
         EXPECT_TRUE(rig.ui.enabled(UiElement::Upgrade));
+        // The run's result says which row failed and why.
+        const RunResult& run = upgradeState(rig.ctx).lastRun;
+        EXPECT_EQ(run.end, RunEnd::Completed);
+        ASSERT_EQ(run.rows.size(), 1u);
+        EXPECT_EQ(run.rows[0].state, RowState::Failed);
+        EXPECT_EQ(run.rows[0].reason, c.error);
+        rig.com1.open();
     }
 }
 
