@@ -1,5 +1,6 @@
 #include "actions/History.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/Sha256.h"
@@ -7,6 +8,9 @@
 namespace kv::ops {
 
 namespace {
+
+constexpr const char* kUnchanged = "unchanged";
+constexpr const char* kEveryRowSkipped = "every row skipped";
 
 std::string kindName(ConnectionKind kind) {
     switch (kind) {
@@ -55,6 +59,11 @@ std::string RunVerdictName(const RunResult& run) {
     if (run.interrupted) return "interrupted";
     if (run.end == RunEnd::Refused) return "refused";
     if (run.deviceSilent) return "unreachable";
+    const bool allSkipped =
+        !run.rows.empty() && std::all_of(run.rows.begin(), run.rows.end(), [](const RowResult& r) {
+            return r.state == RowState::Skipped;
+        });
+    if (allSkipped) return kUnchanged;
     return run.success() ? "ok" : "failed";
 }
 
@@ -78,10 +87,13 @@ UpgradeRecord HistoryRecordOf(Context& ctx, const std::vector<RowView>& before,
         HistoryRow row;
         row.row = ended.row;
         row.type = ended.type;
+        row.from = ended.from;
         if (const RowView* view = listed(ended.row)) {
             row.hardware = view->hardware;
             row.from = view->firmware;
         }
+        if (!ended.to.empty()) row.to = ended.to;
+        row.expected = ended.expected;
         row.file = ended.file;
         row.state = std::string(RowStateName(ended.state));
         row.reason = ended.reason;
@@ -107,21 +119,45 @@ UpgradeRecord HistoryRecordOf(Context& ctx, const std::vector<RowView>& before,
     for (HistoryRow& row : record.rows) describeFile(row);
     record.verdict = RunVerdictName(run);
     record.reason = !run.refusal.empty() ? run.refusal : run.escapedError;
+    if (record.reason.empty() && record.verdict == kUnchanged) record.reason = kEveryRowSkipped;
     record.retransmissions = run.retransmissions;
     record.rewrites = run.rewrites;
     return record;
 }
 
-RecordedRun UpgradeWithRecord(Context& ctx, const std::string& frontEnd) {
+RecordedRun UpgradeWithRecord(Context& ctx, const std::string& frontEnd,
+                              std::vector<RowResult> skipped) {
     const std::vector<RowView> before = ListRows(ctx);
     const auto start = std::chrono::system_clock::now();
-    RecordedRun recorded{Upgrade(ctx), std::nullopt};
+    const bool ticked = std::any_of(before.begin(), before.end(),
+                                    [](const RowView& view) { return view.selected; });
+    RecordedRun recorded;
+    if (ticked || skipped.empty()) recorded.run = Upgrade(ctx);
+    // Rows left out are part of the run only when it went through its rows.
+    if (recorded.run.end == RunEnd::Completed) {
+        for (RowResult& row : skipped) recorded.run.rows.push_back(std::move(row));
+        std::sort(recorded.run.rows.begin(), recorded.run.rows.end(),
+                  [](const RowResult& a, const RowResult& b) { return a.row < b.row; });
+    }
     const RunEnd end = recorded.run.end;
     if (end == RunEnd::Completed || end == RunEnd::Refused) {
         recorded.record = HistoryRecordOf(ctx, before, recorded.run, start,
                                           std::chrono::system_clock::now(), frontEnd);
     }
     return recorded;
+}
+
+void SettleRecord(UpgradeRecord& record, const RunResult& run) {
+    for (HistoryRow& row : record.rows) {
+        for (const RowResult& ended : run.rows) {
+            if (ended.row != row.row) continue;
+            if (!ended.to.empty()) row.to = ended.to;
+            if (!ended.expected.empty()) row.expected = ended.expected;
+            row.state = std::string(RowStateName(ended.state));
+            row.reason = ended.reason;
+        }
+    }
+    record.verdict = RunVerdictName(run);
 }
 
 void AppendToHistory(Context& ctx, const UpgradeRecord& record) {

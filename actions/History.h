@@ -17,8 +17,17 @@ struct RecordedRun {
     RunResult run;
     std::optional<UpgradeRecord> record;
 };
-// `frontEnd` names who ran it in the record ("window", "kvboot").
-RecordedRun UpgradeWithRecord(Context& ctx, const std::string& frontEnd);
+// `frontEnd` names who ran it in the record ("window", "kvboot"). `skipped`: rows the front
+// end leaves out because they already run the version asked for; they join the run's rows
+// and its record. When they are all there is (no row ticked), the procedure is not run and
+// the record says the device was left unchanged.
+RecordedRun UpgradeWithRecord(Context& ctx, const std::string& frontEnd,
+                              std::vector<RowResult> skipped = {});
+
+// The run as the front end settled it after the record was made (versions read back, rows
+// failed by them): each row's version read back, the version asked for, state and reason,
+// and the verdict.
+void SettleRecord(UpgradeRecord& record, const RunResult& run);
 
 // The record of a run: the device as connected now, its rows as listed before the run
 // (`before`: hardware and versions), the run's result, its start and end. The files are
@@ -28,7 +37,8 @@ UpgradeRecord HistoryRecordOf(Context& ctx, const std::vector<RowView>& before,
                               std::chrono::system_clock::time_point end,
                               const std::string& frontEnd);
 
-// "ok", "failed", "interrupted", "unreachable" (the bootloader never answered), "refused".
+// "ok", "failed", "interrupted", "unreachable" (the bootloader never answered), "refused",
+// "unchanged" (every row skipped).
 std::string RunVerdictName(const RunResult& run);
 
 // Appends the record to the history in the per-user data folder; a failure is written to

@@ -11,6 +11,8 @@
 #include "cli/FleetRunner.h"
 #include "cli/HistoryCommand.h"
 #include "cli/Json.h"
+#include "cli/UpgradeRun.h"
+#include "cli/Versions.h"
 #include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
@@ -276,123 +278,228 @@ Subcommand InventoryCommand() {
             }};
 }
 
-Subcommand UpgradeCommand() {
-    return {"upgrade", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
-                auto* sub = app.add_subcommand(
-                    "upgrade",
-                    "Connect to a device, choose a file for each named row, run the upgrade "
-                    "procedure and print its report; the device is returned to normal operation "
-                    "afterwards, also after Ctrl-C");
-                auto o = std::make_shared<DeviceOptions>();
-                auto files = std::make_shared<std::vector<std::string>>();
-                auto quick = std::make_shared<bool>(false);
-                addDeviceOptions(*sub, *o);
-                sub->add_option("--file", *files,
-                                "ROW=PATH: the file for a row, ROW being its controller type (as "
-                                "inventory lists it) or its row number; repeat for more rows")
-                    ->required();
-                sub->add_flag("--quick", *quick,
-                              "Quick bootload: checksum verification only (no read-back)");
-                sub->add_flag("--yes", o->yes,
-                              "Answer Yes to \"Do you really want to upgrade?\" (and to a USB "
-                              "device's upgrade mode question); without it the upgrade stops "
-                              "before anything is sent");
-                sub->footer(kExitStatuses);
-                return [sub, o, files, quick, &runtime]() {
-                    if (!sub->parsed()) return -1;
-                    Console& console = runtime.console;
-                    SessionResult bad;
-                    const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
-                    if (!parsed) return Refuse(console, o->json, ExitStatus::Usage, bad);
-                    const Target& target = parsed->target;
-                    std::vector<FileChoice> choices;
-                    for (const std::string& text : *files) {
-                        const std::optional<FileChoice> choice = ParseFileChoice(text);
-                        if (!choice) {
-                            return Refuse(
-                                console, o->json, ExitStatus::Usage,
-                                {SessionError::BadInput, "--file " + text + ": expected ROW=PATH"});
-                        }
-                        choices.push_back(*choice);
-                    }
-                    // What can refuse the upgrade without the device stops it before the
-                    // device is contacted: the connect alone may switch it over.
-                    const FilesCheck checked = CheckFilesBeforeConnect(choices, target.kind);
-                    if (!checked.ok()) {
-                        return Refuse(
-                            console, o->json, checked.status,
-                            {SessionError::BadInput, target.text + ": " + checked.result.message});
-                    }
-                    if (!o->yes) {
-                        return Refuse(
-                            console, o->json, StatusOf(SessionError::Question),
-                            {SessionError::Question,
-                             UnansweredText(target.text + ": the upgrade",
-                                            QuestionId::ConfirmUpgrade, kConfirmUpgradeQuestion)});
-                    }
+namespace {
 
-                    CommandSession session(runtime, target, *o, *quick);
-                    UpgradeOutcome outcome;
-                    session->expectFiles(choices);
-                    SessionResult connected = session->connect(target, parsed->as);
-                    const Json recovered = recoveredJson(*session, console);
-                    for (const FileChoice& choice : choices) {
-                        if (!connected.ok()) break;
-                        connected = session->chooseFile(choice.row, choice.path);
+// A refused upgrade: nothing was sent, so its document says the device is unchanged.
+int refuseUpgrade(Console& console, bool json, ExitStatus status, const SessionResult& error) {
+    const int exit = Refuse(console, false, status, error);
+    if (json) {
+        Json doc = FailureJson(status, error);
+        doc["changed"] = false;
+        console.out << Dump(doc) << "\n";
+    }
+    return exit;
+}
+
+// --file, --expect and --sha256 together: one request per --file row; --expect and
+// --sha256 name rows exactly as a --file does. A mistake is the refusal's text.
+std::optional<RunRequest> parseRowRequests(const std::vector<std::string>& files,
+                                           const std::vector<std::string>& expects,
+                                           const std::vector<std::string>& pins,
+                                           std::string& error) {
+    RunRequest request;
+    for (const std::string& text : files) {
+        const std::optional<FileChoice> choice = ParseFileChoice(text);
+        if (!choice) {
+            error = "--file " + text + ": expected ROW=PATH";
+            return std::nullopt;
+        }
+        request.rows.push_back(*choice);
+    }
+    struct RowValues {
+        const char* option;
+        const std::vector<std::string>& values;
+        std::string RowFile::*field;
+    };
+    for (const RowValues& given : {RowValues{"--expect", expects, &RowFile::expected},
+                                   RowValues{"--sha256", pins, &RowFile::sha256}}) {
+        const std::string option = given.option;
+        for (const std::string& text : given.values) {
+            const std::optional<FileChoice> value = ParseFileChoice(text);
+            if (!value) {
+                error = option + " " + text +
+                        ": expected ROW=" + (given.field == &RowFile::sha256 ? "HEX" : "VERSION");
+                return std::nullopt;
+            }
+            if (given.field == &RowFile::sha256 && !IsSha256Hex(value->path)) {
+                error = option + " " + text + ": a SHA-256 digest is 64 hex digits";
+                return std::nullopt;
+            }
+            auto row =
+                std::find_if(request.rows.begin(), request.rows.end(),
+                             [&](const RowFile& r) { return SameRowName(r.row, value->row); });
+            if (row == request.rows.end()) {
+                error = option + " " + text + ": no --file names the row \"" + value->row + "\"";
+                return std::nullopt;
+            }
+            if (!((*row).*given.field).empty()) {
+                error = option + " " + text + ": the row \"" + value->row + "\" is given twice";
+                return std::nullopt;
+            }
+            (*row).*given.field = value->path;
+        }
+    }
+    return request;
+}
+
+// The versions of each row, after the report: from -> to, or why it was skipped.
+void printVersions(std::ostream& out, const RunResult& run) {
+    for (const RowResult& row : run.rows) {
+        if (row.state == RowState::Skipped) {
+            out << row.type << ": skipped, " << row.reason << "\n";
+        } else if (!row.to.empty()) {
+            out << row.type << ": " << (row.from.empty() ? "-" : row.from) << " -> " << row.to;
+            if (!row.expected.empty() && !SameVersion(row.expected, row.to))
+                out << " (expected " << row.expected << ")";
+            out << "\n";
+        }
+    }
+}
+
+}  // namespace
+
+Subcommand UpgradeCommand() {
+    return {
+        "upgrade", [](CLI::App& app, Runtime& runtime) -> std::function<int()> {
+            auto* sub = app.add_subcommand(
+                "upgrade",
+                "Connect to a device, choose a file for each named row, run the upgrade "
+                "procedure and print its report; the device is returned to normal operation "
+                "afterwards, also after Ctrl-C");
+            struct Flags {
+                std::vector<std::string> files;
+                std::vector<std::string> expects;
+                std::vector<std::string> pins;
+                bool quick = false;
+                bool force = false;
+                bool verify = false;
+            };
+            auto o = std::make_shared<DeviceOptions>();
+            auto f = std::make_shared<Flags>();
+            addDeviceOptions(*sub, *o);
+            sub->add_option("--file", f->files,
+                            "ROW=PATH: the file for a row, ROW being its controller type (as "
+                            "inventory lists it) or its row number; repeat for more rows")
+                ->required();
+            sub->add_option("--expect", f->expects,
+                            "ROW=VERSION: the version the row must run after the upgrade "
+                            "(FW:1.5.0, or 1.5.0 in the device's form); a row already at it "
+                            "is skipped, and the version is read back after the run");
+            sub->add_option("--sha256", f->pins,
+                            "ROW=HEX: the SHA-256 the row's file must have; any other file "
+                            "stops the upgrade before the device is touched (status 2)");
+            sub->add_flag("--force", f->force, "Flash rows already at their expected version too");
+            sub->add_flag("--verify", f->verify,
+                          "Connect again after the run and read back the versions the device "
+                          "reports (done anyway with --expect)");
+            sub->add_flag("--quick", f->quick,
+                          "Quick bootload: checksum verification only (no read-back)");
+            sub->add_flag("--yes", o->yes,
+                          "Answer Yes to \"Do you really want to upgrade?\" (and to a USB "
+                          "device's upgrade mode question); without it the upgrade stops "
+                          "before anything is sent");
+            sub->footer(kExitStatuses);
+            return [sub, o, f, &runtime]() {
+                if (!sub->parsed()) return -1;
+                Console& console = runtime.console;
+                SessionResult bad;
+                const std::optional<ParsedDevice> parsed = parseDevice(*o, bad);
+                if (!parsed) return refuseUpgrade(console, o->json, ExitStatus::Usage, bad);
+                const Target& target = parsed->target;
+                std::string why;
+                std::optional<RunRequest> request =
+                    parseRowRequests(f->files, f->expects, f->pins, why);
+                if (!request) {
+                    return refuseUpgrade(console, o->json, ExitStatus::Usage,
+                                         {SessionError::BadInput, why});
+                }
+                // What can refuse the upgrade without the device (pinned digests included)
+                // stops it before the device is contacted: the connect alone may switch it
+                // over.
+                const FilesCheck checked = CheckFilesBeforeConnect(request->rows, target.kind);
+                if (!checked.ok()) {
+                    return refuseUpgrade(
+                        console, o->json, checked.status,
+                        {SessionError::BadInput, target.text + ": " + checked.result.message});
+                }
+                if (!o->yes) {
+                    return refuseUpgrade(
+                        console, o->json, StatusOf(SessionError::Question),
+                        {SessionError::Question,
+                         UnansweredText(target.text + ": the upgrade", QuestionId::ConfirmUpgrade,
+                                        kConfirmUpgradeQuestion)});
+                }
+                request->force = f->force;
+                request->verify = f->verify;
+
+                CommandSession session(runtime, target, *o, f->quick);
+                UpgradeRun run(*session, target, parsed->as, std::move(*request));
+                UpgradeOutcome outcome;
+                SessionResult closed;
+                const SessionResult prepared = run.prepare();
+                const Json recovered = recoveredJson(*session, console);
+                if (prepared.ok()) {
+                    outcome = run.finish(closed);
+                } else {
+                    outcome.result = prepared;
+                    outcome.interrupted = prepared.error == SessionError::Interrupted;
+                    closed = session->close();
+                }
+                const DeviceInfo device = session->device();
+                runtime.console.endProgress();
+                // The run stands whether or not its record could be kept.
+                if (const SessionResult kept = session->appendHistory(outcome); !kept.ok())
+                    printError(console, kept.message);
+                if (!outcome.result.ok()) printError(console, outcome.result.message);
+                const ExitStatus status = withClose(outcome.status(), closed, console);
+                if (o->json) {
+                    Json doc =
+                        resultJson(target.text, status, outcome.result, device, session->logPath());
+                    doc["recovered"] = recovered;
+                    const Json upgrade = ToJson(outcome);
+                    for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
+                        if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
                     }
-                    if (connected.ok()) {
-                        outcome = session->upgrade();
-                    } else {
-                        outcome.result = connected;
-                        outcome.interrupted = connected.error == SessionError::Interrupted;
-                    }
-                    const DeviceInfo device = session->device();
-                    const SessionResult closed = session->close();
-                    runtime.console.endProgress();
-                    // The run stands whether or not its record could be kept.
-                    if (const SessionResult kept = session->appendHistory(outcome); !kept.ok())
-                        printError(console, kept.message);
-                    if (!outcome.result.ok()) printError(console, outcome.result.message);
-                    const ExitStatus status = withClose(outcome.status(), closed, console);
-                    if (o->json) {
-                        Json doc = resultJson(target.text, status, outcome.result, device,
-                                              session->logPath());
-                        doc["recovered"] = recovered;
-                        const Json upgrade = ToJson(outcome);
-                        for (auto it = upgrade.begin(); it != upgrade.end(); ++it) {
-                            if (it.key() != "status" && it.key() != "error") doc[it.key()] = *it;
-                        }
-                        console.out << Dump(doc) << "\n";
-                    } else {
+                    console.out << Dump(doc) << "\n";
+                } else {
+                    if (run.flashes()) {
                         for (const std::string& line : outcome.report())
                             console.out << line << "\n";
                         if (!outcome.verdict().empty()) console.out << outcome.verdict() << "\n";
                     }
-                    return ToInt(status);
-                };
-            }};
+                    printVersions(console.out, outcome.run);
+                }
+                return ToInt(status);
+            };
+        }};
 }
 
 // The text answer of check: what the file is and whether it is taken.
 void printCheck(std::ostream& out, const FileCheck& check, const std::string& path) {
     out << path << ": ";
+    const std::string digest =
+        check.sha256.empty() ? "" : "  sha256:          " + check.sha256 + "\n";
     if (!check.kind) {
-        out << "refused: " << check.refusal << "\n";
+        out << "refused: " << check.refusal << "\n" << digest;
         return;
     }
     out << Describe(*check.kind).description << ", " << check.size << " bytes";
     if (*check.kind != FileKind::IntelHex) {
-        out << " (goes to the device as it is: not checked as Intel HEX)\n";
+        out << " (goes to the device as it is: not checked as Intel HEX)\n" << digest;
         return;
     }
     out << ": " << (check.refusal.empty() ? "integrity OK" : "refused: " + check.refusal) << "\n";
-    if (!check.checksumOk) return;
+    if (!check.checksumOk) {
+        out << digest;
+        return;
+    }
     auto orNone = [](const std::string& text) {
         return text.empty() ? std::string("(none)") : EscapedText(text);
     };
     out << "  controller type: " << orNone(check.controllerType) << "\n"
         << "  hardware:        " << orNone(check.hardware) << "\n"
-        << "  records:         " << check.records << " (" << check.dataBytes << " data bytes)\n";
+        << "  records:         " << check.records << " (" << check.dataBytes << " data bytes)\n"
+        << digest;
 }
 
 Subcommand CheckCommand() {

@@ -157,8 +157,8 @@ struct DeviceSession::Impl {
     std::unique_ptr<PlatformPorts> platform;
     // This session's share of the process's one discovery socket (SharedUdpPort).
     std::unique_ptr<UdpSocket> discoveryPort;
-    std::string appDataFolder;  // where the upgrade history goes
-    HidBus* hid = nullptr;      // attached only for USB targets and discovery
+    std::string appDataFolder;            // where the upgrade history goes
+    HidBus* hid = nullptr;                // attached only for USB targets and discovery
     std::unique_ptr<RunJournal> journal;  // made once the data folder is known
     Context context{state, log, ui, *clock, ports};
     Engine engine{context};
@@ -198,8 +198,8 @@ struct DeviceSession::Impl {
         ops::StartFolders folders;
         folders.platformDataFolder =
             options.platformDataFolder.empty() ? platformDataFolder() : options.platformDataFolder;
-        folders.workingFolder = options.workingFolder.empty() ? "." : options.workingFolder;
-        folders.logFileName = logFileName(options.deviceName);
+        folders.workingFolder = workingFolder();
+        folders.logFileName = logFileName();
         // The window's package makes the log folder at installation; kvboot makes it here.
         std::error_code ignored;
         fs::create_directories(LogFile::appDataFolder(folders.platformDataFolder), ignored);
@@ -219,6 +219,11 @@ struct DeviceSession::Impl {
             appDataFolder = ctx.state.AppDataFolder;
         });
     }
+
+    std::string workingFolder() const {
+        return options.workingFolder.empty() ? "." : options.workingFolder;
+    }
+    std::string logFileName() const { return kv::cli::logFileName(options.deviceName); }
 
     void stop() {
         try {
@@ -527,6 +532,22 @@ SessionResult DeviceSession::connect(const Target& target, std::optional<HandleA
     }
 }
 
+std::optional<std::size_t> FindRow(const std::vector<ControllerRow>& rows, const std::string& row) {
+    if (IsRowNumber(row)) {
+        const unsigned long n = row.size() > 6 ? rows.size() : std::stoul(row);
+        if (n < rows.size()) return n;
+        return std::nullopt;
+    }
+    for (const ControllerRow& r : rows) {
+        if (lower(r.type) == lower(row)) return static_cast<std::size_t>(r.row);
+    }
+    return std::nullopt;
+}
+
+bool SameRowName(const std::string& a, const std::string& b) {
+    return lower(a) == lower(b);
+}
+
 bool DeviceSession::connected() const {
     return impl_->connectedFlag;
 }
@@ -598,18 +619,7 @@ SessionResult DeviceSession::chooseFile(const std::string& row, const std::strin
     Impl& p = *impl_;
     const std::vector<ControllerRow> list = rows();
     if (list.empty()) return {SessionError::BadInput, "no device is connected"};
-    std::optional<std::size_t> index;
-    if (IsRowNumber(row)) {
-        const unsigned long n = row.size() > 6 ? list.size() : std::stoul(row);
-        if (n < list.size()) index = n;
-    } else {
-        for (const ControllerRow& r : list) {
-            if (lower(r.type) == lower(row)) {
-                index = static_cast<std::size_t>(r.row);
-                break;
-            }
-        }
-    }
+    const std::optional<std::size_t> index = FindRow(list, row);
     if (!index) {
         std::string names;
         for (const ControllerRow& r : list) names += (names.empty() ? "" : ", ") + r.type;
@@ -654,7 +664,7 @@ void DeviceSession::setAnswer(Question question, MsgButton answer) {
     impl_->setAnswer(question, answer);
 }
 
-UpgradeOutcome DeviceSession::upgrade() {
+UpgradeOutcome DeviceSession::upgrade(std::vector<RowResult> skipped) {
     Impl& p = *impl_;
     UpgradeOutcome outcome;
     if (p.interrupt) {
@@ -668,13 +678,13 @@ UpgradeOutcome DeviceSession::upgrade() {
     }
     const auto started = std::chrono::steady_clock::now();
     try {
-        ops::RecordedRun recorded = p.call([&p](Context& ctx) {
+        ops::RecordedRun recorded = p.call([&p, &skipped](Context& ctx) {
             p.ui.resetCollected();
             p.rowTypes.clear();
             for (const ControllerRow& row : ops::ListRows(ctx)) p.rowTypes.push_back(row.type);
             // The restore asks when the device no longer answers; its answer changes nothing.
             p.ui.setAnswer(QuestionId::RestoreUnreachable, MsgButton::Yes);
-            return ops::UpgradeWithRecord(ctx, "kvboot");
+            return ops::UpgradeWithRecord(ctx, "kvboot", std::move(skipped));
         });
         outcome.run = std::move(recorded.run);
         outcome.record = std::move(recorded.record);
@@ -762,6 +772,30 @@ SessionResult DeviceSession::close() {
         }
         return {};
     });
+}
+
+SessionResult DeviceSession::readBack(const Target& target, std::optional<HandleAs> as,
+                                      std::vector<ControllerRow>& rows) {
+    Impl& p = *impl_;
+    rows.clear();
+    if (!p.closed) return {SessionError::BadInput, "the device is still connected"};
+    // Nothing is written this time: the files need no second look.
+    p.expectedFiles.clear();
+    p.call([&p](Context& ctx) {
+        (void)ctx.log.open(ctx.state.AppDataFolder, p.workingFolder(), p.logFileName());
+        // A fresh look, as after FIND: the device is looked up and identified anew, so its
+        // module's answer (the web server's version) is read again too. USB entries stay:
+        // the bus lists them only when it changes.
+        ctx.state.CurrentIP = kNoDevice;
+        ctx.state.ConnectionKind = ConnectionKind::None;
+        if (p.kind != TargetKind::Usb) ClearDeviceLists(ctx);
+        StateReset(ctx);
+    });
+    p.closed = false;
+    const SessionResult connected = connect(target, as);
+    if (connected.ok()) rows = this->rows();
+    const SessionResult closed = close();
+    return connected.ok() ? closed : connected;
 }
 
 std::string DeviceSession::logPath() const {

@@ -45,10 +45,14 @@ struct Target {
 std::optional<Target> ParseTarget(const std::string& text, std::string& error);
 
 // A file the command line (--file ROW=PATH) or a plan gives for a row: ROW is a controller
-// type (the first row of that type, in any case) or a row number.
+// type (the first row of that type, in any case) or a row number. The digest the file must
+// have and the version the row must run afterwards come with it (--sha256, --expect, a
+// plan's pinned files and "expect").
 struct RowFile {
     std::string row;
     std::string path;
+    std::string sha256;    // pinned digest, hex; empty: not pinned
+    std::string expected;  // the version the row must run afterwards; empty: none
 };
 // A row named by its number rather than by its controller type.
 bool IsRowNumber(const std::string& row);
@@ -63,6 +67,12 @@ std::string HandleAsNameList();
 
 // One controller row of the connected device (the controller grid's row).
 using ControllerRow = ops::RowView;
+
+// The row a command line names: a controller type (the first row of that type, case
+// insensitive) or a row number; nothing when the device has no such row.
+std::optional<std::size_t> FindRow(const std::vector<ControllerRow>& rows, const std::string& row);
+// Whether two row names name the same row on every device (the same text, any case).
+bool SameRowName(const std::string& a, const std::string& b);
 
 // The connected device's properties.
 struct DeviceInfo {
@@ -102,6 +112,9 @@ struct UpgradeOutcome {
     SessionResult result;      // BadInput / Question / Interrupted / NotFound ...
     RunResult run;             // what the run did, row by row (ops::Upgrade)
     bool interrupted = false;  // requestInterrupt() cut the run short
+    // The run may have written to the device's memories (false: every row skipped, or
+    // refused before anything was sent).
+    bool changed = false;
     std::chrono::milliseconds duration{0};
     // What the upgrade history keeps of the run (none when it did nothing worth keeping);
     // DeviceSession::appendHistory writes it.
@@ -239,7 +252,10 @@ class DeviceSession {
     void setAnswer(Question question, MsgButton answer);
 
     // The upgrade procedure for the chosen rows, with its report and history record.
-    UpgradeOutcome upgrade();
+    // `skipped`: rows left out because they already run the version asked for; they join
+    // the run and its record. With no row chosen, they are the whole run: nothing is sent
+    // and the record says the device was left unchanged.
+    UpgradeOutcome upgrade(std::vector<RowResult> skipped = {});
     // Appends the outcome's record to the upgrade history in the session's data folder
     // (nothing to do without one). Failed when it could not be written; the run itself
     // stands. Callable also after close().
@@ -255,6 +271,13 @@ class DeviceSession {
     // The close procedure: returns a connected device to normal operation, closes the
     // connections and the log. Safe to call twice.
     SessionResult close();
+
+    // After close(): connects once more, reads the inventory and closes again, as
+    // inventory does (the log is continued), so the versions the device runs after its
+    // restart can be compared. `rows` gets the inventory; the connect's failure, or the
+    // close's, comes back.
+    SessionResult readBack(const Target& target, std::optional<HandleAs> as,
+                           std::vector<ControllerRow>& rows);
 
     std::string logPath() const;
     // Message and error box texts shown so far, in order.
@@ -290,6 +313,7 @@ struct FileCheck {
     std::string hardware;
     std::uint64_t dataBytes = 0;  // HEX: data bytes of the file's records
     std::uint64_t records = 0;    // HEX: data records
+    std::string sha256;           // of the whole file, lower-case hex; empty when unread
     // Ok when the file is taken, FileRefused otherwise (also when it cannot be read).
     ExitStatus status() const;
 };
@@ -300,8 +324,9 @@ FileCheck CheckFile(const std::string& path);
 // a row named by its controller type gets the kind of file that row takes and, when it is
 // a card row, a HEX file naming that type. Once a USB device is listed (`usbProduct`), its
 // HEX files must name its product. The hardware a file names is checked by the upgrade,
-// which knows the device's rows. The first file refused comes back: BadInput naming the
-// row and the file; status Usage when it cannot be read, FileRefused when it is refused.
+// which knows the device's rows. A pinned file must have the pinned SHA-256. The first file
+// refused comes back: BadInput naming the row and the file (and both digests for a pinned
+// one); status Usage when it cannot be read, FileRefused when it is refused.
 struct FilesCheck {
     SessionResult result;
     ExitStatus status = ExitStatus::Ok;

@@ -6,6 +6,8 @@
 
 #include "cli/DeviceSession.h"
 #include "cli/Json.h"
+#include "cli/Versions.h"
+#include "core/Sha256.h"
 #include "firmware/HexFile.h"
 #include "flash/HidBootloader.h"
 #include "upgrade/UpgradeRows.h"
@@ -108,6 +110,13 @@ FilesCheck CheckFilesBeforeConnect(const std::vector<RowFile>& files, TargetKind
                      row + (exists ? "cannot be read: " : "does not exist: ") + file.path},
                     ExitStatus::Usage};
         }
+        // A pinned file that is not the one pinned is not looked at further: whatever it
+        // is, it is not the file the operator meant.
+        if (!file.sha256.empty() && !SameSha256(check.sha256, file.sha256)) {
+            return {{SessionError::BadInput, row + "is refused: " + file.path + ": " +
+                                                 PinMismatchText(check.sha256, file.sha256)},
+                    ExitStatus::FileRefused};
+        }
         const std::string refusal = refusalFor(file, check, kind, usbProduct);
         if (!refusal.empty()) {
             return {{SessionError::BadInput, row + "is refused: " + file.path + ": " + refusal},
@@ -132,6 +141,7 @@ FileCheck CheckFile(const std::string& path) {
         return check;
     }
     check.size = size;
+    check.sha256 = FileSha256Hex(path).value_or("");
     check.kind = FileKindOfPath(path);
     if (!check.kind) {
         std::string known;

@@ -4,13 +4,13 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Versions.h"
 #include "firmware/HexFile.h"
 #include "flash/HidBootloader.h"
 #include "flash/PicDeviceRules.h"
@@ -34,8 +34,10 @@ using Json = nlohmann::ordered_json;
 using std::chrono::milliseconds;
 
 const std::set<std::string> kPlanKeys{"parallel", "devices", "discovery_wait"};
-const std::set<std::string> kDeviceKeys{"name",  "address", "port",    "usb",           "as",
-                                        "files", "quick",   "answers", "discovery_wait"};
+const std::set<std::string> kDeviceKeys{"name",   "address", "port",   "usb",
+                                        "as",     "files",   "quick",  "answers",
+                                        "expect", "force",   "verify", "discovery_wait"};
+const std::set<std::string> kPinnedFileKeys{"path", "sha256"};
 
 struct QuestionName {
     const char* name;
@@ -113,6 +115,35 @@ std::string questionNames() {
     return names;
 }
 
+// A file value: "PATH" or {"path": "PATH", "sha256": "HEX"}.
+PlanFile parseFile(const std::string& row, const Json& value, const std::filesystem::path& base,
+                   const Place& at) {
+    const std::string key = "files." + row;
+    PlanFile file{row, "", "", ""};
+    std::filesystem::path path;
+    if (value.is_object()) {
+        for (const auto& [name, field] : value.items()) {
+            (void)field;
+            if (!kPinnedFileKeys.count(name))
+                at.fail("unknown key \"" + name + "\" in \"" + key + "\" (known: path, sha256)");
+        }
+        if (!value.contains("path")) at.fail("\"" + key + "\" has no \"path\"");
+        path = needString(value["path"], key + ".path", at);
+        if (value.contains("sha256")) {
+            file.sha256 = lower(needString(value["sha256"], key + ".sha256", at));
+            if (!IsSha256Hex(file.sha256))
+                at.fail("\"" + key + ".sha256\" must be a SHA-256 digest of 64 hex digits");
+        }
+    } else {
+        path = needString(value, key, at);
+    }
+    // Whether it exists and is one the upgrade takes is checked with the device's other
+    // files (CheckFilesBeforeConnect).
+    if (path.is_relative()) path = base / path;
+    file.path = path.lexically_normal().string();
+    return file;
+}
+
 std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path& base,
                                  const Place& at) {
     if (!files.is_object()) at.fail("\"files\" must be an object of row: path");
@@ -123,11 +154,28 @@ std::vector<PlanFile> parseFiles(const Json& files, const std::filesystem::path&
         if (row.empty())
             at.fail("a \"files\" key is empty: give a controller type or a row number");
         if (!rows.insert(lower(row)).second) at.fail("row \"" + row + "\" is given twice");
-        std::filesystem::path path = needString(value, "files." + row, at);
-        if (path.is_relative()) path = base / path;
-        out.push_back({row, path.lexically_normal().string()});
+        out.push_back(parseFile(row, value, base, at));
     }
     return out;
+}
+
+// "expect": {"ROW": "VERSION"}, each row named as "files" names it.
+void parseExpect(const Json& expect, std::vector<PlanFile>& files, const Place& at) {
+    if (!expect.is_object()) at.fail("\"expect\" must be an object of row: version");
+    for (const auto& [row, value] : expect.items()) {
+        auto file = std::find_if(files.begin(), files.end(),
+                                 [&](const PlanFile& f) { return SameRowName(f.row, row); });
+        if (file == files.end())
+            at.fail("\"expect\" names the row \"" + row + "\" that \"files\" does not give");
+        if (!file->expected.empty()) at.fail("\"expect\" gives the row \"" + row + "\" twice");
+        file->expected = needString(value, "expect." + row, at);
+    }
+}
+
+bool needBool(const Json& entry, const char* key, bool otherwise, const Place& at) {
+    if (!entry.contains(key)) return otherwise;
+    if (!entry[key].is_boolean()) at.fail("\"" + std::string(key) + "\" must be true or false");
+    return entry[key].get<bool>();
 }
 
 // "discovery_wait": seconds, within what --discovery-wait takes.
@@ -154,8 +202,8 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
         (void)value;
         if (!kDeviceKeys.count(key)) {
             at.fail("unknown key \"" + key +
-                    "\" (known: name, address, port, usb, as, files, quick, answers, "
-                    "discovery_wait)");
+                    "\" (known: name, address, port, usb, as, files, expect, force, verify, quick, "
+                    "answers, discovery_wait)");
         }
     }
     PlanDevice device;
@@ -191,15 +239,15 @@ PlanDevice parseDevice(const Json& entry, std::size_t number, const std::filesys
     }
     if (!entry.contains("files")) at.fail("\"files\" is missing");
     device.files = parseFiles(entry["files"], base, at);
+    if (entry.contains("expect")) parseExpect(entry["expect"], device.files, at);
     // A file the upgrade would refuse stops the plan before any device is contacted.
     if (const FilesCheck files = CheckFilesBeforeConnect(device.files, device.target.kind);
         !files.ok()) {
         at.fail(files.result.message);
     }
-    if (entry.contains("quick")) {
-        if (!entry["quick"].is_boolean()) at.fail("\"quick\" must be true or false");
-        device.quick = entry["quick"].get<bool>();
-    }
+    device.quick = needBool(entry, "quick", false, at);
+    device.force = needBool(entry, "force", false, at);
+    device.verify = needBool(entry, "verify", true, at);
     device.discoveryWait = parseDiscoveryWait(entry, at);
     // Running the plan is the go-ahead for the upgrade itself.
     device.answers[Question::Upgrade] = MsgButton::Yes;
@@ -460,14 +508,6 @@ milliseconds EstimateRestore(TargetKind target, bool hasCpuRow) {
     if (hasCpuRow) return kCloseSettle + std::max<milliseconds>(kShiftPause, kResetPause);
     // The cards are released: the main controller selected (twice), then the release rounds.
     return kCloseSettle + 2 * kSelectPause + kCardReleaseRound * kCardReleaseRounds;
-}
-
-std::string VersionInFileName(const std::string& path) {
-    static const std::regex kVersion(R"((\d+)[._-](\d+)[._-](\d+))");
-    const std::string name = std::filesystem::path(path).filename().string();
-    std::smatch match;
-    if (!std::regex_search(name, match, kVersion)) return "";
-    return match[1].str() + "." + match[2].str() + "." + match[3].str();
 }
 
 std::string FormatDuration(milliseconds duration) {

@@ -26,6 +26,12 @@ namespace kv::cli {
 //         "usb": "SERIAL" or "PRODUCT:SERIAL",
 //         "as": "NRV5x5",                                optional "Handle as" type
 //         "files": {"RV-PNL16": "panel.hex", "2": "buttons.hex", "Web Server": "web.rom"},
+//                  a file may also be pinned: {"path": "panel.hex", "sha256": "64 hex digits"}
+//         "expect": {"RV-PNL16": "FW:1.5.0"},            optional, rows named as in files
+//         "force": false,                                optional, flash rows already at
+//                                                        their expected version too
+//         "verify": true,                                optional, read the versions back
+//                                                        after the run (default true)
 //         "quick": false,                                optional, skip the read-back
 //         "answers": {"protocol-switch": "no", "unreachable-device": "yes",
 //                     "usb-bootloader-mode": "yes"},     optional
@@ -38,7 +44,7 @@ namespace kv::cli {
 // as kvboot inventory prints it). Relative file paths are taken from the plan's folder.
 // Running a plan is the operator's go-ahead: "Do you really want to upgrade?" is answered
 // Yes unless the answers say "upgrade": "no".
-// The path is absolute and normalised.
+// The path is absolute and normalised; a pinned digest is as the plan gives it.
 using PlanFile = RowFile;
 
 struct PlanDevice {
@@ -47,6 +53,8 @@ struct PlanDevice {
     std::optional<HandleAs> as;
     std::vector<PlanFile> files;
     bool quick = false;
+    bool force = false;
+    bool verify = true;
     std::map<Question, MsgButton> answers;
     // How long to wait for the module's discovery answer; none: the plan's or the default.
     std::optional<std::chrono::milliseconds> discoveryWait;
@@ -128,9 +136,6 @@ RowEstimate EstimateRow(RowKind kind, const std::string& controllerType, const F
                         bool quick, TargetKind target);
 // The waits of returning the device to normal operation after its rows.
 std::chrono::milliseconds EstimateRestore(TargetKind target, bool hasCpuRow);
-
-// A version a.b.c in a file name ("panel-1.4.2.hex", "web_v2_0_1.rom"), or empty.
-std::string VersionInFileName(const std::string& path);
 
 // "1:05" / "12:30" / "1:02:03".
 std::string FormatDuration(std::chrono::milliseconds duration);

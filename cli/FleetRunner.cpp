@@ -6,6 +6,8 @@
 #include <set>
 #include <thread>
 
+#include "cli/UpgradeRun.h"
+#include "cli/Versions.h"
 #include "upgrade/UpgradeRows.h"
 
 namespace kv::cli {
@@ -44,17 +46,37 @@ std::string fileInfoOf(const std::string& path, RowKind kind) {
 }
 
 std::string rowStatus(const FleetRow& row) {
+    const std::string versions =
+        row.to.empty() ? ""
+                       : "  " + (row.now.empty() ? std::string("-") : row.now) + " -> " + row.to;
     switch (row.state) {
         case RowState::Ok:
-            return "OK";
+            return "OK" + versions;
         case RowState::NotAttempted:
             return "NOT DONE";
+        case RowState::Skipped:
+            return "SKIPPED: " + row.reason;
         case RowState::Failed:
         case RowState::Interrupted:
             break;
     }
     return (row.state == RowState::Interrupted ? "INTERRUPTED" : "FAILED") +
-           (row.reason.empty() ? std::string() : ": " + row.reason);
+           (row.reason.empty() ? std::string() : ": " + row.reason) + versions;
+}
+
+RunRequest requestOf(const PlanDevice& device) {
+    RunRequest request;
+    request.rows = device.files;
+    request.force = device.force;
+    request.verify = device.verify;
+    return request;
+}
+
+// "same" / "differs" between the file name's version and the device's; empty when the
+// name carries none.
+std::string matchOf(const std::string& fileVersion, const std::string& now) {
+    if (fileVersion.empty()) return "";
+    return SameVersion(fileVersion, now) ? "same" : "differs";
 }
 
 // The wait for a device's discovery answer: its own, the command line's, the plan's, the
@@ -95,11 +117,10 @@ void runDevice(const FleetPlan& plan, const PlanDevice& device, const FleetOptio
         }
     } detach{options.interrupts, engine};
 
-    auto finish = [&](const SessionResult& result) {
+    auto finish = [&](const SessionResult& result, const SessionResult& closed) {
         out.result = result;
         out.status = StatusOf(result.error);
         // A device that could not be returned to normal operation is not done with.
-        const SessionResult closed = engine.close();
         if (!closed.ok()) {
             out.status = Worst(out.status, StatusOf(closed.error));
             if (out.result.ok()) out.result = closed;
@@ -108,49 +129,62 @@ void runDevice(const FleetPlan& plan, const PlanDevice& device, const FleetOptio
         out.duration = std::chrono::duration_cast<milliseconds>(Steady::now() - start);
     };
 
-    engine.expectFiles(device.files);
-    SessionResult connected = engine.connect(device.target, device.as);
-    if (!connected.ok()) return finish(connected);
-
-    for (const PlanFile& file : device.files) {
-        SessionResult chosen = engine.chooseFile(file.row, file.path);
-        if (!chosen.ok()) {
-            // A plan that names a row the device does not have is not run on it at all: a
-            // partial upgrade would leave rows the operator meant to change.
-            if (chosen.message.empty()) chosen.message = "row " + file.row + " cannot be chosen";
-            return finish(chosen);
-        }
+    UpgradeRun run(engine, device.target, device.as, requestOf(device));
+    const auto connectStart = Steady::now();
+    SessionResult prepared = run.prepare();
+    const auto connectTime = std::chrono::duration_cast<milliseconds>(Steady::now() - connectStart);
+    if (!prepared.ok()) {
+        // A plan that names a row the device does not have is not run on it at all: a
+        // partial upgrade would leave rows the operator meant to change.
+        if (prepared.message.empty()) prepared.message = "a row cannot be chosen";
+        return finish(prepared, engine.close());
     }
-    const std::vector<ControllerRow> rows = engine.rows();
-    for (const ControllerRow& row : rows) {
-        if (row.file.empty()) continue;
+    std::vector<ControllerRow> rows = engine.rows();
+    for (const RowDecision& decision : run.decisions()) {
         FleetRow line;
-        line.row = row.row;
-        line.type = row.type;
-        line.now = row.firmware;
-        line.file = row.file;
-        line.fileVersion = VersionInFileName(row.file);
-        const RowKind kind = RowKindOf(row.type, device.target.kind);
-        line.fileInfo = fileInfoOf(row.file, kind);
-        line.estimate = EstimateRow(kind, row.type, MeasureFile(row.file, kind), device.quick,
-                                    device.target.kind);
-        out.estimate += line.estimate.total();
+        line.row = decision.row;
+        line.type = decision.type;
+        line.now = decision.from;
+        line.file = decision.path;
+        line.fileVersion = VersionInFileName(decision.path);
+        line.expected = decision.expected;
+        line.skip = decision.skip;
+        const RowKind kind = RowKindOf(decision.type, device.target.kind);
+        line.fileInfo = fileInfoOf(decision.path, kind);
+        line.estimate = EstimateRow(kind, decision.type, MeasureFile(decision.path, kind),
+                                    device.quick, device.target.kind);
+        if (!line.skip) out.estimate += line.estimate.total();
         out.rows.push_back(std::move(line));
     }
-    out.estimate += EstimateRestore(device.target.kind, hasCpuRow(rows));
+    std::sort(out.rows.begin(), out.rows.end(),
+              [](const FleetRow& a, const FleetRow& b) { return a.row < b.row; });
+    out.wouldChange = run.flashes();
+    if (out.wouldChange) out.estimate += EstimateRestore(device.target.kind, hasCpuRow(rows));
 
-    if (options.dryRun) return finish({});
+    if (options.dryRun) {
+        const auto closeStart = Steady::now();
+        finish({}, engine.close());
+        // The read-back after the run is one more connect, inventory and close: what
+        // this dry run's own took.
+        if (out.wouldChange && requestOf(device).readsBack()) {
+            out.estimate +=
+                connectTime + std::chrono::duration_cast<milliseconds>(Steady::now() - closeStart);
+        }
+        return;
+    }
 
-    out.outcome = engine.upgrade();
+    SessionResult closed;
+    out.outcome = run.finish(closed);
+    out.changed = out.outcome.changed;
     for (const RowResult& ended : out.outcome.run.rows) {
         for (FleetRow& row : out.rows) {
             if (row.row != ended.row) continue;
             row.state = ended.state;
             row.reason = ended.reason;
+            row.to = ended.to;
         }
     }
-    SessionResult result = out.outcome.result;
-    finish(result);
+    finish(out.outcome.result, closed);
     if (const SessionResult kept = engine.appendHistory(out.outcome); !kept.ok())
         out.historyError = kept.message;
     out.status = Worst(out.status, out.outcome.status());
@@ -275,18 +309,24 @@ std::vector<std::string> FleetReportLines(const FleetResult& result) {
             std::string line =
                 pad(device.name) + "  row " + std::to_string(row.row) + " " + row.type + "  ";
             if (result.dryRun) {
+                const std::string match = matchOf(row.fileVersion, row.now);
                 line += "now " + (row.now.empty() ? std::string("-") : row.now) + ", file " +
-                        (row.fileVersion.empty() ? std::string("-") : row.fileVersion);
+                        (row.fileVersion.empty() ? std::string("-") : row.fileVersion) +
+                        (match.empty() ? "" : " " + match);
                 if (!row.fileInfo.empty()) line += " (" + row.fileInfo + ")";
-                line += ", about " + FormatDuration(row.estimate.total());
+                if (!row.expected.empty()) line += ", expected " + row.expected;
+                line += row.skip ? ", skip: " + AlreadyAtReason(row.now)
+                                 : ", about " + FormatDuration(row.estimate.total());
             } else {
                 line += rowStatus(row);
             }
             lines.push_back(line);
         }
         if (result.dryRun && device.result.ok()) {
-            lines.push_back(pad(device.name) + "  about " + FormatDuration(device.estimate) +
-                            " with the restore");
+            lines.push_back(pad(device.name) + (device.wouldChange
+                                                    ? "  about " + FormatDuration(device.estimate) +
+                                                          " with the restore"
+                                                    : "  unchanged: every row at its version"));
         }
     }
     std::string tail = result.verdict() + ": " + std::to_string(ok) + " of " +
@@ -331,13 +371,24 @@ Json FleetJson(const FleetResult& result) {
             r["file_version"] = TextOrNull(row.fileVersion);
             r["file_info"] = TextOrNull(row.fileInfo);
             r["estimate_seconds"] = seconds(row.estimate.total());
-            if (!result.dryRun) {
+            r["from"] = TextOrNull(row.now);
+            r["expected"] = TextOrNull(row.expected);
+            if (result.dryRun) {
+                r["action"] = row.skip ? "skip" : "flash";
+                r["match"] = TextOrNull(matchOf(row.fileVersion, row.now));
+            } else {
                 r["state"] = std::string(RowStateName(row.state));
                 r["reason"] = TextOrNull(row.reason);
+                r["to"] = TextOrNull(row.to);
             }
             rows.push_back(std::move(r));
         }
         entry["rows"] = std::move(rows);
+        if (result.dryRun) {
+            entry["would_change"] = device.wouldChange;
+        } else {
+            entry["changed"] = device.changed;
+        }
         if (!result.dryRun && device.started && !device.outcome.run.rows.empty())
             entry["upgrade"] = ToJson(device.outcome);
         devices.push_back(std::move(entry));

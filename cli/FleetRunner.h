@@ -26,6 +26,9 @@ struct FleetRow {
     // How the upgrade ended it, and why when not Ok.
     RowState state = RowState::NotAttempted;
     std::string reason;
+    std::string expected;  // the version the row must run afterwards, device form
+    bool skip = false;     // already at its expected version: not flashed
+    std::string to;        // the version read back after the run; empty: not read
 };
 
 struct FleetDeviceResult {
@@ -34,8 +37,10 @@ struct FleetDeviceResult {
     ExitStatus status = ExitStatus::Ok;
     SessionResult result;  // why the device was not (fully) upgraded
     std::vector<FleetRow> rows;
-    UpgradeOutcome outcome;  // empty for a dry run or a device never upgraded
-    bool started = false;    // an engine was started for it (not: cut off by Ctrl-C first)
+    UpgradeOutcome outcome;    // empty for a dry run or a device never upgraded
+    bool started = false;      // an engine was started for it (not: cut off by Ctrl-C first)
+    bool changed = false;      // the run may have written to the device
+    bool wouldChange = false;  // dry run: some row would be flashed
     std::chrono::milliseconds estimate{0};  // rows and restore
     std::chrono::milliseconds duration{0};
     std::string logPath;

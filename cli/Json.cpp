@@ -79,7 +79,10 @@ Json ToJson(const RowResult& row) {
                 {"state", std::string(RowStateName(row.state))},
                 {"reason", TextOrNull(row.reason)},
                 {"bytes", row.bytes},
-                {"seconds", row.seconds}};
+                {"seconds", row.seconds},
+                {"from", TextOrNull(row.from)},
+                {"to", TextOrNull(row.to)},
+                {"expected", TextOrNull(row.expected)}};
 }
 
 namespace {
@@ -108,6 +111,7 @@ Json ToJson(const UpgradeOutcome& outcome) {
                 {"success", outcome.success()},
                 {"verdict", TextOrNull(outcome.verdict())},
                 {"interrupted", outcome.interrupted},
+                {"changed", outcome.changed},
                 {"end", std::string(RunEndName(run.end))},
                 {"refusal", TextOrNull(run.refusal)},
                 {"rows", rows},
@@ -217,6 +221,7 @@ Json ToJson(const FileCheck& check, const std::string& path) {
         {"hardware", orNull(scanned && !check.hardware.empty(), EscapedText(check.hardware))},
         {"records", orNull(scanned, check.records)},
         {"data_bytes", orNull(scanned, check.dataBytes)},
+        {"sha256", TextOrNull(check.sha256)},
         {"error", ErrorJson(check.result)}};
 }
 

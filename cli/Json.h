@@ -13,9 +13,9 @@ using Json = nlohmann::ordered_json;
 
 Json ToJson(const ControllerRow& row);
 Json ToJson(const DeviceInfo& device);
-// {"row", "type", "file", "state", "reason", "bytes", "seconds"}
+// {"row", "type", "file", "state", "reason", "bytes", "seconds", "from", "to", "expected"}
 Json ToJson(const RowResult& row);
-// {"status", "success", "verdict", "interrupted", "end", "refusal", "rows", "report",
+// {"status", "success", "verdict", "interrupted", "changed", "end", "refusal", "rows", "report",
 //  "retransmissions", "rewrites", "seconds", "error"}
 Json ToJson(const UpgradeOutcome& outcome);
 Json ToJson(const DiscoveryResult& result);
@@ -26,7 +26,7 @@ Json ToJson(const ops::Recovery& recovery);
 // "2026-01-31T03:45:00Z" of seconds since the epoch.
 std::string IsoTime(std::int64_t seconds);
 // {"file", "status", "kind", "description", "size", "integrity", "fault", "refusal",
-//  "controller_type", "hardware", "records", "data_bytes", "error"}: null where the file
+//  "controller_type", "hardware", "records", "data_bytes", "sha256", "error"}: null where the file
 // gave no value (README "kvboot").
 Json ToJson(const FileCheck& check, const std::string& path);
 // "intel-hex", "web-server-image", "web-content-image", "web-package".

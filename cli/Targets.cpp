@@ -193,7 +193,9 @@ bool IsRowNumber(const std::string& row) {
 std::optional<FileChoice> ParseFileChoice(const std::string& text) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) return std::nullopt;
-    FileChoice choice{text.substr(0, equals), text.substr(equals + 1)};
+    FileChoice choice;
+    choice.row = text.substr(0, equals);
+    choice.path = text.substr(equals + 1);
     // Blanks around the row name come from quoting in scripts; a path keeps its own.
     const auto first = choice.row.find_first_not_of(" \t");
     const auto last = choice.row.find_last_not_of(" \t");

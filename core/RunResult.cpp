@@ -12,8 +12,9 @@ constexpr const char* kDashes = "-------------------------------";
 
 bool RunResult::success() const {
     return end == RunEnd::Completed && escapedError.empty() &&
-           std::all_of(rows.begin(), rows.end(),
-                       [](const RowResult& row) { return row.state == RowState::Ok; });
+           std::all_of(rows.begin(), rows.end(), [](const RowResult& row) {
+               return row.state == RowState::Ok || row.state == RowState::Skipped;
+           });
 }
 
 std::string_view RowStateName(RowState state) {
@@ -26,6 +27,8 @@ std::string_view RowStateName(RowState state) {
             return "not-attempted";
         case RowState::Interrupted:
             return "interrupted";
+        case RowState::Skipped:
+            return "skipped";
     }
     return "failed";
 }

@@ -13,6 +13,8 @@ enum class RowState {
     Failed,        // attempted and failed (`reason` says why)
     NotAttempted,  // chosen, but an earlier failure ended the run before it
     Interrupted,   // the run was cut short (kvboot's Ctrl-C) before or while it ran
+    Skipped,       // already at its expected version: not flashed (kvboot; the window never
+                   // skips)
 };
 
 struct RowResult {
@@ -26,6 +28,11 @@ struct RowResult {
     int retransmissions = 0;  // of the run's totals, those made while this row ran
     int rewrites = 0;
     bool reported = true;  // listed in the report window (a transmitter's report lists none)
+    // Versions as the device reports them ("FW:1.4.0"); empty when unknown. `to` is read
+    // back after the run and the restore, `expected` is what the operator asked for.
+    std::string from;
+    std::string to;
+    std::string expected;
 };
 
 // How an UPGRADE ended.
@@ -49,10 +56,11 @@ struct RunResult {
     bool deviceSilent = false;
     // An error that escaped the procedure (the general error display showed it).
     std::string escapedError;
-    bool success() const;  // completed, every row Ok
+    bool success() const;  // completed, every row Ok (or skipped)
 };
 
-std::string_view RowStateName(RowState state);  // "ok", "failed", "not-attempted", "interrupted"
+// "ok", "failed", "not-attempted", "interrupted", "skipped"
+std::string_view RowStateName(RowState state);
 
 // The upgrade report as the report window shows it, line by line, and its verdict.
 std::vector<std::string> ReportLines(const RunResult& result);

@@ -210,10 +210,7 @@ void ReleaseNetworkDevice(Context& ctx) {
     ClearDeviceProperties(ctx);
 }
 
-void FindDevices(Context& ctx) {
-    ctx.showBusy("Searching...");
-    if (ctx.state.CurrentIP != kNoDevice) ReleaseNetworkDevice(ctx);
-
+void ClearDeviceLists(Context& ctx) {
     // The list goes first: the grid's check cells are drawn from the selected device's
     // rows, and an old device's ticks must not stay on the empty row.
     ctx.state.DeviceList.clear();
@@ -225,6 +222,12 @@ void FindDevices(Context& ctx) {
     forgetQueries(ctx.state);
     ctx.showNetworkTree();
     ctx.showComTree();
+}
+
+void FindDevices(Context& ctx) {
+    ctx.showBusy("Searching...");
+    if (ctx.state.CurrentIP != kNoDevice) ReleaseNetworkDevice(ctx);
+    ClearDeviceLists(ctx);
 
     queryInterfaces(ctx);
     ScanComPorts(ctx);

@@ -25,6 +25,9 @@ constexpr int kDatagramsPerPump = 64;
 // module query to the broadcasts of every local IPv4 interface and rescans the COM ports.
 // The answers are handled later by the listener (HandleDiscoveryAnswer).
 void FindDevices(Context& ctx);
+// The lists emptied as FIND empties them before it searches (modules, COM ports, USB
+// entries, the grid), every answer forgotten: the next look-up starts afresh.
+void ClearDeviceLists(Context& ctx);
 
 // Returns the connected network device (CurrentIP) to normal operation and closes the
 // listener, the tunnel client and the GPIO client; CurrentIP goes back to "0.0.0.0".

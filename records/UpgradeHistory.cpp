@@ -52,6 +52,7 @@ JsonValue rowJson(const HistoryRow& r) {
     out.set("hardware", JsonValue::textOrNull(r.hardware));
     out.set("from", JsonValue::textOrNull(r.from));
     out.set("to", r.to ? JsonValue(*r.to) : JsonValue());
+    out.set("expected", JsonValue::textOrNull(r.expected));
     out.set("file", JsonValue::textOrNull(r.file));
     out.set("size", r.size ? JsonValue(*r.size) : JsonValue());
     out.set("sha256", JsonValue::textOrNull(r.sha256));
@@ -75,6 +76,7 @@ HistoryRow rowFrom(const JsonValue& v) {
     r.hardware = v.textAt("hardware");
     r.from = v.textAt("from");
     if (const JsonValue* to = v.find("to"); to && to->text()) r.to = *to->text();
+    r.expected = v.textAt("expected");
     r.file = v.textAt("file");
     if (const JsonValue* size = v.find("size"); size && size->number() && *size->number() >= 0)
         r.size = static_cast<std::uint64_t>(*size->number());

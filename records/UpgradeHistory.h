@@ -41,10 +41,12 @@ struct HistoryRow {
     std::string hardware;
     std::string from;                   // the version the device showed before the run
     std::optional<std::string> to;      // the version read back after the run; none: not read
+    std::string expected;               // the version asked for; empty: none
     std::string file;                   // full path
     std::optional<std::uint64_t> size;  // none when the file could not be read afterwards
     std::string sha256;                 // lower-case hex; empty when it could not be read
-    std::string state;                  // "ok", "failed", "not-attempted", "interrupted"
+    std::string state;                  // "ok", "failed", "not-attempted", "interrupted",
+                                        // "skipped"
     std::string reason;
     int retransmissions = 0;
     int rewrites = 0;
@@ -59,7 +61,8 @@ struct UpgradeRecord {
     std::string frontEnd;  // "window", "kvboot"
     HistoryDevice device;
     std::vector<HistoryRow> rows;
-    std::string verdict;  // "ok", "failed", "interrupted", "unreachable", "refused"
+    std::string verdict;  // "ok", "failed", "interrupted", "unreachable", "refused",
+                          // "unchanged" (every row skipped)
     std::string reason;   // why the run as a whole did not succeed, when it says so
     int retransmissions = 0;
     int rewrites = 0;

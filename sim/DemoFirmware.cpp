@@ -4,7 +4,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "FirmwareVersionTag.h"
 #include "HexBytes.h"
+#include "NetworkModule.h"
 
 namespace kv::sim {
 
@@ -16,9 +18,12 @@ constexpr std::size_t kInfoFieldLength = 16;
 constexpr std::size_t kRecordBytes = 16;
 const std::string kWebServerRow = "Web Server";
 // The demo modules' MAC addresses (00-20-...) take the first web server image kind.
-const std::string kWebServerFile = "web-server.rom";
+const std::string kWebServerFile = "web-server";
+const std::string kWebServerExtension = ".rom";
 const std::string kWebContentRow = "Web Content";
-const std::string kWebContentFile = "web-content.cob";
+const std::string kWebContentFile = "web-content";
+const std::string kWebContentExtension = ".cob";
+const std::string kReportedPrefix = "FW:";
 
 Bytes infoField(const std::string& text) {
     Bytes field(kInfoFieldLength, 0x00);
@@ -38,12 +43,30 @@ Bytes sampleBytes(const std::string& seedText, std::size_t count) {
     return bytes;
 }
 
-std::string cardImage(const CardWords& words) {
+// Sample bytes with the version tag at `offset`.
+Bytes taggedBytes(const std::string& seedText, std::size_t count, std::size_t offset,
+                  const std::string& version) {
+    Bytes bytes = sampleBytes(seedText, count);
+    const Bytes tag = VersionTag(version);
+    std::copy(tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    return bytes;
+}
+
+// "RV-PNL16" + "FW:1.4.1" + ".hex" -> "RV-PNL16-1.4.1.hex".
+std::string fileName(const std::string& stem, const std::string& version,
+                     const std::string& extension) {
+    const std::string bare =
+        version.rfind(kReportedPrefix, 0) == 0 ? version.substr(kReportedPrefix.size()) : version;
+    return stem + "-" + bare + extension;
+}
+
+std::string cardImage(const CardWords& words, const std::string& version) {
     // Program memory from address 0 of the lowest 64 KiB.
     std::string hex = HexRecordLine(4, 0, Bytes{0x00, 0x00}) + "\r\n";
     hex += HexRecordLine(0, kTypeInfoAddress, infoField(words.type)) + "\r\n";
     hex += HexRecordLine(0, kHardwareInfoAddress, infoField(words.hardware)) + "\r\n";
-    const Bytes program = sampleBytes(words.type, kDemoProgramBytes);
+    const Bytes program = taggedBytes(words.type, kDemoProgramBytes,
+                                      kCardVersionTagAddress - kDemoProgramStart, version);
     for (std::size_t at = 0; at < program.size(); at += kRecordBytes) {
         hex += HexRecordLine(0, static_cast<std::uint16_t>(kDemoProgramStart + at),
                              ByteView(program).subspan(at, kRecordBytes)) +
@@ -57,14 +80,25 @@ std::string cardImage(const CardWords& words) {
 std::vector<DemoFirmwareFile> DemoFirmwareFiles(DemoFamily family) {
     std::vector<DemoFirmwareFile> files;
     if (!IsUpgradableFamily(family)) return files;
-    for (const CardWords& words : DemoFamilyCards(family))
-        files.push_back({words.type, words.type + ".hex", cardImage(words)});
-    const Bytes web = sampleBytes(kWebServerRow, kDemoWebImageBytes);
-    files.push_back({kWebServerRow, kWebServerFile, std::string(web.begin(), web.end())});
+    for (const CardWords& words : DemoFamilyCards(family)) {
+        const std::string version = NextVersion(words.firmware);
+        files.push_back({words.type, fileName(words.type, version, ".hex"),
+                         cardImage(words, version), version});
+    }
+    // The module's version is two hex bytes: the next one counts up the second.
+    const NetworkModule::Config module;
+    const std::string server =
+        kReportedPrefix + NetworkModule::versionText(
+                              module.versionHigh, static_cast<std::uint8_t>(module.versionLow + 1));
+    const Bytes web = taggedBytes(kWebServerRow, kDemoWebImageBytes, kWebVersionTagOffset, server);
+    files.push_back({kWebServerRow, fileName(kWebServerFile, server, kWebServerExtension),
+                     std::string(web.begin(), web.end()), server});
     if (HasWebContentRow(family)) {
-        const Bytes content = sampleBytes(kWebContentRow, kDemoWebImageBytes);
-        files.push_back(
-            {kWebContentRow, kWebContentFile, std::string(content.begin(), content.end())});
+        const std::string version = NextVersion(kReportedPrefix + kDemoContentVersion);
+        const Bytes content =
+            taggedBytes(kWebContentRow, kDemoWebImageBytes, kWebVersionTagOffset, version);
+        files.push_back({kWebContentRow, fileName(kWebContentFile, version, kWebContentExtension),
+                         std::string(content.begin(), content.end()), version});
     }
     return files;
 }

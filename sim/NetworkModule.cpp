@@ -1,5 +1,7 @@
 #include "NetworkModule.h"
 
+#include <cstdio>
+
 namespace kv::sim {
 
 namespace {
@@ -91,6 +93,30 @@ void NetworkModule::refreshLine() {
     notified_ = line;
     lineHistory.push_back(line);
     if (device_) device_->lineChanged(line);
+}
+
+void NetworkModule::setVersion(std::uint8_t high, std::uint8_t low) {
+    config_.versionHigh = high;
+    config_.versionLow = low;
+}
+
+std::string NetworkModule::versionText(std::uint8_t high, std::uint8_t low) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X.%X.0", high, low);
+    return text;
+}
+
+std::optional<std::array<std::uint8_t, 2>> NetworkModule::parseVersionText(
+    const std::string& text) {
+    const std::string version = text.rfind("FW:", 0) == 0 ? text.substr(3) : text;
+    unsigned high = 0, low = 0;
+    char end = 0;
+    if (std::sscanf(version.c_str(), "%2X.%2X.0%c", &high, &low, &end) != 2) return std::nullopt;
+    // Only the form versionText writes.
+    if (versionText(static_cast<std::uint8_t>(high), static_cast<std::uint8_t>(low)) != version)
+        return std::nullopt;
+    return std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(high),
+                                       static_cast<std::uint8_t>(low)};
 }
 
 std::vector<Datagram> NetworkModule::discoveryReceive(const Datagram& fromTool) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,12 @@ class NetworkModule {
     StreamPeer* serialDevice() const { return device_; }
 
     const Config& config() const { return config_; }
+    // The version the module answers discovery with, from now on (a new image).
+    void setVersion(std::uint8_t high, std::uint8_t low);
+    // The module's version as the tool writes it: "6.B.0" (two hex bytes, then 0).
+    static std::string versionText(std::uint8_t high, std::uint8_t low);
+    // The two bytes of such a text ("6.C.0", "FW:6.C.0"); nothing for any other text.
+    static std::optional<std::array<std::uint8_t, 2>> parseVersionText(const std::string& text);
     ModuleGpio& gpio() { return gpio_; }
     const ModuleGpio& gpio() const { return gpio_; }
     const ModuleRecord& record() const { return record_; }

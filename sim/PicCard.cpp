@@ -1,6 +1,13 @@
 #include "PicCard.h"
 
+#include "FirmwareVersionTag.h"
+
 namespace kv::sim {
+
+PicCard::PicCard(IdentCard::Config identConfig, PicBootloader::Config bootloaderConfig)
+    : ident(std::move(identConfig)), bootloader(bootloaderConfig) {
+    if (ident.config.words) configuredFirmware_ = ident.config.words->firmware;
+}
 
 Bytes PicCard::receive(ByteView data) {
     Bytes out = ident.receive(data);
@@ -12,6 +19,12 @@ Bytes PicCard::receive(ByteView data) {
 void PicCard::lineChanged(const LineSettings& line) {
     ident.lineChanged(line);
     bootloader.lineChanged(line);
+    if (line == bootloader.config().expectedLine || !ident.config.words) return;
+    ++restarts;
+    CardWords& words = *ident.config.words;
+    words.firmware = VersionTagAt(bootloader.programMemory(), kCardVersionTagAddress)
+                         .value_or(configuredFirmware_);
+    ident.config.text = words.text();
 }
 
 }  // namespace kv::sim

@@ -11,14 +11,20 @@ namespace kv::sim {
 // answers only the frames that are its own. Both halves hear the same line setting.
 class PicCard : public StreamPeer {
   public:
-    PicCard(IdentCard::Config ident, PicBootloader::Config bootloader)
-        : ident(std::move(ident)), bootloader(bootloader) {}
+    PicCard(IdentCard::Config ident, PicBootloader::Config bootloader);
 
     Bytes receive(ByteView data) override;
+    // The device back in normal operation (its serial side no longer at the bootloader's
+    // setting) restarts the card: from then on it reports the version its program memory
+    // carries (FirmwareVersionTag.h), or the one it was configured with.
     void lineChanged(const LineSettings& line) override;
 
     IdentCard ident;
     PicBootloader bootloader;
+    int restarts = 0;
+
+  private:
+    std::string configuredFirmware_;
 };
 
 }  // namespace kv::sim

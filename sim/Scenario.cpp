@@ -1,5 +1,6 @@
 #include "Scenario.h"
 
+#include "FirmwareVersionTag.h"
 #include "PicCard.h"
 #include "TftpReceiver.h"
 
@@ -13,6 +14,9 @@ constexpr LineSettings kTransmitterLine{57600, Parity::None};
 // Select code 7 is the main controller in normal operation.
 constexpr int kMainControllerCode = 7;
 constexpr std::uint16_t kTftpPort = 69;
+// The TFTP slots of the module's web server image (by MAC kind) and of its web content.
+const std::string kWebServerSlots[] = {"X5", "X9"};
+const std::string kWebContentSlot = "WEB1";
 
 // How the device's hardware puts one card on the module's serial side.
 enum class CardRouting {
@@ -203,6 +207,35 @@ IdentCard& addCard(DemoDevices& devices, const FamilyProfile& profile, const Car
     return *devices.cards.back();
 }
 
+// The version text of a web image's tag without the "FW:" the inventory puts before it.
+std::string bareVersion(const std::string& tagged) {
+    return tagged.rfind("FW:", 0) == 0 ? tagged.substr(3) : tagged;
+}
+
+// The module restarts on every web image it takes: from then on it (and the device's own
+// version lines) report the version the image carries, or the one it was made with.
+void watchWebImages(TftpReceiver& tftp, NetworkModule& module, TextDevice& controller,
+                    WebServer* web) {
+    const std::uint8_t high = module.config().versionHigh;
+    const std::uint8_t low = module.config().versionLow;
+    const std::string content = web ? web->config.contentVersion : "";
+    const std::vector<std::string> lines = controller.config.lanVersion;
+    tftp.imageTaken = [=, &module, &controller](const std::string& slot, const Bytes& image) {
+        const std::optional<std::string> tag = VersionTagAt(image, kWebVersionTagOffset);
+        auto& lanVersion = controller.config.lanVersion;
+        if (slot == kWebServerSlots[0] || slot == kWebServerSlots[1]) {
+            const auto bytes = tag ? NetworkModule::parseVersionText(*tag) : std::nullopt;
+            module.setVersion(bytes ? (*bytes)[0] : high, bytes ? (*bytes)[1] : low);
+            if (lanVersion.size() > 2)
+                lanVersion[2] = bytes ? "(SRV=" + bareVersion(*tag) + ")" : lines[2];
+        } else if (slot == kWebContentSlot && web) {
+            web->config.contentVersion = tag ? bareVersion(*tag) : content;
+            if (lanVersion.size() > 1)
+                lanVersion[1] = tag ? "(WEB=" + bareVersion(*tag) + ")" : lines[1];
+        }
+    };
+}
+
 }  // namespace
 
 DemoDevices::DemoDevices() = default;
@@ -313,14 +346,17 @@ DemoDevices buildDemoWorld(World& world, const DemoOptions& options) {
             bus.attach(kMainControllerCode, &controller);
         module.setSerialDevice(&bus);
         module.attach(world);
+        WebServer* web = nullptr;
+        if (options.webServer) {
+            devices.webServers.push_back(std::make_unique<WebServer>(
+                WebServer::Config{config.address, kDemoContentVersion}));
+            web = devices.webServers.back().get();
+            web->attach(world);
+        }
         if (profile.upgradable) {
             devices.tftpReceivers.push_back(std::make_unique<TftpReceiver>());
             world.bindUdp(config.address, kTftpPort, devices.tftpReceivers.back().get());
-        }
-        if (options.webServer) {
-            devices.webServers.push_back(
-                std::make_unique<WebServer>(WebServer::Config{config.address, "1.0.4"}));
-            devices.webServers.back()->attach(world);
+            watchWebImages(*devices.tftpReceivers.back(), module, controller, web);
         }
     }
     return devices;

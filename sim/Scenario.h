@@ -20,22 +20,22 @@ class TftpReceiver;
 
 // Device families the demo and the end-to-end tests can put into a world.
 enum class DemoFamily {
-    Matrix,               // matrix frame: cards selected by shift register, bootloader-mode lines
-    DirectMatrix,         // matrix whose module serial channel is set directly
-    Modular,              // modular matrix: one I/O card on the bus
-    Panel,                // control panel: slots selected by select code
-    Serial,               // fibre device on a serial line
-    DirectMatrixClassic,  // the older direct set-up matrix type
-    Panel32,              // the larger control panel
-    Protocol2,            // a matrix whose controller runs the second protocol
-    Silent,               // module answers, the device and its cards never do
-    SerialTransmitter,    // twisted-pair transmitter, answering only at 57600 bit/s
-    SerialUpgradeMode,    // fibre device left in firmware upgrade mode: only its card answers
-    SerialFibreLink,      // fibre link whose cards cannot be asked
-    UpgradablePanel,      // control panel whose cards take firmware and whose module takes
-                          // a web server image by TFTP
-    UpgradablePanel32,    // the larger control panel, upgradable like UpgradablePanel
-    UpgradableExtender,   // fibre extender on the LAN: one card, web server and web content
+    Matrix,                 // matrix frame: cards selected by shift register, bootloader-mode lines
+    DirectMatrix,           // matrix whose module serial channel is set directly
+    Modular,                // modular matrix: one I/O card on the bus
+    Panel,                  // control panel: slots selected by select code
+    Serial,                 // fibre device on a serial line
+    DirectMatrixClassic,    // the older direct set-up matrix type
+    Panel32,                // the larger control panel
+    Protocol2,              // a matrix whose controller runs the second protocol
+    Silent,                 // module answers, the device and its cards never do
+    SerialTransmitter,      // twisted-pair transmitter, answering only at 57600 bit/s
+    SerialUpgradeMode,      // fibre device left in firmware upgrade mode: only its card answers
+    SerialFibreLink,        // fibre link whose cards cannot be asked
+    UpgradablePanel,        // control panel whose cards take firmware and whose module takes
+                            // a web server image by TFTP
+    UpgradablePanel32,      // the larger control panel, upgradable like UpgradablePanel
+    UpgradableExtender,     // fibre extender on the LAN: one card, web server and web content
     UpgradableTransmitter,  // twisted-pair transmitter on the LAN: two cards, both web images
 };
 
@@ -84,6 +84,9 @@ struct DemoDevices {
     std::vector<std::unique_ptr<PicCard>> picCards;               // upgradable cards
     std::vector<std::unique_ptr<TftpReceiver>> tftpReceivers;     // one per upgradable module
 };
+
+// The web content version every demo module's web server reports before an upgrade.
+inline constexpr char kDemoContentVersion[] = "1.0.4";
 
 // Program memory of an upgradable card before the tool first erases it: not the erased
 // value, so a row the tool never erased shows.

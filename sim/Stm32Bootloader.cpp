@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "FirmwareVersionTag.h"
+
 namespace kv::sim {
 
 namespace {
@@ -44,6 +46,7 @@ void Stm32Bootloader::reset(bool boot0) {
     if (boot0 && faults.refuseBootloader) ++counters.refusedEntries;
     if (!boot0 || faults.refuseBootloader) {
         phase_ = Phase::UserProgram;
+        runningVersion_ = VersionTagAt(memory_.flash(), kCpuVersionTagOffset);
     } else {
         phase_ = config_.autoBaud == AutoBaud::ByBoard ? Phase::Command : Phase::WaitSync;
     }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "Peers.h"
 #include "Stm32Memory.h"
@@ -86,7 +88,7 @@ class Stm32Bootloader : public StreamPeer {
         int injectedNacks = 0;
         int checksumErrors = 0;
         int refusedEntries = 0;  // resets into the bootloader that refuseBootloader turned away
-        int ignoredBytes = 0;  // garbled by a wrong line setting, or sent while not listening
+        int ignoredBytes = 0;    // garbled by a wrong line setting, or sent while not listening
         std::size_t bytesIn = 0;
         std::size_t bytesOut = 0;
     };
@@ -103,6 +105,9 @@ class Stm32Bootloader : public StreamPeer {
     void reset(bool boot0);
     bool inBootloader() const;
     bool listening() const;
+    // The version the program it was last reset into carries (FirmwareVersionTag.h);
+    // nothing before such a reset or when the flash holds no tag.
+    std::optional<std::string> runningVersion() const { return runningVersion_; }
 
     // What the CPU's own program says on the line while it runs (may be null).
     void setFirmware(StreamPeer* firmware) { firmware_ = firmware; }
@@ -143,6 +148,7 @@ class Stm32Bootloader : public StreamPeer {
     std::uint32_t address_ = 0;
     int writeCommands_ = 0;
     StreamPeer* firmware_ = nullptr;
+    std::optional<std::string> runningVersion_;
 };
 
 }  // namespace kv::sim

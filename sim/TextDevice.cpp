@@ -70,7 +70,10 @@ Bytes TextDevice::answer(const std::string& command) {
     }
     if (command == "{I}") return lines({config.ident});
     if (command == "{S}") return lines({config.serial});
-    if (command == "{F}") return lines({config.firmware});
+    if (command == "{F}") {
+        const std::optional<std::string> running = firmwareSource ? firmwareSource() : std::nullopt;
+        return lines({running ? "(" + *running + ")" : config.firmware});
+    }
     if (command == "{LAN_VER=?}") return lines(config.lanVersion);
     if (command == "{P_PRGRQST}") {
         if (!config.programRequestReply) return {};

@@ -46,6 +46,10 @@ class TextDevice : public StreamPeer {
     bool hearing() const { return line_ == config.expectedLine; }
 
     Config config;
+    // Where the device's firmware version comes from when it runs a program of its own (a
+    // CPU: Stm32Bootloader::runningVersion); "{F}" answers it in parentheses, the
+    // configured firmware while it gives none.
+    std::function<std::optional<std::string>()> firmwareSource;
 
     // Named failure modes.
     bool silent = false;      // takes commands in, answers none

@@ -124,6 +124,7 @@ Bytes TftpReceiver::handle(const Bytes& packet) {
         if (length < kBlockSize) {
             images_[slot_] = buffer_;
             ++completed;
+            if (imageTaken) imageTaken(slot_, buffer_);
             active_ = false;
         }
         return ack(block);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -30,6 +31,9 @@ class TftpReceiver : public DatagramPeer {
 
     // The last completed image written to `slot`.
     std::optional<Bytes> image(const std::string& slot) const;
+
+    // Told of every image as it completes (the module restarts on a new image).
+    std::function<void(const std::string& slot, const Bytes& image)> imageTaken;
 
     Mode mode = Mode::Normal;
     // Answers at most this many datagrams, then goes silent (negative: no limit).

@@ -18,7 +18,10 @@
 //
 // --write-firmware FOLDER writes sample firmware files for every row of the upgradable
 // families named by --family and --device (all upgradable families when none is named),
-// prints their paths and ends without serving anything.
+// prints their paths and ends without serving anything. Each file carries a version one
+// above what its row reports, in its name too; a device reports the version of the image
+// it holds after its next restart ("KVVER=FW:1.4.1" at a fixed place of the image, see
+// FirmwareVersionTag.h and kvsim(1)).
 //
 // --silent-card-after FRAMES: the last upgradable card of the first network device with
 // such cards stops answering once it has taken in that many bootloader frames (a card
@@ -116,8 +119,11 @@ int usage(const std::string& problem) {
               << "] [--address 127.0.0.x]... [--pty PATH] [--serial-family NAME]"
                  " [--device NAME@127.0.0.x]... [--write-firmware FOLDER]"
                  " [--silent-card-after FRAMES]\n"
-                 "       kvsim --fleet N [--fleet-base 127.x.x.x] [--files FOLDER] [--dump FOLDER]"
-                 " [--fail K[:FRAMES]] [--pace] [--tunnel-delay MS]\n";
+                  "       kvsim --fleet N [--fleet-base 127.x.x.x] [--files FOLDER] [--dump FOLDER]"
+                  " [--fail K[:FRAMES]] [--pace] [--tunnel-delay MS]\n"
+                  "Firmware images carry their version as \"KVVER=FW:1.4.1\" and a NUL byte (card"
+                  " memory 0x0800, CPU flash +0x200, web images at their start); a device"
+                  " reports it after its next restart.\n";
     return 2;
 }
 

@@ -196,14 +196,66 @@ TEST(Subcommands, WithJsonEveryRefusalIsOneDocument) {
     }
 }
 
+// A card file the upgrade takes for an RV-PNL16 row: its type and one data record.
+std::string panelCardHex() {
+    return sim::HexRecordLine(0, 0x0600, test::textBytes("RV-PNL16", 32)) + "\n" +
+           sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
+}
+
+// --expect and --sha256 name rows as a --file does; a mistake, or a pinned file that is not
+// the one pinned, stops the upgrade before the device is contacted (nobody listens at
+// 127.0.0.1:1), with the device unchanged.
+TEST(UpgradeCommand, RowOptionsAreCheckedBeforeTheDeviceIsContacted) {
+    namespace fs = std::filesystem;
+    const fs::path file =
+        fs::temp_directory_path() / ("kv-pin-" + std::to_string(::getpid()) + ".hex");
+    std::ofstream(file) << panelCardHex();
+    const std::string digest = test::Sha256Sum(file.string());
+    ASSERT_EQ(digest.size(), 64u);
+    const std::string wrong(64, '0');
+    const std::string files = "RV-PNL16=" + file.string();
+    const struct {
+        std::vector<std::string> more;
+        std::vector<std::string> says;
+    } cases[] = {
+        {{"--expect", "RV-BTN16=1.0.6"}, {"no --file names the row \"RV-BTN16\""}},
+        {{"--expect", "RV-PNL16"}, {"expected ROW=VERSION"}},
+        {{"--expect", "rv-pnl16=1.5.0", "--expect", "RV-PNL16=1.5.1"}, {"given twice"}},
+        {{"--sha256", "RV-PNL16=abc"}, {"64 hex digits"}},
+        {{"--sha256", "RV-PNL16=" + wrong},
+         {"127.0.0.1:1: the file for row \"RV-PNL16\"", digest, wrong}},
+        {{"--sha256", "RV-PNL16=" + std::string(64, 'g')}, {"64 hex digits"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.more.front() + " " + c.more.back());
+        std::vector<std::string> words{"upgrade", "127.0.0.1:1", "--yes",
+                                       "--file",  files,         "--json"};
+        words.insert(words.end(), c.more.begin(), c.more.end());
+        const test::KvbootRun run = test::RunKvbootWith(words);
+        EXPECT_EQ(run.status, 2);
+        const auto doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ(doc["changed"], false);
+        for (const std::string& text : c.says)
+            EXPECT_NE(doc["error"]["message"].get<std::string>().find(text), std::string::npos)
+                << doc["error"]["message"];
+    }
+    // The right digest, in capitals as some tools print it, passes on to the connect.
+    std::string upper = digest;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const test::KvbootRun pinned =
+        test::RunKvbootWith({"upgrade", "127.0.0.1:1", "--yes", "--file", files, "--sha256",
+                             "RV-PNL16=" + upper, "--json"});
+    EXPECT_EQ(pinned.status, 3) << pinned.err;
+    fs::remove(file);
+}
+
 // kvboot upgrade refuses what it can without the device before it contacts the device: no
 // module answers at 127.0.0.1:1, so a refusal that waited for the connect would say so.
 TEST(UpgradeCommand, RefusesFilesAndUnansweredQuestionsBeforeContactingTheDevice) {
     namespace fs = std::filesystem;
     const fs::path folder = fs::temp_directory_path() / ("kv-refuse-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    const std::string card = sim::HexRecordLine(0, 0x0600, test::textBytes("RV-PNL16", 32)) + "\n" +
-                             sim::HexRecordLine(0, 0x0800, Bytes{1, 2, 3}) + "\n:00000001FF\n";
+    const std::string card = panelCardHex();
     std::string spoiled = card;
     spoiled[spoiled.find('\n') - 1] ^= 1;
     std::ofstream(folder / "good.hex") << card;
@@ -237,6 +289,7 @@ TEST(UpgradeCommand, RefusesFilesAndUnansweredQuestionsBeforeContactingTheDevice
         ASSERT_TRUE(doc.is_object()) << run.out;
         EXPECT_EQ(doc["status"], c.status);
         EXPECT_EQ(doc["error"]["code"], c.code);
+        EXPECT_EQ(doc["changed"], false);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
     fs::remove_all(folder);
@@ -298,6 +351,11 @@ TEST(CheckCommand, SaysWhatTheFileIsAndRefusesWhatNoUpgradeTakes) {
         EXPECT_EQ(doc["integrity"], c.integrity);
         EXPECT_EQ(doc["fault"], c.fault);
         EXPECT_EQ(doc["controller_type"], c.controllerType);
+        const std::string digest = test::Sha256Sum(path);
+        EXPECT_EQ(doc["sha256"], digest.empty() ? nlohmann::json(nullptr) : nlohmann::json(digest));
+        if (!digest.empty()) {
+            EXPECT_NE(text.out.find(digest), std::string::npos) << text.out;
+        }
         for (const auto& [key, value] : doc.items()) EXPECT_NE(value, "") << key;
     }
     fs::remove_all(folder);

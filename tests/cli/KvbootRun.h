@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +29,18 @@ inline KvbootRun RunKvbootWith(std::vector<std::string> words, const std::string
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+// The file's SHA-256 as sha256sum prints it (a tool nobody here wrote); empty when it
+// cannot be read.
+inline std::string Sha256Sum(const std::string& path) {
+    const std::string command = "sha256sum '" + path + "' 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return "";
+    char digest[65] = {};
+    const std::size_t got = std::fread(digest, 1, 64, pipe);
+    ::pclose(pipe);
+    return got == 64 ? std::string(digest, 64) : "";
 }
 
 }  // namespace kv::test

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "FirmwareVersionTag.h"
 #include "PicBootloader.h"
+#include "PicCard.h"
 #include "PicFrameReader.h"
 #include "flash/PicFrame.h"
 
@@ -153,6 +155,42 @@ TEST(PicModel, FailureModesAndTheirCounters) {
     pic.faults.dropEveryReply = true;
     EXPECT_TRUE(again->receive(frame({3, 1, 0, 8, 0})).empty());
     EXPECT_EQ(pic.counters.droppedReplies, 2);
+}
+
+// A card reports the version its program carries once the device leaves the bootloader's
+// line setting (the tool's release), the configured one when the program has no sound tag.
+TEST(PicModel, CardReportsTheVersionItsProgramCarriesAfterARestart) {
+    const sim::CardWords words{"RV-PNL16", "HW:1.0", "FW:1.4.0", "BL:1.0"};
+    const sim::LineSettings normal{9600, Parity::None};
+    const std::string tooLong(sim::kMaxVersionText + 1, '9');
+    const struct {
+        Bytes program;  // at the tag's place
+        sim::LineSettings line;
+        std::string firmware;
+    } cases[] = {
+        {sim::VersionTag("FW:1.4.1"), normal, "FW:1.4.1"},
+        // Still in the bootloader: no restart yet.
+        {sim::VersionTag("FW:1.4.1"), sim::PicBootloader::Config{}.expectedLine, "FW:1.4.0"},
+        {Bytes(16, 0xFF), normal, "FW:1.4.0"},                           // erased
+        {sim::VersionTag("FW:\x01"), normal, "FW:1.4.0"},                // no text
+        {sim::VersionTag(""), normal, "FW:1.4.0"},                       // empty
+        {sim::VersionTag(tooLong), normal, "FW:1.4.0"},                  // longer than a version
+        {Bytes{'K', 'V', 'V', 'E', 'R', '=', '1'}, normal, "FW:1.4.0"},  // no NUL after it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.program.begin(), c.program.end()));
+        sim::PicCard card(
+            sim::IdentCard::configFor(words, sim::PicBootloader::Config{}.expectedLine),
+            sim::PicBootloader::Config{});
+        auto& memory = card.bootloader.programMemory();
+        std::fill(memory.begin() + sim::kCardVersionTagAddress, memory.end(), 0xFF);
+        std::copy(c.program.begin(), c.program.end(), memory.begin() + sim::kCardVersionTagAddress);
+        card.lineChanged(c.line);
+        EXPECT_EQ(card.ident.config.words->firmware, c.firmware);
+        EXPECT_EQ(card.ident.config.text, "RV-PNL16 HW:1.0 " + c.firmware + " BL:1.0");
+    }
+    EXPECT_EQ(sim::NextVersion("FW:1.0.9"), "FW:1.0.10");
+    EXPECT_EQ(sim::NextVersion("1.0.4"), "1.0.5");
 }
 
 }  // namespace

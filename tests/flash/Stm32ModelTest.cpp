@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "FirmwareVersionTag.h"
 #include "Stm32Bootloader.h"
 #include "StmTestSupport.h"
+#include "TextDevice.h"
 #include "flash/StmFrames.h"
 
 namespace kv::test {
@@ -21,6 +23,29 @@ class Stm32Model : public ::testing::Test {
     Bytes send(const Bytes& bytes) { return chip.receive(bytes); }
     void sync() { ASSERT_EQ(send({0x7F}), Bytes{0x79}); }
 };
+
+// The device's "{F}" gives the version the CPU's program carries once it was reset into
+// it, and the configured firmware before.
+TEST_F(Stm32Model, ReportsTheVersionItsProgramCarriesOnceResetIntoIt) {
+    sim::TextDevice controller;
+    controller.firmwareSource = [this] { return chip.runningVersion(); };
+    const std::string configured = controller.config.firmware;
+    auto firmware = [&controller] {
+        const Bytes reply = controller.receive(Bytes{'{', 'F', '}'});
+        return std::string(reply.begin(), reply.end());
+    };
+    EXPECT_EQ(firmware(), configured + "\r\n");
+    Bytes tag = sim::VersionTag("FW:3.1.3");
+    if (tag.size() % 2) tag.push_back(0xFF);  // flash takes half-words
+    ASSERT_EQ(chip.memory().write(sim::Stm32Memory::kFlashBase + sim::kCpuVersionTagOffset, tag),
+              sim::Stm32Memory::WriteResult::Ok);
+    EXPECT_EQ(firmware(), configured + "\r\n");  // still in its bootloader
+    chip.reset(false);
+    EXPECT_EQ(firmware(), "(FW:3.1.3)\r\n");
+    chip.memory().eraseAll();
+    chip.reset(false);
+    EXPECT_EQ(firmware(), configured + "\r\n");
+}
 
 TEST_F(Stm32Model, AnswersOnlyAfterAutoBaudAndOnlyOnItsLine) {
     EXPECT_TRUE(send({0x01, 0xFE}).empty());  // commands before the 0x7F are line noise

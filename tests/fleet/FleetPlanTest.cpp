@@ -10,6 +10,7 @@
 #include "../cli/KvbootRun.h"
 #include "../firmware/HexLines.h"
 #include "cli/FleetRunner.h"
+#include "cli/Versions.h"
 
 namespace kv::cli {
 namespace {
@@ -90,6 +91,22 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
         {R"({"devices": [{"address": "10.0.0.1", "files": {"0": 5}}]})", "must be a string"},
         {R"({"devices": [{"address": "10.0.0.1", "quick": "yes", )" + file + "}]}",
          "\"quick\" must be true or false"},
+        {R"({"devices": [{"address": "10.0.0.1", "verify": 1, )" + file + "}]}",
+         "\"verify\" must be true or false"},
+        {R"({"devices": [{"address": "10.0.0.1", "expect": {"1": "FW:1.0"}, )" + file + "}]}",
+         "\"expect\" names the row \"1\" that \"files\" does not give"},
+        {R"({"devices": [{"address": "10.0.0.1", "expect": ["FW:1.0"], )" + file + "}]}",
+         "\"expect\" must be an object"},
+        {R"({"devices": [{"address": "10.0.0.1", "expect": {"0": ""}, )" + file + "}]}",
+         "\"expect.0\" is empty"},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {"0": {"sha256": "00"}}}]})",
+         "\"files.0\" has no \"path\""},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {"0": {"path": "fw/web.rom", )"
+         R"("sha256": "00"}}}]})",
+         "SHA-256 digest of 64 hex digits"},
+        {R"({"devices": [{"address": "10.0.0.1", "files": {"0": {"path": "fw/web.rom", )"
+         R"("md5": "00"}}}]})",
+         "unknown key \"md5\" in \"files.0\""},
         {R"({"devices": [{"address": "10.0.0.1", "as": "toaster", )" + file + "}]}",
          "unknown \"as\" type \"toaster\""},
         {R"({"devices": [{"address": "10.0.0.1", "answers": {"exit": "yes"}, )" + file + "}]}",
@@ -124,6 +141,52 @@ TEST_F(PlanFiles, EveryMistakeIsRefusedWithItsPlace) {
             EXPECT_NE(text.find(c.says), std::string::npos) << text;
         }
     }
+}
+
+TEST_F(PlanFiles, ExpectedVersionsPinsAndTheirDefaults) {
+    // The pin as some tools print it, in capitals.
+    const std::string digest = test::Sha256Sum((folder / "fw" / "panel-1.4.2.hex").string());
+    ASSERT_EQ(digest.size(), 64u);
+    std::string pin = digest;
+    for (char& c : pin) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const FleetPlan plan = parse(R"({"devices": [
+        {"address": "10.0.0.7", "files": {"RV-PNL16": {"path": "fw/panel-1.4.2.hex", "sha256": ")" +
+                                 pin + R"("}, "2": "fw/web.rom"},
+         "expect": {"rv-pnl16": "1.4.2"}, "force": true, "verify": false},
+        {"address": "10.0.0.8", "files": {"0": "fw/web.rom"}}]})");
+    const PlanDevice& pinned = plan.devices[0];
+    EXPECT_EQ(fs::path(pinned.files[0].path), folder / "fw" / "panel-1.4.2.hex");
+    EXPECT_EQ(pinned.files[0].sha256, digest);
+    EXPECT_EQ(pinned.files[0].expected, "1.4.2");  // put in the device's form once it answers
+    EXPECT_EQ(pinned.files[1].sha256, "");
+    EXPECT_EQ(pinned.files[1].expected, "");
+    EXPECT_TRUE(pinned.force);
+    EXPECT_FALSE(pinned.verify);
+    // Plans read the versions back unless told not to.
+    EXPECT_FALSE(plan.devices[1].force);
+    EXPECT_TRUE(plan.devices[1].verify);
+}
+
+// A pinned file that is not the one pinned stops the plan before any device is contacted
+// (nobody answers at 10.0.0.x here), naming the device, the row and both digests.
+TEST_F(PlanFiles, AWrongPinStopsThePlanWithStatus2) {
+    const std::string file = (folder / "fw" / "web.rom").string();
+    const std::string digest = test::Sha256Sum(file);
+    ASSERT_EQ(digest.size(), 64u);
+    const std::string wrong(64, 'e');
+    std::ofstream(folder / "pinned.json") << R"({"devices": [
+        {"name": "good", "address": "10.0.0.7", "files": {"0": {"path": "fw/web.rom", "sha256": ")"
+                                          << digest << R"("}}},
+        {"name": "stale", "address": "10.0.0.8", "files": {"Web Server": {"path": "fw/web.rom",
+         "sha256": ")" << wrong << R"("}}}]})";
+    const test::KvbootRun run =
+        test::RunKvbootWith({"plan", (folder / "pinned.json").string(), "--json"});
+    EXPECT_EQ(run.status, 2);
+    const Json doc = Json::parse(run.out);
+    const std::string message = doc["error"]["message"];
+    for (const std::string& part :
+         {std::string("device 2 (stale): the file for row \"Web Server\""), digest, wrong})
+        EXPECT_NE(message.find(part), std::string::npos) << message;
 }
 
 // A file the upgrade would refuse stops the plan before any device is contacted, and the
@@ -319,14 +382,40 @@ TEST(Estimates, HexFilesCountTheBlocksTheCardGetsWritten) {
 }
 
 TEST(Estimates, TextHelpers) {
+    // Only a dotted group that stands apart in the name is a version.
     const struct {
         std::string path;
         std::string version;
     } names[] = {{"/fw/panel-1.4.2.hex", "1.4.2"},
-                 {"web_v2_0_11.rom", "2.0.11"},
+                 {"RV-PNL16-1.4.0.hex", "1.4.0"},  // not "16.1.4"
+                 {"web-server-6.B.0.rom", "6.B.0"},
+                 {"RV-PNL16.hex", ""},
+                 {"web_v2_0_11.rom", ""},  // no dots: not clearly a version
+                 {"fw-v1.2.0.hex", "1.2.0"},
+                 {"panel-1.4.2-beta.hex", "1.4.2"},
+                 {"old-1.0.0-new-1.1.0.hex", "1.1.0"},
+                 {"fw-1.2.3", "1.2.3"},  // no extension
+                 {"cafe.beef.hex", ""},  // words, not digits
+                 {"RV1.2.hex", ""},      // glued to the name
                  {"/v1.2.3/card.hex", ""},
                  {"card.hex", ""}};
     for (const auto& n : names) EXPECT_EQ(VersionInFileName(n.path), n.version) << n.path;
+    // Versions compared in the form the device reports them.
+    const struct {
+        std::string given;
+        std::string device;
+        bool same;
+        std::string inDeviceForm;
+    } versions[] = {
+        {"1.5.0", "FW:1.5.0", true, "FW:1.5.0"},   {"FW:1.5.0", "FW:1.5.0", true, "FW:1.5.0"},
+        {"6.b.0", "FW:6.B.0", true, "FW:6.b.0"},   {"1.5.0", "FW:1.4.0", false, "FW:1.5.0"},
+        {"1.5", "FW:1.5.0", false, "FW:1.5"},      {"3.1.2", "3.1.2", true, "3.1.2"},
+        {"V:1.5.0", "FW:1.5.0", false, "V:1.5.0"}, {"1.5.0", "", false, "1.5.0"}};
+    for (const auto& v : versions) {
+        SCOPED_TRACE(v.given + " vs " + v.device);
+        EXPECT_EQ(SameVersion(v.given, v.device), v.same);
+        EXPECT_EQ(InDeviceForm(v.given, v.device), v.inDeviceForm);
+    }
     EXPECT_EQ(FormatDuration(milliseconds(0)), "0:00");
     EXPECT_EQ(FormatDuration(milliseconds(65400)), "1:05");
     EXPECT_EQ(FormatDuration(milliseconds(3723000)), "1:02:03");
@@ -339,12 +428,47 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     FleetResult result;
     FleetDeviceResult ok;
     ok.name = "a";
-    ok.rows = {{0, "RV-PNL16", "1.4.0", "p.hex", "", "", {}, RowState::Ok, ""}};
+    ok.rows = {{0,
+                "RV-PNL16",
+                "FW:1.4.0",
+                "p.hex",
+                "",
+                "",
+                {},
+                RowState::Ok,
+                "",
+                "FW:1.4.1",
+                false,
+                "FW:1.4.1"},
+               {1,
+                "RV-BTN16",
+                "FW:1.0.6",
+                "b.hex",
+                "",
+                "",
+                {},
+                RowState::Skipped,
+                "already at FW:1.0.6",
+                "FW:1.0.6",
+                true,
+                ""}};
     FleetDeviceResult failed;
     failed.name = "bb";
     failed.status = ExitStatus::RowFailed;
-    failed.rows = {{0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed, ""},
-                   {1, "Web Server", "FW:6.11", "w.rom", "", "", {}, RowState::NotAttempted, ""}};
+    failed.rows = {
+        {0, "RV-PNL32", "2.0.1", "q.hex", "", "", {}, RowState::Failed, "", "", false, ""},
+        {1,
+         "Web Server",
+         "FW:6.11",
+         "w.rom",
+         "",
+         "",
+         {},
+         RowState::NotAttempted,
+         "",
+         "",
+         false,
+         ""}};
     FleetDeviceResult lost;
     lost.name = "c";
     lost.status = ExitStatus::Unreachable;
@@ -352,7 +476,8 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     result.devices = {ok, failed, lost};
     result.status = ExitStatus::Unreachable;
     const std::vector<std::string> expected{
-        "a   row 0 RV-PNL16  OK",
+        "a   row 0 RV-PNL16  OK  FW:1.4.0 -> FW:1.4.1",
+        "a   row 1 RV-BTN16  SKIPPED: already at FW:1.0.6",
         "bb  row 0 RV-PNL32  FAILED",
         "bb  row 1 Web Server  NOT DONE",
         "c   unreachable: no answer from 10.0.0.9",
@@ -362,6 +487,9 @@ TEST(FleetReport, OneLinePerDeviceAndRowThenTheVerdict) {
     const Json json = FleetJson(result);
     EXPECT_EQ(json["exit"], 3);
     EXPECT_EQ(json["devices"][1]["rows"][1]["state"], "not-attempted");
+    EXPECT_EQ(json["devices"][0]["rows"][0]["to"], "FW:1.4.1");
+    EXPECT_EQ(json["devices"][0]["rows"][1]["state"], "skipped");
+    EXPECT_EQ(json["devices"][0]["rows"][1]["to"], nullptr);
     EXPECT_EQ(json["devices"][2]["error"]["message"], "no answer from 10.0.0.9");
 }
 

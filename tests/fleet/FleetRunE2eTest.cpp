@@ -8,10 +8,13 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "../cli/KvbootRun.h"
+#include "DemoFirmware.h"
 #include "FleetMemories.h"
 #include "KvsimProcess.h"
 #include "NetworkNamespace.h"
@@ -36,14 +39,64 @@ class FleetRun : public ::testing::Test {
     void TearDown() override { fs::remove_all(folder); }
 
     std::unique_ptr<KvsimProcess> startFleet(int devices, QStringList more = {}) {
-        QStringList arguments{"--fleet",
-                              QString::number(devices),
-                              "--files",
-                              QString::fromStdString((folder / "files").string()),
-                              "--dump",
-                              QString::fromStdString((folder / "dump").string())};
+        QStringList arguments{"--fleet", QString::number(devices),
+                              "--files", QString::fromStdString((folder / "files").string()),
+                              "--dump",  QString::fromStdString((folder / "dump").string())};
         arguments << more;
         return std::make_unique<KvsimProcess>(KVSIM_PATH, arguments);
+    }
+
+    struct KvbootResult {
+        int status = -1;
+        Json json;
+        std::string err;
+    };
+    // kvboot's command line with --json, its document parsed.
+    KvbootResult kvbootJson(std::vector<std::string> words) const {
+        words.push_back("--json");
+        const test::KvbootRun run = kvboot(std::move(words));
+        return {run.status, Json::parse(run.out, nullptr, false), run.err};
+    }
+
+    // kvsim's sample plan with every row expecting the version its file carries; `change`
+    // may alter each device's entry.
+    std::string expectingPlan(const std::function<void(Json&)>& change = {}) const {
+        std::ifstream in(folder / "files" / "plan.json");
+        Json plan = Json::parse(in);
+        const std::map<std::string, std::string> versions = sampleVersions();
+        for (Json& device : plan["devices"]) {
+            for (const auto& [row, file] : device["files"].items())
+                device["expect"][row] = versions.at(row);
+            if (change) change(device);
+        }
+        const fs::path path = folder / "files" / "expecting.json";
+        std::ofstream(path) << plan.dump();
+        return path.string();
+    }
+
+    // The version each sample file carries, by its row.
+    static std::map<std::string, std::string> sampleVersions() {
+        std::map<std::string, std::string> versions;
+        for (sim::DemoFamily family : sim::FleetFamilies()) {
+            for (const sim::DemoFirmwareFile& file : sim::DemoFirmwareFiles(family))
+                versions[file.controllerType] = file.version;
+        }
+        return versions;
+    }
+
+    // Every file kvsim dumped, by its path, without the count of the device's contacts
+    // (every run, one that writes nothing too, contacts its devices).
+    std::map<std::string, std::string> dumped() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(folder / "dump")) {
+            if (!entry.is_regular_file()) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string text(std::istreambuf_iterator<char>(in), {});
+            if (const auto contacts = text.find("contacts "); contacts != std::string::npos)
+                text.erase(contacts, text.find('\n', contacts) - contacts);
+            files[entry.path().string()] = std::move(text);
+        }
+        return files;
     }
 
     FleetOptions options(bool dryRun) const {
@@ -111,10 +164,9 @@ TEST_F(FleetRun, OneDeviceFailingMidRunLeavesTheOthersUpgradedAndIsItselfRestore
     const std::vector<std::string> report = FleetReportLines(result);
     EXPECT_EQ(report.back().rfind("Fleet upgrade FAILED: 3 of 4 devices upgraded", 0), 0u)
         << report.back();
-    EXPECT_EQ(std::count_if(report.begin(), report.end(),
-                            [](const std::string& line) {
-                                return line.find("FAILED") != std::string::npos;
-                            }),
+    EXPECT_EQ(std::count_if(
+                  report.begin(), report.end(),
+                  [](const std::string& line) { return line.find("FAILED") != std::string::npos; }),
               2);  // the failed row and the verdict
     const Json json = FleetJson(result);
     EXPECT_EQ(json["exit"], 1);
@@ -151,11 +203,142 @@ TEST_F(FleetRun, DryRunThroughTheCommandShowsVersionsAndEstimatesAndWritesNothin
         // No card was erased and no image went up; the device is back in normal operation.
         EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
         const std::string firstType = device["rows"][0]["type"];
-        EXPECT_FALSE(test::MemoryProblems(folder / "dump", address,
-                                          {{firstType, device["rows"][0]["file"]}})
-                         .empty());
+        EXPECT_FALSE(
+            test::MemoryProblems(folder / "dump", address, {{firstType, device["rows"][0]["file"]}})
+                .empty());
         EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
         EXPECT_GT(test::DumpedContacts(folder / "dump", address), 0);
+    }
+}
+
+// The sample files carry a version one above what the devices report: the first run flashes
+// every row and reads the new versions back, the second finds every row where it should be
+// and flashes nothing.
+TEST_F(FleetRun, ExpectedVersionsAreReadBackAndASecondRunChangesNothing) {
+    auto sim = startFleet(2);
+    const std::string plan = expectingPlan();
+    const std::map<std::string, std::string> versions = sampleVersions();
+
+    // The dry run: every device would change or none, every row flashed or skipped.
+    auto dryRun = [&](bool change, const std::string& action, const std::string& match) {
+        const KvbootResult dry = kvbootJson({"plan", "--dry-run", plan});
+        EXPECT_EQ(dry.status, 0) << dry.err;
+        for (const Json& device : dry.json["devices"]) {
+            EXPECT_EQ(device["would_change"], change);
+            for (const Json& row : device["rows"]) {
+                EXPECT_EQ(row["action"], action) << row;
+                EXPECT_EQ(row["match"], match) << row;
+            }
+        }
+    };
+    dryRun(true, "flash", "differs");
+
+    const KvbootResult first = kvbootJson({"plan", plan});
+    ASSERT_EQ(first.status, 0) << first.err;
+    for (const Json& device : first.json["devices"]) {
+        SCOPED_TRACE(device["name"].get<std::string>());
+        EXPECT_EQ(device["changed"], true);
+        for (const Json& row : device["rows"]) {
+            const std::string type = row["type"];
+            EXPECT_EQ(row["state"], "ok") << type;
+            EXPECT_EQ(row["to"], versions.at(type)) << type;
+            EXPECT_EQ(row["expected"], versions.at(type)) << type;
+            EXPECT_NE(row["from"], row["to"]) << type;
+        }
+    }
+    sim->dump();
+    const auto afterFirst = dumped();
+
+    dryRun(false, "skip", "same");
+
+    const KvbootResult second = kvbootJson({"plan", plan});
+    EXPECT_EQ(second.status, 0) << second.err;
+    for (const Json& device : second.json["devices"]) {
+        SCOPED_TRACE(device["name"].get<std::string>());
+        EXPECT_EQ(device["changed"], false);
+        for (const Json& row : device["rows"]) {
+            const std::string type = row["type"];
+            EXPECT_EQ(row["state"], "skipped") << type;
+            EXPECT_EQ(row["reason"], "already at " + versions.at(type)) << type;
+        }
+    }
+    sim->dump();
+    // No memory was touched, and every device is back in normal operation.
+    EXPECT_EQ(dumped(), afterFirst);
+
+    // The history keeps both runs of every device, newest first: the one that left it
+    // unchanged, then the upgrade with the versions before and read back.
+    const KvbootResult history = kvbootJson({"history"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    std::map<std::string, std::vector<std::string>> verdicts;
+    for (const Json& record : history.json["runs"]) {
+        const bool unchanged = record["verdict"] == "unchanged";
+        verdicts[record["device"]["address"]].push_back(record["verdict"]);
+        if (unchanged) {
+            EXPECT_EQ(record["reason"], "every row skipped");
+        }
+        for (const Json& row : record["rows"]) {
+            const std::string type = row["type"];
+            EXPECT_EQ(row["expected"], versions.at(type)) << type;
+            EXPECT_EQ(row["state"], unchanged ? "skipped" : "ok") << type;
+            if (unchanged) {
+                EXPECT_EQ(row["from"], versions.at(type)) << type;
+                EXPECT_TRUE(row["to"].is_null()) << type;  // nothing was read back
+            } else {
+                EXPECT_EQ(row["to"], versions.at(type)) << type;
+                EXPECT_NE(row["from"], row["to"]) << type;
+            }
+        }
+    }
+    ASSERT_EQ(verdicts.size(), second.json["devices"].size());
+    for (const auto& [address, runs] : verdicts)
+        EXPECT_EQ(runs, (std::vector<std::string>{"unchanged", "ok"})) << address;
+}
+
+// A file older than the version the row must reach: flashed, then failed by the read-back.
+TEST_F(FleetRun, AFileOlderThanExpectedFailsAfterTheReadBack) {
+    auto sim = startFleet(1);
+    const std::map<std::string, std::string> versions = sampleVersions();
+    const std::string file =
+        test::SamplePlanFiles(folder / "files" / "plan.json").at("127.0.0.2").at("RV-BTN16");
+    const KvbootResult run = kvbootJson({"upgrade", "127.0.0.2", "--yes", "--file",
+                                         "RV-BTN16=" + file, "--expect", "RV-BTN16=9.9.9"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.json["changed"], true);
+    ASSERT_EQ(run.json["rows"].size(), 1u);
+    const Json& row = run.json["rows"][0];
+    EXPECT_EQ(row["state"], "failed");
+    EXPECT_EQ(row["to"], versions.at("RV-BTN16"));
+    EXPECT_EQ(row["expected"], "FW:9.9.9");
+    EXPECT_EQ(row["reason"], "the device reports " + versions.at("RV-BTN16") +
+                                 " after the upgrade, expected FW:9.9.9");
+    sim->dump();
+    EXPECT_TRUE(test::RestoreProblems(folder / "dump", "127.0.0.2").empty());
+}
+
+// One pinned file that is not the one pinned: no device of the plan is contacted (none gets
+// a session, so none gets a log file) and nothing is written.
+TEST_F(FleetRun, AWrongPinStopsThePlanBeforeAnyDeviceIsTouched) {
+    auto sim = startFleet(2);
+    bool first = true;
+    const std::string plan = expectingPlan([&first](Json& device) {
+        if (!first)
+            device["files"]["Web Server"] = {{"path", device["files"]["Web Server"]},
+                                             {"sha256", std::string(64, 'f')}};
+        first = false;
+    });
+    const KvbootResult run = kvbootJson({"plan", plan});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.json["error"]["message"].get<std::string>().find(std::string(64, 'f')),
+              std::string::npos);
+    sim->dump();
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder / "data"),
+                            fs::recursive_directory_iterator()),
+              0);
+    for (const std::string address : {"127.0.0.2", "127.0.0.3"}) {
+        EXPECT_FALSE(fs::exists(folder / "dump" / address / "X5.bin"));
+        EXPECT_TRUE(test::RestoreProblems(folder / "dump", address).empty());
+        EXPECT_EQ(test::DumpedContacts(folder / "dump", address), 0);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "actions/History.h"
 #include "records/UpgradeHistory.h"
 
 namespace kv {
@@ -39,6 +40,7 @@ UpgradeRecord sampleRecord(const std::string& start) {
     r.rows = {row};
     row.row = 2;
     row.to = "FW:6.B.0";
+    row.expected = "FW:6.B.0";
     row.size.reset();
     r.rows.push_back(row);
     r.verdict = "failed";
@@ -126,6 +128,8 @@ TEST_F(HistoryFolder, AnAppendedRecordReadsBackAsItWasWritten) {
     EXPECT_EQ(row.file, "/srv/fw/\xc3\xa9t\xc3\xa9 \"b\\\n.hex");
     EXPECT_FALSE(row.to.has_value());
     EXPECT_EQ(reading.records[0].rows.at(1).to, "FW:6.B.0");
+    EXPECT_EQ(row.expected, "");
+    EXPECT_EQ(reading.records[0].rows.at(1).expected, "FW:6.B.0");
     EXPECT_FALSE(reading.records[0].rows.at(1).size.has_value());
     // One line, as text tools and appends expect.
     std::ifstream in(history.path(), std::ios::binary);
@@ -230,6 +234,62 @@ TEST(JsonValue, ParsesExactlyOneValueAndWritesItCompactly) {
     }
     // Of equal keys the first counts.
     EXPECT_EQ(ParseJson("{\"k\":1,\"k\":2}")->numberAt("k"), 1);
+}
+
+RowResult endedRow(int row, RowState state, const std::string& to = "") {
+    RowResult r;
+    r.row = row;
+    r.type = "RV-BTN16";
+    r.state = state;
+    r.to = to;
+    return r;
+}
+
+// A run whose rows were all skipped left the device as it was; a skipped row beside others
+// does not change how the run ended.
+TEST(RunVerdict, EveryRowSkippedIsUnchangedOtherwiseTheRowsDecide) {
+    const struct {
+        const char* name;
+        std::vector<RowState> rows;
+        bool interrupted;
+        const char* verdict;
+    } cases[] = {
+        {"all skipped", {RowState::Skipped, RowState::Skipped}, false, "unchanged"},
+        {"one flashed", {RowState::Ok, RowState::Skipped}, false, "ok"},
+        {"one failed", {RowState::Skipped, RowState::Failed}, false, "failed"},
+        {"interrupted", {RowState::Skipped, RowState::Interrupted}, true, "interrupted"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult run;
+        run.interrupted = c.interrupted;
+        for (RowState state : c.rows)
+            run.rows.push_back(endedRow(static_cast<int>(run.rows.size()), state));
+        EXPECT_EQ(ops::RunVerdictName(run), c.verdict);
+    }
+}
+
+// What the front end learnt after the record was made reaches it: versions read back, the
+// version asked for, a row failed by its read-back and with it the verdict. A row nothing
+// was read back for keeps no version.
+TEST(RunVerdict, ASettledRecordFollowsTheReadBack) {
+    UpgradeRecord record = sampleRecord("2026-03-04T05:06:07Z");
+    record.rows[0].state = "ok";
+    record.rows[1].to.reset();
+    record.verdict = "ok";
+    RunResult run;
+    run.rows = {endedRow(1, RowState::Failed, "FW:1.4.0"), endedRow(2, RowState::Ok)};
+    run.rows[0].reason = "the device reports FW:1.4.0";
+    run.rows[0].expected = "FW:1.5.0";
+    ops::SettleRecord(record, run);
+    EXPECT_EQ(record.verdict, "failed");
+    EXPECT_EQ(record.rows[0].to, "FW:1.4.0");
+    EXPECT_EQ(record.rows[0].expected, "FW:1.5.0");
+    EXPECT_EQ(record.rows[0].state, "failed");
+    EXPECT_EQ(record.rows[0].reason, "the device reports FW:1.4.0");
+    EXPECT_FALSE(record.rows[1].to.has_value());
+    EXPECT_EQ(record.rows[1].expected, "FW:6.B.0");
+    EXPECT_EQ(record.rows[1].state, "ok");
 }
 
 }  // namespace
