@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/Journal.h"
 #include "core/Sha256.h"
 
 namespace kv::ops {
@@ -12,18 +13,9 @@ namespace {
 constexpr const char* kUnchanged = "unchanged";
 constexpr const char* kEveryRowSkipped = "every row skipped";
 
+// The history names no kind for a run without a device.
 std::string kindName(ConnectionKind kind) {
-    switch (kind) {
-        case ConnectionKind::Network:
-            return "network";
-        case ConnectionKind::Serial:
-            return "serial";
-        case ConnectionKind::Usb:
-            return "usb";
-        case ConnectionKind::None:
-            break;
-    }
-    return "";
+    return kind == ConnectionKind::None ? std::string() : std::string(DeviceKindName(kind));
 }
 
 HistoryDevice deviceOf(Context& ctx) {
