@@ -42,23 +42,16 @@ grep -a -A 9 'UPGRADE PROCEDURE REPORT' "$logfile" | tr -d '\r' || true
 echo "----- kvsim at the end -----"
 grep '^kvsim:' "$out/kvsim.log"
 
-failed=0
-expect() {  # file, fixed text
-  if ! grep -aqF -- "$2" "$1"; then
-    echo "silent-card: missing: $2" >&2
-    failed=1
-  fi
-}
-[ "$status" -eq 0 ] || { echo "silent-card: kvdemo ended with status $status" >&2; failed=1; }
-expect "$logfile" "RV-PNL16...OK"
-expect "$logfile" "RV-BTN16...FAILED"
-expect "$logfile" "Web Server...OK"
-expect "$out/kvdemo.log" "Upgrade FAILED"
-expect "$out/kvsim.log" "card RV-PNL16: program memory equals its file"
-expect "$out/kvsim.log" "card RV-BTN16: program memory differs from its file"
-expect "$out/kvsim.log" "web server image equals its file"
-expect "$out/kvsim.log" "module $panel: select code 7, serial 9600 bit/s no parity, bootloader mode off"
-if [ "$failed" -ne 0 ]; then
+[ "$status" -eq 0 ] || { echo "silent-card: kvdemo ended with status $status" >&2; kv_failed=1; }
+kv_expect silent-card "$logfile" "RV-PNL16...OK"
+kv_expect silent-card "$logfile" "RV-BTN16...FAILED"
+kv_expect silent-card "$logfile" "Web Server...OK"
+kv_expect silent-card "$out/kvdemo.log" "Upgrade FAILED"
+kv_expect silent-card "$out/kvsim.log" "card RV-PNL16: program memory equals its file"
+kv_expect silent-card "$out/kvsim.log" "card RV-BTN16: program memory differs from its file"
+kv_expect silent-card "$out/kvsim.log" "web server image equals its file"
+kv_expect silent-card "$out/kvsim.log" "module $panel: select code 7, serial 9600 bit/s no parity, bootloader mode off"
+if [ "$kv_failed" -ne 0 ]; then
   echo "silent-card: FAILED" >&2
   exit 1
 fi

@@ -68,24 +68,17 @@ cat "$out/kvdemo-2.log"
 echo "----- kvsim at the end -----"
 grep '^kvsim:' "$out/kvsim.log"
 
-failed=0
-expect() {  # file, fixed text
-  if ! grep -aqF -- "$2" "$1"; then
-    echo "window-killed: missing in $1: $2" >&2
-    failed=1
-  fi
-}
-[ "$status" -eq 0 ] || { echo "window-killed: the second kvdemo ended with status $status" >&2; failed=1; }
-[ -s "$out/journal-after-kill.txt" ] || { echo "window-killed: the killed run left no journal entry" >&2; failed=1; }
-[ ! -s "$out/journal-at-end.txt" ] || { echo "window-killed: journal entries left: $(cat "$out/journal-at-end.txt")" >&2; failed=1; }
-expect "$logfile" "Restoring $panel: a run stopped at "
-expect "$logfile" "may be incomplete"
-expect "$out/kvdemo-2.log" "Upgrade successful"
-expect "$out/kvsim.log" "card RV-PNL16: program memory equals its file"
-expect "$out/kvsim.log" "card RV-BTN16: program memory equals its file"
-expect "$out/kvsim.log" "web server image equals its file"
-expect "$out/kvsim.log" "module $panel: select code 7, serial 9600 bit/s no parity, bootloader mode off"
-if [ "$failed" -ne 0 ]; then
+[ "$status" -eq 0 ] || { echo "window-killed: the second kvdemo ended with status $status" >&2; kv_failed=1; }
+[ -s "$out/journal-after-kill.txt" ] || { echo "window-killed: the killed run left no journal entry" >&2; kv_failed=1; }
+[ ! -s "$out/journal-at-end.txt" ] || { echo "window-killed: journal entries left: $(cat "$out/journal-at-end.txt")" >&2; kv_failed=1; }
+kv_expect window-killed "$logfile" "Restoring $panel: a run stopped at "
+kv_expect window-killed "$logfile" "may be incomplete"
+kv_expect window-killed "$out/kvdemo-2.log" "Upgrade successful"
+kv_expect window-killed "$out/kvsim.log" "card RV-PNL16: program memory equals its file"
+kv_expect window-killed "$out/kvsim.log" "card RV-BTN16: program memory equals its file"
+kv_expect window-killed "$out/kvsim.log" "web server image equals its file"
+kv_expect window-killed "$out/kvsim.log" "module $panel: select code 7, serial 9600 bit/s no parity, bootloader mode off"
+if [ "$kv_failed" -ne 0 ]; then
   echo "window-killed: FAILED" >&2
   exit 1
 fi

@@ -6,6 +6,8 @@
 #   kv_start_kvsim NAME LOG ARGS   starts kvsim with ARGS, its output in LOG, and waits
 #                                  until it says "ready"; exits with kvsim's output when it
 #                                  does not. Sets sim_pid; kv_stop_kvsim ends it.
+#   kv_expect NAME FILE TEXT       notes (kv_failed=1, a line on stderr) when FILE lacks the
+#                                  fixed TEXT
 # Needs $build (the build folder).
 
 kv_private_network() {
@@ -39,4 +41,13 @@ kv_stop_kvsim() {
     wait "$sim_pid" 2>/dev/null || true
   fi
   sim_pid=""
+}
+
+kv_failed=0
+
+kv_expect() {
+  if ! grep -aqF -- "$3" "$2"; then
+    echo "$1: missing in $2: $3" >&2
+    kv_failed=1
+  fi
 }
